@@ -1,0 +1,53 @@
+// Strings across the JNI boundary. The platform string is a sequence of UTF-16 code units or
+// nil; nil is distinct from the empty string. Conversions copy units one for one: surrogate
+// pairs, unpaired surrogates and U+0000 pass through unchanged.
+#pragma once
+
+#include <jni.h>
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+// A platform string: std::nullopt is nil.
+using PlatformString = std::optional<std::u16string>;
+// A borrowed platform string; converts implicitly from PlatformString.
+using PlatformStringView = std::optional<std::u16string_view>;
+
+// Platform to Java. nil gives null without a JNI call; empty gives an empty Java string.
+// Returns a new local reference (transfer full), or null with the VM's error pending.
+[[gnu::visibility("default")]] jstring CreateJavaStringFromNSString(JNIEnv* env, PlatformStringView string);
+
+// Java to platform, copying: the units are copied while the VM holds them (GetStringChars ..
+// ReleaseStringChars). A Java null throws java.lang.NullPointerException naming
+// argumentName and gives nil, so that the export returns its neutral value.
+[[gnu::visibility("default")]] PlatformString createNSStringFromJavaString(JNIEnv* env, jstring string,
+                                                                           const char* argumentName = "string");
+
+// Java to platform, adopting: null gives nil without a JNI call; otherwise one copy of the
+// units (GetStringRegion) into a buffer that the result owns.
+[[gnu::visibility("default")]] PlatformString JavaToNSString(JNIEnv* env, jstring string);
+
+namespace kestrane::jni {
+
+// How a String[] made from a platform list starts before its elements are stored.
+enum class InitialElement { null, emptyString };
+// How each element becomes a Java string: unit for unit, or through its UTF-8 form (which
+// ends at the first U+0000, as a C string does).
+enum class ElementPath { utf16, utf8 };
+
+// A platform list of strings as a Java String[] in list order; an empty list gives an array
+// of length 0. Returns a new local reference, or null with the VM's error pending.
+jobjectArray newStringArray(JNIEnv* env, std::span<const std::u16string> list, InitialElement initial,
+                            ElementPath path);
+
+// The UTF-8 form of a platform string as NewStringUTF expects it (the VM's modified UTF-8:
+// supplementary characters as two 3-byte surrogates), cut at the first U+0000. An unpaired
+// surrogate becomes U+FFFD, since it has no UTF-8 form.
+std::string utf8Form(std::u16string_view units);
+
+// UTF-16 from UTF-8 text; invalid sequences become U+FFFD.
+std::u16string utf16FromUtf8(std::string_view utf8);
+
+}  // namespace kestrane::jni
