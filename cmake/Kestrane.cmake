@@ -52,7 +52,7 @@ function(kestrane_junit name)
   add_dependencies(${name} osbridge catalogbridge dspbridge)
   add_test(NAME ${name}
     COMMAND ${Java_JAVA_EXECUTABLE} -Xcheck:jni -Dkestrane.native.dir=${KESTRANE_NATIVE_DIR}
-      -jar "${JUNIT_CONSOLE_JAR}" --disable-banner --details=tree --fail-if-no-tests
+      -jar "${JUNIT_CONSOLE_JAR}" --disable-banner --disable-ansi-colors --details=tree --fail-if-no-tests
       --class-path "${peers}:${jar}" --scan-class-path)
   set_tests_properties(${name} PROPERTIES LABELS java)
 endfunction()

@@ -1,0 +1,258 @@
+// Lawson-Hanson NNLS. The order of operations and the precision of each step are part of the
+// contract: results must match bit for bit, so this file is compiled with
+// -ffp-contract=off (a fused multiply-add rounds once where the algorithm rounds twice) and
+// never with -ffast-math. Comments give the 1-based names of the algorithm.
+#include "nnls.h"
+
+#include <cmath>
+
+namespace {
+
+struct Matrix {
+    float* a;
+    int mda;
+    // A(r, k), 1-based.
+    float& operator()(int r, int k) const { return a[(r - 1) + static_cast<long>(k - 1) * mda]; }
+};
+
+// Back substitution for the nsetp x nsetp upper triangle of A over the columns index(1..nsetp).
+void solveTriangular(const Matrix& A, float* zz, const int* index, int nsetp) {
+    int jj = 0;
+    for (int l = 1; l <= nsetp; ++l) {
+        const int ip = nsetp + 1 - l;
+        if (l != 1) {
+            for (int r = 1; r <= ip; ++r) zz[r - 1] = zz[r - 1] - A(r, jj) * zz[ip];  // zz(ip + 1)
+        }
+        jj = index[ip - 1];
+        zz[ip - 1] = zz[ip - 1] / A(ip, jj);
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+float d_sign(float x, float y) {
+    const float magnitude = std::fabs(x);
+    return y >= 0 ? magnitude : -magnitude;
+}
+
+void g1(float a, float b, float* cterm, float* sterm, float* sig) {
+    if (std::fabs(a) > std::fabs(b)) {
+        const float xr = b / a;
+        const float yr = static_cast<float>(std::sqrt(1.0 + static_cast<double>(xr * xr)));
+        *cterm = d_sign(1.0f / yr, a);
+        *sterm = *cterm * xr;
+        *sig = std::fabs(a) * yr;
+    } else if (b != 0) {
+        const float xr = a / b;
+        const float yr = static_cast<float>(std::sqrt(1.0 + static_cast<double>(xr * xr)));
+        *sterm = d_sign(1.0f / yr, b);
+        *cterm = *sterm * xr;
+        *sig = std::fabs(b) * yr;
+    } else {
+        *sig = 0;
+        *cterm = 0;
+        *sterm = 1;
+    }
+}
+
+void h12(int mode, int lpivot, int l1, int m, float* u, int iue, float* up, float* c, int ice, int icv, int ncv) {
+    const int p = lpivot;
+    if (p <= 0 || p >= l1 || l1 > m) return;
+    auto U = [&](int i) -> float& { return u[static_cast<long>(i - 1) * iue]; };
+    float cl = std::fabs(U(p));
+    if (mode == 2) {
+        if (cl <= 0) return;
+    } else {
+        // Construct the transformation.
+        for (int i = l1; i <= m; ++i) {
+            if (std::fabs(U(i)) >= cl) cl = std::fabs(U(i));
+        }
+        if (cl <= 0) return;
+        const float clinv = 1.0f / cl;
+        float t = U(p) * clinv;
+        float sm = t * t;
+        for (int i = l1; i <= m; ++i) {
+            t = U(i) * clinv;
+            sm = sm + t * t;
+        }
+        cl = static_cast<float>(static_cast<double>(cl) * std::sqrt(static_cast<double>(sm)));
+        if (U(p) > 0) cl = -cl;
+        *up = U(p) - cl;
+        U(p) = cl;
+    }
+    // Apply it to the target vectors.
+    if (ncv <= 0) return;
+    float beta = *up * U(p);
+    if (beta >= 0) return;
+    beta = 1.0f / beta;
+    for (int k = 1; k <= ncv; ++k) {
+        float* v0 = c + static_cast<long>(k - 1) * icv;
+        auto V = [&](int i) -> float& { return v0[static_cast<long>(i - 1) * ice]; };
+        float sm = V(p) * *up;
+        for (int i = l1; i <= m; ++i) sm = sm + V(i) * U(i);
+        if (sm == 0) continue;
+        sm = sm * beta;
+        V(p) = V(p) + sm * *up;
+        for (int i = l1; i <= m; ++i) V(i) = V(i) + sm * U(i);
+    }
+}
+
+void nnls(float* a, int mda, int m, int n, float* b, float* x, float* w, float* zz, int* index, int* mode) {
+    *mode = 1;
+    if (m <= 0 || n <= 0) {
+        *mode = 2;
+        return;
+    }
+    const Matrix A{a, mda};
+    // 1-based views of the vectors.
+    auto X = [&](int k) -> float& { return x[k - 1]; };
+    auto B = [&](int r) -> float& { return b[r - 1]; };
+    auto W = [&](int k) -> float& { return w[k - 1]; };
+    auto Z = [&](int r) -> float& { return zz[r - 1]; };
+    auto I = [&](int k) -> int& { return index[k - 1]; };
+
+    for (int k = 1; k <= n; ++k) {
+        X(k) = 0;
+        I(k) = k;
+    }
+    int iter = 0;
+    const int itmax = 3 * n;
+    int nsetp = 0, npp1 = 1, iz1 = 1;
+    float up = 0;
+
+    // Moves the coefficient at position jj of the positive set P back to the zero set Z, then
+    // every coefficient of P that rounding has made non-positive.
+    auto removeFromP = [&](int jj) {
+        for (;;) {
+            const int i = I(jj);
+            X(i) = 0;
+            if (jj != nsetp) {
+                for (int q = jj + 1; q <= nsetp; ++q) {
+                    const int ii = I(q);
+                    I(q - 1) = ii;
+                    float cc, ss;
+                    g1(A(q - 1, ii), A(q, ii), &cc, &ss, &A(q - 1, ii));
+                    A(q, ii) = 0;
+                    for (int l = 1; l <= n; ++l) {
+                        if (l == ii) continue;
+                        const float temp = A(q - 1, l);
+                        A(q - 1, l) = cc * temp + ss * A(q, l);
+                        A(q, l) = -ss * temp + cc * A(q, l);
+                    }
+                    const float temp = B(q - 1);
+                    B(q - 1) = cc * temp + ss * B(q);
+                    B(q) = -ss * temp + cc * B(q);
+                }
+            }
+            npp1 = nsetp;
+            nsetp = nsetp - 1;
+            iz1 = iz1 - 1;
+            I(iz1) = i;
+            jj = 0;
+            for (int pos = 1; pos <= nsetp; ++pos) {
+                if (X(I(pos)) <= 0) {
+                    jj = pos;
+                    break;
+                }
+            }
+            if (jj == 0) return;
+        }
+    };
+
+    for (;;) {  // main loop
+        if (iz1 > n || nsetp >= m) break;
+        for (int iz = iz1; iz <= n; ++iz) {
+            const int j = I(iz);
+            float sm = 0;
+            for (int l = npp1; l <= m; ++l) sm = sm + A(l, j) * B(l);
+            W(j) = sm;
+        }
+
+        // Choose the coefficient to move into P.
+        int izmax = 0, j = 0;
+        bool accepted = false;
+        for (;;) {
+            float wmax = 0;
+            for (int iz = iz1; iz <= n; ++iz) {
+                const int jw = I(iz);
+                if (W(jw) > wmax) {
+                    wmax = W(jw);
+                    izmax = iz;
+                }
+            }
+            if (wmax <= 0) break;  // Kuhn-Tucker conditions hold
+            j = I(izmax);
+            const float asave = A(npp1, j);
+            h12(1, npp1, npp1 + 1, m, &A(1, j), 1, &up, nullptr, 1, 1, 0);
+            float unorm = 0;
+            for (int l = 1; l <= nsetp; ++l) unorm = unorm + A(l, j) * A(l, j);
+            unorm = std::sqrt(unorm);
+            const float test = static_cast<float>(static_cast<double>(unorm) + 0.01 * static_cast<double>(std::fabs(A(npp1, j))));
+            if (test > unorm) {
+                for (int l = 1; l <= m; ++l) Z(l) = B(l);
+                h12(2, npp1, npp1 + 1, m, &A(1, j), 1, &up, zz, 1, 1, 1);
+                const float ztest = Z(npp1) / A(npp1, j);
+                if (ztest > 0) {
+                    accepted = true;
+                    break;
+                }
+            }
+            A(npp1, j) = asave;
+            W(j) = 0;
+        }
+        if (!accepted) break;
+
+        // Move j into P.
+        for (int l = 1; l <= m; ++l) B(l) = Z(l);
+        I(izmax) = I(iz1);
+        I(iz1) = j;
+        iz1 = iz1 + 1;
+        nsetp = npp1;
+        npp1 = npp1 + 1;
+        for (int jz = iz1; jz <= n; ++jz) {
+            const int jj = I(jz);
+            h12(2, nsetp, npp1, m, &A(1, j), 1, &up, &A(1, jj), 1, mda, 1);
+        }
+        if (nsetp < m) {
+            for (int l = npp1; l <= m; ++l) A(l, j) = 0;
+        }
+        W(j) = 0;
+        solveTriangular(A, zz, index, nsetp);
+
+        // Inner loop: step towards the new solution while it is infeasible.
+        for (;;) {
+            if (iter >= itmax) {
+                *mode = 3;
+                return;
+            }
+            iter = iter + 1;
+            float alpha = 2;
+            int jj = 0;
+            for (int ip = 1; ip <= nsetp; ++ip) {
+                const int l = I(ip);
+                if (Z(ip) <= 0) {
+                    const float t = -X(l) / (Z(ip) - X(l));
+                    if (alpha > t) {
+                        alpha = t;
+                        jj = ip;
+                    }
+                }
+            }
+            if (alpha == 2) {
+                for (int ip = 1; ip <= nsetp; ++ip) X(I(ip)) = Z(ip);
+                break;  // back to the main loop
+            }
+            for (int ip = 1; ip <= nsetp; ++ip) {
+                const int l = I(ip);
+                X(l) = alpha * (Z(ip) - X(l)) + X(l);
+            }
+            removeFromP(jj);
+            for (int l = 1; l <= m; ++l) Z(l) = B(l);
+            solveTriangular(A, zz, index, nsetp);
+        }
+    }
+}
+
+}  // extern "C"

@@ -1,0 +1,96 @@
+// The FFT and NNLS exports called directly with a real JVM's environment, so that the
+// sanitizer build watches their buffers: sizes on both sides of the stack bound, both
+// directions, and the refused calls.
+#include <gtest/gtest.h>
+
+#include <com_kestrane_sonvekt_math_NNLS.h>
+#include <com_kestrane_sonvekt_math_NativeFFT.h>
+
+#include <cmath>
+#include <vector>
+
+#include "jni_scoped.h"
+#include "jvm.h"
+
+using kestrane::jni::LocalRef;
+using kestrane::test::jniEnv;
+using kestrane::test::takePendingException;
+
+namespace {
+
+jfloatArray floats(JNIEnv* env, const std::vector<float>& v) {
+    jfloatArray a = env->NewFloatArray(static_cast<jsize>(v.size()));
+    env->SetFloatArrayRegion(a, 0, static_cast<jsize>(v.size()), v.data());
+    return a;
+}
+
+std::vector<float> elements(JNIEnv* env, jobjectArray pair, jsize i) {
+    LocalRef<jfloatArray> a(env, static_cast<jfloatArray>(env->GetObjectArrayElement(pair, i)));
+    std::vector<float> out(static_cast<std::size_t>(env->GetArrayLength(a.get())));
+    env->GetFloatArrayRegion(a.get(), 0, static_cast<jsize>(out.size()), out.data());
+    return out;
+}
+
+}  // namespace
+
+TEST(FftExports, RoundTripOnBothSidesOfTheStackBound) {
+    JNIEnv* env = jniEnv();
+    const jlong setup = Java_com_kestrane_sonvekt_math_NativeFFT_init(env, nullptr, 1 << 16);
+    ASSERT_NE(setup, 0);
+    for (jint n : {4, 8, 2048, 4096, 1 << 16}) {
+        std::vector<float> x(static_cast<std::size_t>(n));
+        for (jint m = 0; m < n; ++m) x[static_cast<std::size_t>(m)] = std::sin(0.37f * static_cast<float>(m)) + 0.25f;
+        LocalRef<jfloatArray> in(env, floats(env, x));
+        LocalRef<jobjectArray> spectrum(env, Java_com_kestrane_sonvekt_math_NativeFFT_realFFT(env, nullptr, setup, JNI_TRUE, n, in.get(), nullptr));
+        ASSERT_NE(spectrum.get(), nullptr) << takePendingException(env);
+        LocalRef<jfloatArray> re(env, floats(env, elements(env, spectrum.get(), 0)));
+        LocalRef<jfloatArray> im(env, floats(env, elements(env, spectrum.get(), 1)));
+        LocalRef<jobjectArray> back(env, Java_com_kestrane_sonvekt_math_NativeFFT_realFFT(env, nullptr, setup, JNI_FALSE, n, re.get(), im.get()));
+        ASSERT_NE(back.get(), nullptr) << takePendingException(env);
+        const std::vector<float> y = elements(env, back.get(), 0);
+        for (std::size_t i = 0; i < x.size(); ++i) ASSERT_NEAR(y[i], x[i], 1e-4) << "n=" << n << " i=" << i;
+        for (float z : elements(env, back.get(), 1)) ASSERT_EQ(z, 0.0f);
+    }
+    Java_com_kestrane_sonvekt_math_NativeFFT_destroy(env, nullptr, setup);
+}
+
+TEST(FftExports, RefusedCallsThrowAndReturnNull) {
+    JNIEnv* env = jniEnv();
+    const jlong setup = Java_com_kestrane_sonvekt_math_NativeFFT_init(env, nullptr, 16);
+    LocalRef<jfloatArray> sixteen(env, env->NewFloatArray(16));
+    LocalRef<jfloatArray> fifteen(env, env->NewFloatArray(15));
+
+    EXPECT_EQ(Java_com_kestrane_sonvekt_math_NativeFFT_realFFT(env, nullptr, setup, JNI_FALSE, 16, sixteen.get(), fifteen.get()), nullptr);
+    EXPECT_EQ(takePendingException(env).rfind("java.lang.ArrayIndexOutOfBoundsException", 0), 0u);
+    EXPECT_EQ(Java_com_kestrane_sonvekt_math_NativeFFT_realFFT(env, nullptr, setup, JNI_TRUE, 32, sixteen.get(), nullptr), nullptr);
+    EXPECT_EQ(takePendingException(env), "java.lang.IllegalArgumentException: Number of samples is larger than the FFT setup was made for.");
+    EXPECT_EQ(Java_com_kestrane_sonvekt_math_NativeFFT_realFFT(env, nullptr, 0, JNI_TRUE, 16, sixteen.get(), nullptr), nullptr);
+    EXPECT_EQ(takePendingException(env), "java.lang.IllegalArgumentException: The FFT setup handle is 0.");
+    EXPECT_EQ(Java_com_kestrane_sonvekt_math_NativeFFT_realFFT(env, nullptr, setup, JNI_TRUE, 16, fifteen.get(), nullptr), nullptr);
+    EXPECT_EQ(takePendingException(env), "java.lang.IllegalArgumentException: Number of samples must not be less than input array length.");
+    EXPECT_EQ(Java_com_kestrane_sonvekt_math_NativeFFT_realFFT(env, nullptr, setup, JNI_TRUE, 16, nullptr, nullptr), nullptr);
+    EXPECT_EQ(takePendingException(env), "java.lang.NullPointerException: real must not be null");
+    EXPECT_EQ(Java_com_kestrane_sonvekt_math_NativeFFT_init(env, nullptr, 12), 0);
+    EXPECT_EQ(takePendingException(env), "java.lang.IllegalArgumentException: Number of samples is not a power of 2.");
+    Java_com_kestrane_sonvekt_math_NativeFFT_destroy(env, nullptr, setup);
+}
+
+TEST(NnlsExport, SolvesInPlaceAndRefusesShortArrays) {
+    JNIEnv* env = jniEnv();
+    // A diagonal 300 x 200 problem: the work storage goes past the stack bound.
+    const int m = 300, n = 200;
+    std::vector<float> a(static_cast<std::size_t>(m * n), 0.0f), b(static_cast<std::size_t>(m), 0.0f);
+    for (int k = 0; k < n; ++k) {
+        a[static_cast<std::size_t>(k * m + k)] = 2.0f;
+        b[static_cast<std::size_t>(k)] = (k % 3 == 0) ? -1.0f : 4.0f;
+    }
+    LocalRef<jfloatArray> ja(env, floats(env, a)), jb(env, floats(env, b)), jx(env, env->NewFloatArray(n));
+    EXPECT_EQ(Java_com_kestrane_sonvekt_math_NNLS_solve(env, nullptr, ja.get(), m, m, n, jb.get(), jx.get()), 1);
+    std::vector<float> x(static_cast<std::size_t>(n));
+    env->GetFloatArrayRegion(jx.get(), 0, n, x.data());
+    for (int k = 0; k < n; ++k) EXPECT_NEAR(x[static_cast<std::size_t>(k)], (k % 3 == 0) ? 0.0f : 2.0f, 1e-5) << k;
+
+    LocalRef<jfloatArray> shortA(env, env->NewFloatArray(m * n - 1));
+    EXPECT_EQ(Java_com_kestrane_sonvekt_math_NNLS_solve(env, nullptr, shortA.get(), m, m, n, jb.get(), jx.get()), 0);
+    EXPECT_EQ(takePendingException(env), "java.lang.IllegalArgumentException: a holds 59999 values; mda*(n-1)+m = 60000 are needed.");
+}

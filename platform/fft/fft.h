@@ -1,0 +1,58 @@
+// Our FFT engine: the single-precision real transform that the audio analysis needs, in the
+// packed split-complex layout (even samples / real parts in one array, odd samples /
+// imaginary parts in the other). Our own code, no FFT library linked.
+//
+// Layout for N real points, h = N/2:
+//   time domain:      realp[m] = x[2m], imagp[m] = x[2m+1]            (m < h)
+//   packed spectrum:  realp[0] = DC, imagp[0] = Nyquist (both real)
+//                     realp[k] + i*imagp[k] = bin k                     (1 <= k < h)
+// Forward maps the time-domain split of x to the packed spectrum of 2*X, where
+// X[k] = sum x[m] e^{-2 pi i k m / N}. Inverse maps a packed spectrum Y to the time-domain
+// split of sum Y[k] e^{+2 pi i k m / N} over the full Hermitian spectrum (N times the
+// normalised inverse DFT).
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+namespace kestrane::fft {
+
+// A pair of pointers to the real and imaginary parts of a complex vector.
+struct SplitComplex {
+    float* realp;
+    float* imagp;
+};
+
+enum class Direction { forward = 1, inverse = -1 };
+
+// Precomputed tables for transforms of up to 2^maxLog2n points. A setup is immutable once
+// made and may be shared by threads.
+class Setup;
+
+struct SetupDeleter {
+    void operator()(Setup* setup) const;
+};
+using SetupPtr = std::unique_ptr<Setup, SetupDeleter>;
+
+// A setup serving every power of two from 4 up to 2^maxLog2n points (2 <= maxLog2n <= 30).
+// Returns null when memory is short or maxLog2n is outside that range (transfer full).
+SetupPtr createSetup(int maxLog2n);
+
+// The largest log2 of a size that the setup serves.
+int maxLog2n(const Setup& setup);
+
+// The packed real transform in place over data (h = 2^(log2n-1) elements in each part).
+// work must hold 2^log2n floats; its contents are overwritten. Requires
+// 2 <= log2n <= maxLog2n(setup).
+void realTransform(const Setup& setup, SplitComplex data, int log2n, Direction direction, float* work);
+
+// Vector helpers of the same layout.
+void clear(float* v, std::size_t n);                                         // v[0..n) = +0.0
+void splitEvenOdd(const float* interleaved, SplitComplex out, std::size_t h);  // out[m] = x[2m], x[2m+1]
+void mergeEvenOdd(SplitComplex in, float* interleaved, std::size_t h);        // x[2m], x[2m+1] = in[m]
+void scale(float* v, float factor, std::size_t n);                            // v[i] *= factor
+
+// Which kernels run on this processor: "avx2+fma" or "sse2".
+const char* instructionSet();
+
+}  // namespace kestrane::fft

@@ -1,0 +1,295 @@
+// The transform kernels, written once over a vector type V and instantiated per instruction
+// set (scalar, SSE2, AVX2+FMA), each in its own translation unit. The whole file sits in an
+// anonymous namespace so that the copies compiled with different instruction sets never
+// meet at link time.
+//
+// Complex FFT: Stockham autosort, radix 4 (one radix-2 pass last when log2 h is odd), on
+// split real/imaginary arrays, ping-ponging between the data and a work buffer. Stockham
+// needs no bit-reversal pass; every pass streams through memory in order. Pass with current
+// length n and stride s (n*s = h), m = n/4:
+//   a,b,c,d = x[q + s(p + k m)]  for k = 0..3
+//   y[q + s(4p + 0)] = (a + c) + (b + d)
+//   y[q + s(4p + 1)] = w^p  ((a - c) - i(b - d))
+//   y[q + s(4p + 2)] = w^2p ((a + c) - (b + d))
+//   y[q + s(4p + 3)] = w^3p ((a - c) + i(b - d))          with w = e^{-2 pi i / n}
+// Vectors run over q when s is at least the vector width; the first pass (s = 1) runs over p
+// and transposes on store, and V may supply a dedicated s = 4 pass.
+//
+// Real transform of N = 2h points: the h-point complex FFT of z[m] = x[2m] + i x[2m+1],
+// followed by a pass that pairs bins k and h-k (the post-pass); the inverse runs the mirror
+// pre-pass and then the complex FFT with real and imaginary arrays swapped, which computes
+// the unnormalised inverse.
+#pragma once
+
+#include <cstddef>
+#include <utility>
+
+#include "setup_internal.h"
+
+namespace {
+
+using kestrane::fft::Setup;
+using kestrane::fft::SplitComplex;
+using kestrane::fft::internal::Radix4Twiddles;
+using kestrane::fft::internal::RealTwiddles;
+
+template <class V>
+struct Transform {
+    using T = typename V::T;
+    static constexpr std::size_t L = V::lanes;
+
+    struct Cx {
+        T re, im;
+    };
+
+    static Cx cmul(T wr, T wi, Cx x) {
+        return {V::mulSub(wr, x.re, V::mul(wi, x.im)), V::mulAdd(wr, x.im, V::mul(wi, x.re))};
+    }
+
+    // The radix-4 butterfly; with Twiddle false, w = 1 (p = 0).
+    template <bool Twiddle>
+    static void butterfly(Cx a, Cx b, Cx c, Cx d, const T* w, Cx& y0, Cx& y1, Cx& y2, Cx& y3) {
+        const Cx apc{V::add(a.re, c.re), V::add(a.im, c.im)};
+        const Cx amc{V::sub(a.re, c.re), V::sub(a.im, c.im)};
+        const Cx bpd{V::add(b.re, d.re), V::add(b.im, d.im)};
+        const Cx bmd{V::sub(b.re, d.re), V::sub(b.im, d.im)};
+        y0 = {V::add(apc.re, bpd.re), V::add(apc.im, bpd.im)};
+        const Cx t1{V::add(amc.re, bmd.im), V::sub(amc.im, bmd.re)};
+        const Cx t2{V::sub(apc.re, bpd.re), V::sub(apc.im, bpd.im)};
+        const Cx t3{V::sub(amc.re, bmd.im), V::add(amc.im, bmd.re)};
+        if constexpr (Twiddle) {
+            y1 = cmul(w[0], w[1], t1);
+            y2 = cmul(w[2], w[3], t2);
+            y3 = cmul(w[4], w[5], t3);
+        } else {
+            y1 = t1;
+            y2 = t2;
+            y3 = t3;
+        }
+    }
+
+    static Cx load(const float* re, const float* im, std::size_t i) { return {V::load(re + i), V::load(im + i)}; }
+    static void store(float* re, float* im, std::size_t i, Cx v) {
+        V::store(re + i, v.re);
+        V::store(im + i, v.im);
+    }
+
+    // First pass (s = 1): vectors over p, outputs transposed into y[4p + r].
+    static void passFirst(const Radix4Twiddles& tw, std::size_t n, const float* xr, const float* xi, float* yr,
+                          float* yi) {
+        const std::size_t m = n / 4;
+        for (std::size_t p = 0; p < m; p += L) {
+            const Cx a = load(xr, xi, p), b = load(xr, xi, p + m), c = load(xr, xi, p + 2 * m),
+                     d = load(xr, xi, p + 3 * m);
+            const T w[6] = {V::load(tw.w1r + p), V::load(tw.w1i + p), V::load(tw.w2r + p),
+                            V::load(tw.w2i + p), V::load(tw.w3r + p), V::load(tw.w3i + p)};
+            Cx y0, y1, y2, y3;
+            butterfly<true>(a, b, c, d, w, y0, y1, y2, y3);
+            V::storeTransposed4(yr + 4 * p, y0.re, y1.re, y2.re, y3.re);
+            V::storeTransposed4(yi + 4 * p, y0.im, y1.im, y2.im, y3.im);
+        }
+    }
+
+    // A pass with s >= L: vectors over q, twiddles broadcast per p.
+    static void passStrided(const Radix4Twiddles& tw, std::size_t n, std::size_t s, const float* xr,
+                            const float* xi, float* yr, float* yi) {
+        const std::size_t m = n / 4;
+        for (std::size_t p = 0; p < m; ++p) {
+            const float* ar = xr + s * p;
+            const float* ai = xi + s * p;
+            const std::size_t sm = s * m;
+            float* outr = yr + s * 4 * p;
+            float* outi = yi + s * 4 * p;
+            if (p == 0) {
+                for (std::size_t q = 0; q < s; q += L) {
+                    Cx y0, y1, y2, y3;
+                    butterfly<false>(load(ar, ai, q), load(ar, ai, q + sm), load(ar, ai, q + 2 * sm),
+                                     load(ar, ai, q + 3 * sm), nullptr, y0, y1, y2, y3);
+                    store(outr, outi, q, y0);
+                    store(outr, outi, q + s, y1);
+                    store(outr, outi, q + 2 * s, y2);
+                    store(outr, outi, q + 3 * s, y3);
+                }
+                continue;
+            }
+            const T w[6] = {V::set1(tw.w1r[p]), V::set1(tw.w1i[p]), V::set1(tw.w2r[p]),
+                            V::set1(tw.w2i[p]), V::set1(tw.w3r[p]), V::set1(tw.w3i[p])};
+            for (std::size_t q = 0; q < s; q += L) {
+                Cx y0, y1, y2, y3;
+                butterfly<true>(load(ar, ai, q), load(ar, ai, q + sm), load(ar, ai, q + 2 * sm),
+                                load(ar, ai, q + 3 * sm), w, y0, y1, y2, y3);
+                store(outr, outi, q, y0);
+                store(outr, outi, q + s, y1);
+                store(outr, outi, q + 2 * s, y2);
+                store(outr, outi, q + 3 * s, y3);
+            }
+        }
+    }
+
+    // The closing radix-2 pass when log2 h is odd: n = 2, s = h/2, no twiddles.
+    static void passRadix2(std::size_t s, const float* xr, const float* xi, float* yr, float* yi) {
+        for (std::size_t q = 0; q < s; q += L) {
+            const Cx a = load(xr, xi, q), b = load(xr, xi, q + s);
+            store(yr, yi, q, {V::add(a.re, b.re), V::add(a.im, b.im)});
+            store(yr, yi, q + s, {V::sub(a.re, b.re), V::sub(a.im, b.im)});
+        }
+    }
+
+    static std::size_t passCount(std::size_t h) {
+        std::size_t count = 0;
+        for (std::size_t n = h; n >= 4; n /= 4) ++count;
+        if (((std::size_t{63} - static_cast<std::size_t>(__builtin_clzll(h))) & 1) != 0) ++count;
+        return count;
+    }
+
+    // Forward complex FFT of length h from (xr, xi), ping-ponging with (yr, yi); the result
+    // ends in (xr, xi) when passCount(h) is even, else in (yr, yi).
+    static void complexForward(const Setup& setup, std::size_t h, float* xr, float* xi, float* yr, float* yi) {
+        std::size_t n = h, s = 1;
+        int log2n = 63 - __builtin_clzll(h);
+        while (n >= 4) {
+            const Radix4Twiddles& tw = setup.radix4[static_cast<std::size_t>(log2n)];
+            if (s == 1 && L > 1) passFirst(tw, n, xr, xi, yr, yi);
+            else if (s < L) V::passStride4(tw, n, xr, xi, yr, yi);
+            else passStrided(tw, n, s, xr, xi, yr, yi);
+            std::swap(xr, yr);
+            std::swap(xi, yi);
+            n /= 4;
+            s *= 4;
+            log2n -= 2;
+        }
+        if (n == 2) passRadix2(s, xr, xi, yr, yi);
+    }
+
+    // Forward: split of x in data -> packed 2X in data.
+    static void forward(const Setup& setup, SplitComplex data, std::size_t h, float* work) {
+        float* wr = work;
+        float* wi = work + h;
+        complexForward(setup, h, data.realp, data.imagp, wr, wi);
+        const bool inWork = passCount(h) % 2 == 1;
+        postPass(setup, h, inWork ? wr : data.realp, inWork ? wi : data.imagp, data.realp, data.imagp);
+    }
+
+    // Inverse: packed Y in data -> split of the unnormalised inverse sum in data.
+    static void inverse(const Setup& setup, SplitComplex data, std::size_t h, float* work) {
+        float* wr = work;
+        float* wi = work + h;
+        const bool startInWork = passCount(h) % 2 == 1;
+        float* sr = startInWork ? wr : data.realp;
+        float* si = startInWork ? wi : data.imagp;
+        prePass(setup, h, data.realp, data.imagp, sr, si);
+        // Swapping real and imaginary parts turns the forward FFT into the inverse one.
+        if (startInWork) complexForward(setup, h, si, sr, data.imagp, data.realp);
+        else complexForward(setup, h, si, sr, wi, wr);
+    }
+
+    // 2X[k] = E - i T, 2X[h-k] = conj(E + i T), with E = Z[k] + conj Z[h-k],
+    // T = W^k (Z[k] - conj Z[h-k]), W = e^{-2 pi i / N}. May run in place.
+    static void postPass(const Setup& setup, std::size_t h, const float* zr, const float* zi, float* outr,
+                         float* outi) {
+        const RealTwiddles& tw = setup.real[static_cast<std::size_t>(64 - __builtin_clzll(h))];
+        const std::size_t half = h / 2;
+        std::size_t k = 1;
+        for (; k + L - 1 < half && L > 1; k += L) {
+            const std::size_t j = h - k - (L - 1);
+            const T ar = V::load(zr + k), ai = V::load(zi + k);
+            const T br = V::reverse(V::load(zr + j)), bi = V::reverse(V::load(zi + j));
+            const T er = V::add(ar, br), ei = V::sub(ai, bi);
+            const T or_ = V::sub(ar, br), oi = V::add(ai, bi);
+            const T wr = V::load(tw.wr + k), wi = V::load(tw.wi + k);
+            const T tr = V::mulSub(wr, or_, V::mul(wi, oi)), ti = V::mulAdd(wr, oi, V::mul(wi, or_));
+            V::store(outr + k, V::add(er, ti));
+            V::store(outi + k, V::sub(ei, tr));
+            V::store(outr + j, V::reverse(V::sub(er, ti)));
+            V::store(outi + j, V::reverse(V::sub(V::zero(), V::add(ei, tr))));
+        }
+        for (; k < half; ++k) {
+            const std::size_t j = h - k;
+            const float ar = zr[k], ai = zi[k], br = zr[j], bi = zi[j];
+            const float er = ar + br, ei = ai - bi, or_ = ar - br, oi = ai + bi;
+            const float tr = tw.wr[k] * or_ - tw.wi[k] * oi, ti = tw.wr[k] * oi + tw.wi[k] * or_;
+            outr[k] = er + ti;
+            outi[k] = ei - tr;
+            outr[j] = er - ti;
+            outi[j] = -(ei + tr);
+        }
+        if (half >= 1 && h >= 2) {
+            outr[half] = 2.0f * zr[half];
+            outi[half] = -2.0f * zi[half];
+        }
+        const float z0r = zr[0], z0i = zi[0];
+        outr[0] = 2.0f * (z0r + z0i);
+        outi[0] = 2.0f * (z0r - z0i);
+    }
+
+    // Zp[k] = E + i T, Zp[h-k] = conj(E - i T), with E = Y[k] + conj Y[h-k],
+    // T = conj(W^k) (Y[k] - conj Y[h-k]); Y[0] and Y[h] arrive packed in element 0.
+    static void prePass(const Setup& setup, std::size_t h, const float* yr, const float* yi, float* outr,
+                        float* outi) {
+        const RealTwiddles& tw = setup.real[static_cast<std::size_t>(64 - __builtin_clzll(h))];
+        const std::size_t half = h / 2;
+        std::size_t k = 1;
+        for (; k + L - 1 < half && L > 1; k += L) {
+            const std::size_t j = h - k - (L - 1);
+            const T ar = V::load(yr + k), ai = V::load(yi + k);
+            const T br = V::reverse(V::load(yr + j)), bi = V::reverse(V::load(yi + j));
+            const T er = V::add(ar, br), ei = V::sub(ai, bi);
+            const T or_ = V::sub(ar, br), oi = V::add(ai, bi);
+            const T wr = V::load(tw.wr + k), wi = V::load(tw.wi + k);
+            // conj(W) * O
+            const T tr = V::mulAdd(wr, or_, V::mul(wi, oi)), ti = V::mulSub(wr, oi, V::mul(wi, or_));
+            V::store(outr + k, V::sub(er, ti));
+            V::store(outi + k, V::add(ei, tr));
+            V::store(outr + j, V::reverse(V::add(er, ti)));
+            V::store(outi + j, V::reverse(V::sub(tr, ei)));
+        }
+        for (; k < half; ++k) {
+            const std::size_t j = h - k;
+            const float ar = yr[k], ai = yi[k], br = yr[j], bi = yi[j];
+            const float er = ar + br, ei = ai - bi, or_ = ar - br, oi = ai + bi;
+            const float tr = tw.wr[k] * or_ + tw.wi[k] * oi, ti = tw.wr[k] * oi - tw.wi[k] * or_;
+            outr[k] = er - ti;
+            outi[k] = ei + tr;
+            outr[j] = er + ti;
+            outi[j] = tr - ei;
+        }
+        if (half >= 1 && h >= 2) {
+            const float mr = yr[half], mi = yi[half];
+            outr[half] = 2.0f * mr;
+            outi[half] = -2.0f * mi;
+        }
+        const float y0 = yr[0], yh = yi[0];
+        outr[0] = y0 + yh;
+        outi[0] = y0 - yh;
+    }
+};
+
+// Scalar "vectors" of one lane: the reference path and the kernels for the smallest sizes.
+struct Scalar {
+    using T = float;
+    static constexpr std::size_t lanes = 1;
+    static T load(const float* p) { return *p; }
+    static void store(float* p, T v) { *p = v; }
+    static T set1(float v) { return v; }
+    static T zero() { return 0.0f; }
+    static T add(T a, T b) { return a + b; }
+    static T sub(T a, T b) { return a - b; }
+    static T mul(T a, T b) { return a * b; }
+    static T mulAdd(T a, T b, T c) { return a * b + c; }
+    static T mulSub(T a, T b, T c) { return a * b - c; }
+    static T reverse(T v) { return v; }
+    static void storeTransposed4(float* y, T y0, T y1, T y2, T y3) {
+        y[0] = y0;
+        y[1] = y1;
+        y[2] = y2;
+        y[3] = y3;
+    }
+    static void passStride4(const Radix4Twiddles&, std::size_t, const float*, const float*, float*, float*) {}
+};
+
+template <class V>
+constexpr kestrane::fft::internal::Kernels makeKernels(const char* name, std::size_t minHalfLength) {
+    return {name, minHalfLength, &Transform<V>::forward, &Transform<V>::inverse};
+}
+
+}  // namespace

@@ -1,0 +1,144 @@
+// The FFT engine against a double-precision reference, for every kernel this processor can
+// run and every size from 4 to 2^20 points.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <random>
+#include <vector>
+
+#include "fft.h"
+#include "setup_internal.h"
+
+namespace fft = kestrane::fft;
+using Cd = std::complex<double>;
+
+namespace {
+
+// Recursive radix-2 DFT in double precision, sign -1.
+void referenceFft(std::vector<Cd>& a) {
+    const std::size_t n = a.size();
+    if (n == 1) return;
+    std::vector<Cd> even(n / 2), odd(n / 2);
+    for (std::size_t i = 0; i < n / 2; ++i) {
+        even[i] = a[2 * i];
+        odd[i] = a[2 * i + 1];
+    }
+    referenceFft(even);
+    referenceFft(odd);
+    for (std::size_t k = 0; k < n / 2; ++k) {
+        const Cd t = std::polar(1.0, -2.0 * M_PI * static_cast<double>(k) / static_cast<double>(n)) * odd[k];
+        a[k] = even[k] + t;
+        a[k + n / 2] = even[k] - t;
+    }
+}
+
+std::vector<float> randomSignal(std::size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+    std::vector<float> x(n);
+    for (auto& v : x) v = dist(rng);
+    return x;
+}
+
+std::vector<const fft::internal::Kernels*> kernelsHere() {
+    std::vector<const fft::internal::Kernels*> out = {&fft::internal::scalarKernels, &fft::internal::sse2Kernels};
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) out.push_back(&fft::internal::avx2Kernels);
+    return out;
+}
+
+struct Result {
+    double forwardError;
+    double roundTripError;
+};
+
+// Runs one kernel's forward and inverse transform on a random signal of 2^log2n points.
+Result measure(const fft::internal::Kernels& k, const fft::Setup& setup, int log2n, unsigned seed) {
+    const std::size_t n = std::size_t{1} << log2n, h = n / 2;
+    const std::vector<float> x = randomSignal(n, seed);
+    std::vector<float> re(h), im(h), work(n);
+    fft::splitEvenOdd(x.data(), {re.data(), im.data()}, h);
+    k.forward(setup, {re.data(), im.data()}, h, work.data());
+
+    std::vector<Cd> ref(n);
+    for (std::size_t i = 0; i < n; ++i) ref[i] = x[i];
+    referenceFft(ref);
+    double err = 0, norm = 0;
+    auto add = [&](double got, double want) {
+        err += (got - want) * (got - want);
+        norm += want * want;
+    };
+    add(re[0], 2 * ref[0].real());
+    add(im[0], 2 * ref[h].real());
+    for (std::size_t b = 1; b < h; ++b) {
+        add(re[b], 2 * ref[b].real());
+        add(im[b], 2 * ref[b].imag());
+    }
+    const double forwardError = std::sqrt(err / norm);
+
+    k.inverse(setup, {re.data(), im.data()}, h, work.data());
+    std::vector<float> back(n);
+    fft::mergeEvenOdd({re.data(), im.data()}, back.data(), h);
+    err = norm = 0;
+    for (std::size_t i = 0; i < n; ++i) add(back[i] / (2.0 * static_cast<double>(n)), x[i]);
+    return {forwardError, std::sqrt(err / norm)};
+}
+
+}  // namespace
+
+TEST(Reference, AgreesWithADirectDft) {
+    const std::vector<float> x = randomSignal(64, 7);
+    std::vector<Cd> fast(x.begin(), x.end());
+    referenceFft(fast);
+    for (std::size_t k = 0; k < 64; ++k) {
+        Cd direct = 0;
+        for (std::size_t m = 0; m < 64; ++m) direct += static_cast<double>(x[m]) * std::polar(1.0, -2.0 * M_PI * double(k * m) / 64.0);
+        EXPECT_LT(std::abs(direct - fast[k]), 1e-12);
+    }
+}
+
+TEST(RealTransform, EveryKernelIsAccurateAtEverySizeFromOneLargeSetup) {
+    const fft::SetupPtr setup = fft::createSetup(20);
+    ASSERT_NE(setup, nullptr);
+    for (const auto* k : kernelsHere()) {
+        for (int log2n = 2; log2n <= 20; ++log2n) {
+            if ((std::size_t{1} << (log2n - 1)) < k->minHalfLength) continue;
+            const Result r = measure(*k, *setup, log2n, static_cast<unsigned>(log2n));
+            const double bound = 5e-7 * log2n;
+            EXPECT_LE(r.forwardError, bound) << k->name << " N=2^" << log2n;
+            EXPECT_LE(r.roundTripError, bound) << k->name << " N=2^" << log2n;
+        }
+    }
+}
+
+TEST(RealTransform, ASetupServesExactlyItsOwnLargestSize) {
+    for (int log2n = 2; log2n <= 12; ++log2n) {
+        const fft::SetupPtr setup = fft::createSetup(log2n);
+        ASSERT_NE(setup, nullptr);
+        EXPECT_EQ(fft::maxLog2n(*setup), log2n);
+        for (const auto* k : kernelsHere()) {
+            if ((std::size_t{1} << (log2n - 1)) < k->minHalfLength) continue;
+            const Result r = measure(*k, *setup, log2n, 99);
+            EXPECT_LE(r.forwardError, 5e-7 * log2n) << k->name << " N=2^" << log2n;
+        }
+    }
+}
+
+TEST(RealTransform, PublicEntryPointMatchesPackedLayoutOnSimpleSignals) {
+    const fft::SetupPtr setup = fft::createSetup(10);
+    const std::size_t n = 1024, h = n / 2;
+    std::vector<float> x(n), re(h), im(h), work(n);
+    // cos(2 pi m / N): bin 1 holds N/2, doubled by the packed form.
+    for (std::size_t m = 0; m < n; ++m) x[m] = static_cast<float>(std::cos(2 * M_PI * double(m) / double(n)));
+    fft::splitEvenOdd(x.data(), {re.data(), im.data()}, h);
+    fft::realTransform(*setup, {re.data(), im.data()}, 10, fft::Direction::forward, work.data());
+    EXPECT_NEAR(re[1], static_cast<float>(n), 1e-3);
+    EXPECT_NEAR(im[0], 0.0f, 1e-3);
+    for (std::size_t k = 2; k < h; ++k) EXPECT_NEAR(re[k], 0.0f, 1e-3) << k;
+}
+
+TEST(Setup, RefusesSizesOutsideTheRange) {
+    EXPECT_EQ(fft::createSetup(1), nullptr);
+    EXPECT_EQ(fft::createSetup(31), nullptr);
+}
