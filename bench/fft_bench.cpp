@@ -128,7 +128,8 @@ void kissInverse(benchmark::State& state) {
 // Collects the results to print the ratio table after the run.
 class TableReporter : public benchmark::ConsoleReporter {
 public:
-    std::map<std::string, double> nanos;  // "ours/forward/1024" -> ns per transform
+    TableReporter() : ConsoleReporter(OO_Tabular) {}  // no colour codes in logs
+    std::map<std::string, double> nanos;  // "oursForward/1024" -> ns per transform
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& r : runs) {

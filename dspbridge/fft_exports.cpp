@@ -31,6 +31,17 @@ int log2Of(jint powerOfTwo) {
     return __builtin_ctz(static_cast<unsigned>(powerOfTwo));
 }
 
+// The class of float[], looked up once: FindClass costs about as much as a whole transform
+// of 1024 points, so every call paying for it showed in the JNI benchmark. The global
+// reference lives for the life of the library.
+jclass floatArrayClass(JNIEnv* env) {
+    static const jclass cls = [env] {
+        LocalRef<jclass> local(env, env->FindClass("[F"));
+        return local ? static_cast<jclass>(env->NewGlobalRef(local.get())) : nullptr;
+    }();
+    return cls;
+}
+
 // The VM's own OutOfMemoryError from a failed allocation is replaced by ours, which says
 // which array could not be made.
 jobjectArray outOfMemory(JNIEnv* env, const char* message) {
@@ -109,9 +120,9 @@ JNIEXPORT jobjectArray JNICALL Java_com_kestrane_sonvekt_math_NativeFFT_realFFT(
         fft::realTransform(setup, {re, im}, log2n, forward ? fft::Direction::forward : fft::Direction::inverse,
                            interleaved);
 
-        LocalRef<jclass> floatArrayClass(env, env->FindClass("[F"));
-        if (!floatArrayClass) return outOfMemory(env, "Failed to allocate jtransformed.");
-        LocalRef<jobjectArray> transformed(env, env->NewObjectArray(2, floatArrayClass.get(), nullptr));
+        const jclass arrayClass = floatArrayClass(env);
+        if (arrayClass == nullptr) return outOfMemory(env, "Failed to allocate jtransformed.");
+        LocalRef<jobjectArray> transformed(env, env->NewObjectArray(2, arrayClass, nullptr));
         if (!transformed) return outOfMemory(env, "Failed to allocate jtransformed.");
 
         if (forward) {

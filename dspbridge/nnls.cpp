@@ -28,6 +28,71 @@ void solveTriangular(const Matrix& A, float* zz, const int* index, int nsetp) {
     }
 }
 
+// Columns processed side by side in the two loops that dominate a solve. Each column keeps
+// its own running sum in the order the algorithm gives; working on several at once only
+// breaks the chain of dependent additions that makes one column's sum slow.
+constexpr int kBatch = 8;
+
+// w(j) = sum over l = npp1..m of A(l, j) * b(l), for j = index(iz1..n).
+void dualVector(const Matrix& A, const float* b, float* w, const int* index, int iz1, int n, int npp1, int m) {
+    int iz = iz1;
+    for (; iz + kBatch - 1 <= n; iz += kBatch) {
+        const float* col[kBatch];
+        float sm[kBatch];
+        for (int c = 0; c < kBatch; ++c) {
+            col[c] = &A(1, index[iz + c - 1]);
+            sm[c] = 0;
+        }
+        for (int l = npp1; l <= m; ++l) {
+            const float bl = b[l - 1];
+            for (int c = 0; c < kBatch; ++c) sm[c] = sm[c] + col[c][l - 1] * bl;
+        }
+        for (int c = 0; c < kBatch; ++c) w[index[iz + c - 1] - 1] = sm[c];
+    }
+    for (; iz <= n; ++iz) {
+        const int j = index[iz - 1];
+        float sm = 0;
+        for (int l = npp1; l <= m; ++l) sm = sm + A(l, j) * b[l - 1];
+        w[j - 1] = sm;
+    }
+}
+
+// The same as h12(2, p, l1, m, u, 1, &up, &A(1, col), 1, mda, 1) for col = index(first..n),
+// with the columns' dot products computed side by side.
+void applyToColumns(const Matrix& A, float* u, float up, int p, int l1, int m, const int* index, int first, int n) {
+    if (p <= 0 || p >= l1 || l1 > m) return;
+    if (!(std::fabs(u[p - 1]) > 0)) return;
+    float beta = up * u[p - 1];
+    if (beta >= 0) return;
+    beta = 1.0f / beta;
+    auto update = [&](float* v, float sm) {
+        if (sm == 0) return;
+        sm = sm * beta;
+        v[p - 1] = v[p - 1] + sm * up;
+        for (int i = l1; i <= m; ++i) v[i - 1] = v[i - 1] + sm * u[i - 1];
+    };
+    int jz = first;
+    for (; jz + kBatch - 1 <= n; jz += kBatch) {
+        float* col[kBatch];
+        float sm[kBatch];
+        for (int c = 0; c < kBatch; ++c) {
+            col[c] = &A(1, index[jz + c - 1]);
+            sm[c] = col[c][p - 1] * up;
+        }
+        for (int i = l1; i <= m; ++i) {
+            const float ui = u[i - 1];
+            for (int c = 0; c < kBatch; ++c) sm[c] = sm[c] + col[c][i - 1] * ui;
+        }
+        for (int c = 0; c < kBatch; ++c) update(col[c], sm[c]);
+    }
+    for (; jz <= n; ++jz) {
+        float* v = &A(1, index[jz - 1]);
+        float sm = v[p - 1] * up;
+        for (int i = l1; i <= m; ++i) sm = sm + v[i - 1] * u[i - 1];
+        update(v, sm);
+    }
+}
+
 }  // namespace
 
 extern "C" {
@@ -163,12 +228,7 @@ void nnls(float* a, int mda, int m, int n, float* b, float* x, float* w, float* 
 
     for (;;) {  // main loop
         if (iz1 > n || nsetp >= m) break;
-        for (int iz = iz1; iz <= n; ++iz) {
-            const int j = I(iz);
-            float sm = 0;
-            for (int l = npp1; l <= m; ++l) sm = sm + A(l, j) * B(l);
-            W(j) = sm;
-        }
+        dualVector(A, b, w, index, iz1, n, npp1, m);
 
         // Choose the coefficient to move into P.
         int izmax = 0, j = 0;
@@ -211,10 +271,7 @@ void nnls(float* a, int mda, int m, int n, float* b, float* x, float* w, float* 
         iz1 = iz1 + 1;
         nsetp = npp1;
         npp1 = npp1 + 1;
-        for (int jz = iz1; jz <= n; ++jz) {
-            const int jj = I(jz);
-            h12(2, nsetp, npp1, m, &A(1, j), 1, &up, &A(1, jj), 1, mda, 1);
-        }
+        applyToColumns(A, &A(1, j), up, nsetp, npp1, m, index, iz1, n);
         if (nsetp < m) {
             for (int l = npp1; l <= m; ++l) A(l, j) = 0;
         }

@@ -36,5 +36,35 @@ public final class ListLibraries {
             System.out.printf("%-13s loaded from %s: %d classes declare %d native methods%n",
                     row[0], dir, row.length - 1, natives);
         }
+        showSignalKernels();
+    }
+
+    /** A 440 Hz tone through the FFT, and a small non-negative fit. */
+    private static void showSignalKernels() {
+        int n = 4096;
+        double rate = 44100;
+        float[] tone = new float[n];
+        for (int m = 0; m < n; m++) tone[m] = (float) Math.sin(2 * Math.PI * 440 * m / rate);
+        long setup = com.kestrane.sonvekt.math.NativeFFT.init(n);
+        float[][] spectrum = com.kestrane.sonvekt.math.NativeFFT.realFFT(setup, true, n, tone, null);
+        com.kestrane.sonvekt.math.NativeFFT.destroy(setup);
+        int peak = 0;
+        double best = 0;
+        for (int k = 0; k <= n / 2; k++) {
+            double magnitude = Math.hypot(spectrum[0][k], spectrum[1][k]);
+            if (magnitude > best) {
+                best = magnitude;
+                peak = k;
+            }
+        }
+        System.out.printf("dspbridge     FFT of a 440 Hz tone (%d samples at %.0f Hz): peak in bin %d = %.1f Hz%n",
+                n, rate, peak, peak * rate / n);
+
+        // b = 2*column0 + 0.5*column2; the negative-weight direction (column 1) is refused.
+        float[] a = {1, 0, 0, 1,  -1, 1, 0, 0,  0, 0, 1, 1};
+        float[] b = {2, 0, 0.5f, 2.5f};
+        float[] x = new float[3];
+        int mode = com.kestrane.sonvekt.math.NNLS.solve(a, 4, 4, 3, b, x);
+        System.out.printf("dspbridge     NNLS fit (mode %d): x = [%.3f, %.3f, %.3f]%n", mode, x[0], x[1], x[2]);
     }
 }
