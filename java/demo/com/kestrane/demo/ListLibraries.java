@@ -5,8 +5,8 @@ import java.lang.reflect.Modifier;
 import java.util.List;
 
 /**
- * Loads the three native libraries through their peer classes and prints, for each, where it
- * was loaded from and which of its peers' native methods it already provides.
+ * The demo application: loads the three native libraries through their peer classes, prints
+ * where each came from and what its peers declare, and runs the signal kernels once.
  */
 public final class ListLibraries {
     private static final String[][] PEERS = {
@@ -32,7 +32,8 @@ public final class ListLibraries {
                     if (Modifier.isNative(m.getModifiers())) natives++;
                 }
             }
-            String dir = System.getProperty("kestrane.native.dir", "java.library.path");
+            String dir = System.getProperty("kestrane.native.dir");
+            if (dir == null) dir = System.getProperty("java.library.path");
             System.out.printf("%-13s loaded from %s: %d classes declare %d native methods%n",
                     row[0], dir, row.length - 1, natives);
         }

@@ -1,0 +1,265 @@
+#include "arguments.h"
+
+#include <dirent.h>
+#include <expat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <iterator>
+
+#include "launch_error.h"
+#include "launch_log.h"
+
+extern int launchCount;
+extern char** environ;
+
+namespace kestrane::launcher {
+
+namespace {
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+std::optional<std::int64_t> readNumberFile(const char* path) {
+    std::ifstream in(path);
+    std::string text;
+    if (!(in >> text) || text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+    return std::strtoll(text.c_str(), nullptr, 10);
+}
+
+// The entries of a java.util.prefs prefs.xml: <map><entry key="..." value="..."/></map>.
+std::optional<std::map<std::string, std::string>> readPrefsXml(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::map<std::string, std::string> entries;
+    XML_Parser parser = XML_ParserCreate("UTF-8");
+    if (parser == nullptr) return std::nullopt;
+    XML_SetUserData(parser, &entries);
+    XML_SetElementHandler(
+        parser,
+        [](void* data, const XML_Char* name, const XML_Char** attributes) {
+            if (std::strcmp(name, "entry") != 0) return;
+            const char *key = nullptr, *value = nullptr;
+            for (int i = 0; attributes[i] != nullptr; i += 2) {
+                if (std::strcmp(attributes[i], "key") == 0) key = attributes[i + 1];
+                if (std::strcmp(attributes[i], "value") == 0) value = attributes[i + 1];
+            }
+            if (key != nullptr && value != nullptr) (*static_cast<std::map<std::string, std::string>*>(data))[key] = value;
+        },
+        nullptr);
+    const bool ok = XML_Parse(parser, bytes.data(), static_cast<int>(bytes.size()), XML_TRUE) == XML_STATUS_OK;
+    XML_ParserFree(parser);
+    if (!ok) return std::nullopt;
+    return entries;
+}
+
+std::vector<std::string> listFolder(const std::string& path, bool& listed) {
+    std::vector<std::string> names;
+    DIR* dir = opendir(path.c_str());
+    listed = dir != nullptr;
+    if (dir == nullptr) return names;
+    while (dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+    return names;
+}
+
+bool endsWith(const std::string& text, const std::string& suffix) {
+    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// The strings of every argument vector ever built stay allocated until the process ends:
+// the runtime keeps pointers into them.
+std::deque<std::string>& vectorStrings() {
+    static std::deque<std::string> strings;
+    return strings;
+}
+
+char* keep(const std::string& s) {
+    return vectorStrings().emplace_back(s).data();
+}
+
+}  // namespace
+
+std::int64_t get_ram_size() {
+    if (const char* forced = std::getenv("KESTRANE_RAM_BYTES"); forced != nullptr && *forced != '\0') {
+        return std::strtoll(forced, nullptr, 10);
+    }
+    const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGE_SIZE);
+    std::int64_t bytes = pages > 0 && pageSize > 0 ? static_cast<std::int64_t>(pages) * pageSize : 0;
+    // In a container "half of the memory" means half of what the container may use.
+    if (auto limit = readNumberFile("/sys/fs/cgroup/memory.max"); limit && *limit > 0 && (bytes == 0 || *limit < bytes)) {
+        bytes = *limit;
+    }
+    return bytes;
+}
+
+std::string resolveMemoryPercentage(const std::string& option, std::int64_t ramBytes) {
+    if (option.size() < 5 || option.rfind("-Xmx", 0) != 0 || option.back() != '%') return option;
+    const std::string number = option.substr(4, option.size() - 5);
+    const double p = std::strtod(number.c_str(), nullptr);
+    if (!(p >= 1.0 && p <= 200.0001) || ramBytes <= 0) return option;
+    const double megabytes = ((p / 100.0) * static_cast<double>(ramBytes)) / 1000000.0;
+    char text[64];
+    std::snprintf(text, sizeof text, "-Xmx%0.0fm", megabytes);
+    return text;
+}
+
+std::optional<std::map<std::string, std::string>> userDefaultOptions(const std::optional<std::string>& identifier) {
+    if (!identifier) return std::nullopt;
+    // The defaults key "/x/y/z/" with its entry "JVMOptions/" is the node x/y/z/JVMOptions.
+    // Node names that java.util.prefs would encode (those holding '.', '_' or characters
+    // outside printable ASCII) are not looked for.
+    const std::string key = "/" + replaceAll(*identifier, ".", "/") + "/";
+    const std::string node = key.substr(1) + "JVMOptions";
+    const char* home = std::getenv("HOME");
+    if (home == nullptr) return std::nullopt;
+    return readPrefsXml(std::string(home) + "/.java/.userPrefs/" + node + "/prefs.xml");
+}
+
+bool isProcessSerialNumber(const std::string& a) {
+    // ^-psn_\d_\d+$
+    return a.size() >= 8 && a.rfind("-psn_", 0) == 0 && std::isdigit(static_cast<unsigned char>(a[5])) && a[6] == '_' &&
+           a.find_first_not_of("0123456789", 7) == std::string::npos;
+}
+
+int assembleAndLaunch(const Bundle& bundle, const Runtime& runtime, const char* commandName, int argc, char** argv) {
+    const Settings& info = bundle.info();
+    const std::string& bundlePath = bundle.path();
+    const std::string javaFolder = bundlePath + "/Contents/Java";
+    const bool jnlpMode = info.has("JVMJNLPLauncher");
+
+    // 1. System arguments and the class path.
+    std::vector<std::string> systemArguments = {"-Djava.library.path=" + bundlePath + "/Contents/MacOS"};
+    std::optional<std::string> classPath = std::string("-Djava.class.path=");
+
+    // 2.-4. Options, default options with the user's overrides, application arguments.
+    std::vector<std::string> options = info.stringArray("JVMOptions").value_or(std::vector<std::string>{});
+    std::vector<std::string> defaultOptions;
+    if (auto defaults = info.stringDictionary("JVMDefaultOptions")) {
+        if (auto user = userDefaultOptions(bundle.identifier())) {
+            for (const auto& [name, value] : *user) (*defaults)[name] = value;
+        }
+        for (const auto& [name, value] : *defaults) defaultOptions.push_back(value);
+    }
+    std::vector<std::string> applicationArguments = info.stringArray("JVMArguments").value_or(std::vector<std::string>{});
+
+    // 5.-7. Main class, module, and their checks.
+    const std::optional<std::string> jarLauncher = info.string("JVMJARLauncher");
+    std::optional<std::string> mainClass = info.string("JVMMainClassName");
+    const bool moduleFlag = mainClass && mainClass->find('/') != std::string::npos;
+    if (jnlpMode) {
+        // JNLP mode: the JNLP file's copy, its runtime jars and policy are set up here.
+        mainClass = "com.sun.javaws.Main";
+        classPath.reset();
+    } else {
+        if (moduleFlag && jarLauncher) {
+            throw LaunchError("JavaLaunchError", "Modules cannot be used in conjuction with jar launcher");
+        }
+        if (!mainClass && !jarLauncher) throw LaunchError("JavaLaunchError", bundle.localizedString("MainClassNameRequired"));
+    }
+    Log("Main Class Name: '%@'", mainClass);
+
+    // 8. Class path.
+    auto append = [&classPath](const std::string& text) {
+        if (classPath) *classPath += text;
+    };
+    if (jarLauncher) {
+        append(":" + javaFolder + "/" + *jarLauncher);
+    } else if (moduleFlag) {
+        // a module brings its own path
+    } else if (auto entries = info.stringArray("JVMClassPath")) {
+        for (std::size_t i = 0; i < entries->size(); ++i) append((i > 0 ? ":" : "") + replaceAll((*entries)[i], "$APP_ROOT", bundlePath));
+    } else {
+        append(javaFolder + "/Classes");
+        bool listed = false;
+        const std::vector<std::string> names = listFolder(javaFolder, listed);
+        if (!listed) throw LaunchError("JavaLaunchError", bundle.localizedString("JavaDirectoryNotFound"));
+        for (const std::string& name : names) {
+            if (endsWith(name, ".jar")) append(":" + javaFolder + "/" + name);
+        }
+    }
+
+    // 9. The class path joins the system arguments unless a module is named.
+    if (classPath && !moduleFlag) systemArguments.push_back(*classPath);
+
+    // 10. The environment properties (standard folders, home, sandbox, appearance, modifier
+    // keys) join the system arguments here.
+
+    // 11. Program arguments, without process serial numbers when asked.
+    std::vector<std::string> programArguments(argv, argv + argc);
+    if (info.truth("IgnorePSN")) {
+        std::erase_if(programArguments, [](const std::string& a) { return isProcessSerialNumber(a); });
+    }
+
+    // 12. "$APP_ROOT" in the environment, which the virtual machine inherits.
+    std::vector<std::pair<std::string, std::string>> expand;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry = *e;
+        const std::size_t eq = entry.find('=');
+        if (eq == std::string::npos) continue;
+        const std::string value = entry.substr(eq + 1);
+        if (value.find("$APP_ROOT") != std::string::npos) expand.emplace_back(entry.substr(0, eq), value);
+    }
+    for (const auto& [name, value] : expand) setenv(name.c_str(), replaceAll(value, "$APP_ROOT", bundlePath).c_str(), 1);
+
+    // 13. Memory percentages in the options (not in the default options).
+    const std::int64_t ram = get_ram_size();
+    for (std::string& option : options) option = resolveMemoryPercentage(option, ram);
+
+    // 14. The vector.
+    std::vector<char*> vector;
+    vector.push_back(keep(commandName));
+    for (const std::string& s : systemArguments) vector.push_back(keep(s));
+    for (const std::string& option : options) {
+        const std::string expanded = replaceAll(replaceAll(option, "$APP_ROOT", bundlePath), "$JVM_RUNTIME",
+                                                runtime.runtimePath.value_or(""));
+        Log("Option: %@", expanded);
+        vector.push_back(keep(expanded));
+    }
+    for (const std::string& option : defaultOptions) {
+        const std::string expanded = replaceAll(option, "$APP_ROOT", bundlePath);
+        Log("DefaultOption: %@", expanded);
+        vector.push_back(keep(expanded));
+    }
+    if (moduleFlag) {
+        vector.push_back(keep("-m"));
+        vector.push_back(keep(*mainClass));
+    } else if (mainClass) {
+        vector.push_back(keep(*mainClass));
+    } else {
+        // A jar launcher without a main class: the jar's manifest names it.
+        vector.push_back(keep("-jar"));
+        vector.push_back(keep(javaFolder + "/" + *jarLauncher));
+    }
+    for (const std::string& a : applicationArguments) vector.push_back(keep(replaceAll(a, "$APP_ROOT", bundlePath)));
+    for (const std::string& a : programArguments) vector.push_back(keep(a));
+
+    // 15. The log of the whole vector.
+    Log("Command line passed to application:");
+    for (std::size_t i = 0; i < vector.size(); ++i) Log("Arg %d: '%s'", static_cast<int>(i), vector[i]);
+
+    // 16. Start the runtime in this process.
+    ++launchCount;
+    std::fflush(stdout);  // our log before anything the application prints
+    static const char* jargv[] = {nullptr};
+    static const char* appclassv[] = {nullptr};
+    vector.push_back(nullptr);  // argv arrays end with a null pointer, as main's do
+    static std::deque<std::vector<char*>> vectors;  // each lives as long as the process
+    std::vector<char*>& kept = vectors.emplace_back(std::move(vector));
+    return runtime.launch(static_cast<int>(kept.size() - 1), kept.data(), 1, jargv, 1, appclassv, "", "", "java",
+                          "java", 0, 0, 0, 0);
+}
+
+}  // namespace kestrane::launcher

@@ -1,0 +1,86 @@
+#include "process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace kestrane::launcher {
+
+namespace {
+
+struct Pipe {
+    int fd[2] = {-1, -1};
+    Pipe() {
+        if (pipe2(fd, O_CLOEXEC) != 0) throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
+    }
+    ~Pipe() {
+        for (int f : fd)
+            if (f >= 0) close(f);
+    }
+    void closeEnd(int i) {
+        if (fd[i] >= 0) close(fd[i]);
+        fd[i] = -1;
+    }
+};
+
+}  // namespace
+
+ProgramOutput runProgram(const std::string& path, const std::vector<std::string>& args) {
+    Pipe out, err, in;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in.fd[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out.fd[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err.fd[1], STDERR_FILENO);
+    std::vector<std::string> argvStrings;
+    argvStrings.push_back(path);
+    argvStrings.insert(argvStrings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : argvStrings) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) throw std::runtime_error("launch path '" + path + "' not accessible: " + std::strerror(rc));
+    out.closeEnd(1);
+    err.closeEnd(1);
+    in.closeEnd(0);
+    in.closeEnd(1);  // the program reads end of file
+
+    ProgramOutput result;
+    pollfd fds[2] = {{out.fd[0], POLLIN, 0}, {err.fd[0], POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open = 2;
+    while (open > 0) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            char buffer[4096];
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                sinks[i]->append(buffer, static_cast<std::size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+}  // namespace kestrane::launcher
