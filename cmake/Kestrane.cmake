@@ -14,15 +14,15 @@ function(kestrane_bridge_library name)
   set_target_properties(${name} PROPERTIES LIBRARY_OUTPUT_DIRECTORY "${KESTRANE_NATIVE_DIR}")
 endfunction()
 
-# kestrane_gtest(<name> SOURCES ... LIBRARIES ... [JVM])
+# kestrane_gtest(<name> SOURCES ... LIBRARIES ... [ENV VAR=value ...] [JVM])
 # A GoogleTest binary registered with CTest under the label "cpp". JVM: the test starts a
 # Java virtual machine in-process and needs the sanitizer options that let the JVM keep its
 # own signal handling.
 function(kestrane_gtest name)
-  cmake_parse_arguments(ARG "JVM" "" "SOURCES;LIBRARIES" ${ARGN})
+  cmake_parse_arguments(ARG "JVM" "" "SOURCES;LIBRARIES;ENV" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main ${ARG_LIBRARIES})
-  set(env "")
+  set(env ${ARG_ENV})
   if(ARG_JVM)
     target_link_libraries(${name} PRIVATE kestrane_testjvm)
     list(APPEND env "KESTRANE_PEERS_JAR=${KESTRANE_PEERS_JAR}" "KESTRANE_NATIVE_DIR=${KESTRANE_NATIVE_DIR}")

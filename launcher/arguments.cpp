@@ -14,7 +14,8 @@
 #include "launch_error.h"
 #include "launch_log.h"
 
-extern int launchCount;
+#include "launcher_state.h"
+
 extern char** environ;
 
 namespace kestrane::launcher {

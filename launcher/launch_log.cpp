@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-bool isVerbose = false;
-
 namespace kestrane::launcher {
 
 std::string formatMessage(std::string_view format, const std::vector<LogArg>& args) {

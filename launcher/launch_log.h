@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-extern bool isVerbose;
+#include "launcher_state.h"
 
 namespace kestrane::launcher {
 

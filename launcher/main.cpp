@@ -13,11 +13,7 @@
 #include "launch_log.h"
 #include "runtime.h"
 
-// Process-wide state, written by the first entry to main before the runtime starts; a
-// re-entry from the runtime only reads it.
-int launchCount = 0;
-int progargc = 0;
-char** progargv = nullptr;
+#include "launcher_state.h"
 
 namespace kestrane::launcher {
 
