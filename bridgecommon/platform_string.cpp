@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "errors.h"
 #include "jni_scoped.h"
@@ -123,6 +124,49 @@ std::u16string utf16FromUtf8(std::string_view utf8) {
         i += len;
     }
     return out;
+}
+
+std::string utf8FromUtf16(std::u16string_view units) {
+    std::string out;
+    out.reserve(units.size());
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        unsigned cp = units[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (units[++i] - 0xDC00u);
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = 0xFFFD;
+        }
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> javaStringToUtf8(JNIEnv* env, jstring string, const char* argumentName) {
+    const PlatformString units = createNSStringFromJavaString(env, string, argumentName);
+    if (!units) return std::nullopt;
+    return utf8FromUtf16(*units);
+}
+
+jobjectArray newStringArrayFromUtf8(JNIEnv* env, std::span<const std::string> list, InitialElement initial,
+                                    ElementPath path) {
+    std::vector<std::u16string> units;
+    units.reserve(list.size());
+    for (const std::string& s : list) units.push_back(utf16FromUtf8(s));
+    return newStringArray(env, units, initial, path);
 }
 
 jobjectArray newStringArray(JNIEnv* env, std::span<const std::u16string> list, InitialElement initial,

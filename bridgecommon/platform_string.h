@@ -50,4 +50,16 @@ std::string utf8Form(std::u16string_view units);
 // UTF-16 from UTF-8 text; invalid sequences become U+FFFD.
 std::u16string utf16FromUtf8(std::string_view utf8);
 
+// Standard UTF-8 of a platform string, every unit kept (U+0000 as a zero byte); an unpaired
+// surrogate becomes U+FFFD. For text handed to the operating system.
+std::string utf8FromUtf16(std::u16string_view units);
+
+// A Java string as UTF-8 for the operating system: the copying conversion, then UTF-8. A Java
+// null throws NullPointerException naming argumentName and gives none.
+std::optional<std::string> javaStringToUtf8(JNIEnv* env, jstring string, const char* argumentName);
+
+// The UTF-8 strings as a Java String[] (see newStringArray).
+jobjectArray newStringArrayFromUtf8(JNIEnv* env, std::span<const std::string> list, InitialElement initial,
+                                    ElementPath path);
+
 }  // namespace kestrane::jni

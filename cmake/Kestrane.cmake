@@ -39,11 +39,11 @@ function(kestrane_gtest name)
   set_tests_properties(${name} PROPERTIES LABELS cpp ENVIRONMENT "${env}")
 endfunction()
 
-# kestrane_junit(<name> SOURCES ...)
+# kestrane_junit(<name> SOURCES ... [ENV VAR=value ...])
 # JUnit 5 tests compiled against the peers and run by the console launcher under CTest with
 # the label "java". The libraries are loaded from the build folder.
 function(kestrane_junit name)
-  cmake_parse_arguments(ARG "" "" "SOURCES" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;ENV" ${ARGN})
   add_jar(${name} SOURCES ${ARG_SOURCES}
     INCLUDE_JARS kestrane_peers "${JUNIT_CONSOLE_JAR}"
     OUTPUT_DIR "${CMAKE_BINARY_DIR}/java")
@@ -54,5 +54,5 @@ function(kestrane_junit name)
     COMMAND ${Java_JAVA_EXECUTABLE} -Xcheck:jni -Dkestrane.native.dir=${KESTRANE_NATIVE_DIR}
       -jar "${JUNIT_CONSOLE_JAR}" --disable-banner --disable-ansi-colors --details=tree --fail-if-no-tests
       --class-path "${peers}:${jar}" --scan-class-path)
-  set_tests_properties(${name} PROPERTIES LABELS java)
+  set_tests_properties(${name} PROPERTIES LABELS java ENVIRONMENT "${ARG_ENV}")
 endfunction()

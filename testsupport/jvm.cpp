@@ -53,6 +53,7 @@ std::string takePendingException(JNIEnv* env) {
     jclass throwableClass = env->FindClass("java/lang/Throwable");
     jmethodID toString = env->GetMethodID(throwableClass, "toString", "()Ljava/lang/String;");
     auto text = static_cast<jstring>(env->CallObjectMethod(thrown, toString));
+    if (env->ExceptionCheck()) env->ExceptionClear();
     std::string result;
     if (text != nullptr) {
         const char* utf = env->GetStringUTFChars(text, nullptr);

@@ -1,0 +1,106 @@
+// Resource values on real extended attributes of files in a temporary folder.
+#include <gtest/gtest.h>
+
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "filetags.h"
+
+namespace fs = std::filesystem;
+namespace ft = kestrane::filetags;
+
+namespace {
+
+class FileTags : public ::testing::Test {
+protected:
+    fs::path dir;
+    fs::path file;
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "filetagsXXXXXX").string();
+        dir = mkdtemp(pattern.data());
+        file = dir / "song.flac";
+        std::ofstream(file) << "12345";
+        if (setxattr(file.c_str(), "user.probe", "x", 1, 0) != 0) {
+            FAIL() << "the temporary folder " << dir << " has no user extended attributes; point TMPDIR at one that has";
+        }
+    }
+    void TearDown() override { fs::remove_all(dir); }
+};
+
+}  // namespace
+
+TEST_F(FileTags, TagsRoundTripInOrderWithCommasAndUnicode) {
+    const ft::StringList tags = {"Röck", "with, comma", "back\\slash", "🎵", ""};
+    ASSERT_TRUE(ft::setResourceValue(file, "NSURLTagNamesKey", tags));
+    auto value = ft::getResourceValue(file, "NSURLTagNamesKey");
+    ASSERT_TRUE(value.has_value());
+    EXPECT_EQ(std::get<ft::StringList>(*value), tags);
+    // Stored where desktop search and file managers read them.
+    char raw[256] = {};
+    const ssize_t n = getxattr(file.c_str(), "user.xdg.tags", raw, sizeof raw);
+    EXPECT_EQ(std::string(raw, static_cast<std::size_t>(n)), "Röck,with\\, comma,back\\\\slash,🎵,");
+
+    ASSERT_TRUE(ft::setResourceValue(file, "NSURLTagNamesKey", ft::StringList{}));
+    EXPECT_EQ(std::get<ft::StringList>(*ft::getResourceValue(file, "NSURLTagNamesKey")), ft::StringList{});
+    EXPECT_FALSE(ft::setResourceValue(file, "NSURLTagNamesKey", ft::Integer{3}));  // tags are a list
+}
+
+TEST_F(FileTags, TypedValuesKeepTheirKind) {
+    ASSERT_TRUE(ft::setResourceValue(file, "rating", ft::Integer{-42}));
+    EXPECT_EQ(std::get<ft::Integer>(*ft::getResourceValue(file, "rating")).value, -42);
+    ASSERT_TRUE(ft::setResourceValue(file, "ratio", ft::Real{1.9}));
+    EXPECT_EQ(std::get<ft::Real>(*ft::getResourceValue(file, "ratio")).value, 1.9);
+    ASSERT_TRUE(ft::setResourceValue(file, "flag", ft::Boolean{true}));
+    EXPECT_TRUE(std::get<ft::Boolean>(*ft::getResourceValue(file, "flag")).value);
+    ASSERT_TRUE(ft::setResourceValue(file, "label", ft::Text{"x"}));
+    EXPECT_EQ(std::get<ft::Text>(*ft::getResourceValue(file, "label")).value, "x");
+    ASSERT_TRUE(ft::setResourceValue(file, "list", ft::StringList{"b", "a"}));
+    EXPECT_EQ(std::get<ft::StringList>(*ft::getResourceValue(file, "list")), (ft::StringList{"b", "a"}));
+    EXPECT_FALSE(ft::getResourceValue(file, "never-set").has_value());
+    // Garbage in an attribute reads as no value, not as a crash.
+    ASSERT_EQ(setxattr(file.c_str(), "user.kestrane.broken", "bplist00\xff\xff", 10, 0), 0);
+    EXPECT_FALSE(ft::getResourceValue(file, "broken").has_value());
+}
+
+TEST_F(FileTags, ValuesOfTheFileItselfAreReadOnly) {
+    fs::create_directory(dir / ".hidden");
+    fs::create_symlink(file, dir / "link");
+    EXPECT_EQ(std::get<ft::Integer>(*ft::getResourceValue(file, "NSURLFileSizeKey")).value, 5);
+    EXPECT_FALSE(std::get<ft::Boolean>(*ft::getResourceValue(file, "NSURLIsDirectoryKey")).value);
+    EXPECT_TRUE(std::get<ft::Boolean>(*ft::getResourceValue(file, "NSURLIsRegularFileKey")).value);
+    EXPECT_TRUE(std::get<ft::Boolean>(*ft::getResourceValue(dir / ".hidden", "NSURLIsHiddenKey")).value);
+    EXPECT_TRUE(std::get<ft::Boolean>(*ft::getResourceValue(dir / ".hidden", "NSURLIsDirectoryKey")).value);
+    EXPECT_TRUE(std::get<ft::Boolean>(*ft::getResourceValue(dir / "link", "NSURLIsSymbolicLinkKey")).value);
+    EXPECT_EQ(std::get<ft::Text>(*ft::getResourceValue(file, "NSURLNameKey")).value, "song.flac");
+    EXPECT_FALSE(ft::setResourceValue(file, "NSURLFileSizeKey", ft::Integer{1}));
+    EXPECT_FALSE(ft::setResourceValue(file, "NSURLNameKey", ft::Text{"other"}));
+}
+
+TEST_F(FileTags, MissingFilesAndOversizedValuesFail) {
+    const fs::path missing = dir / "missing.mp3";
+    EXPECT_FALSE(ft::setResourceValue(missing, "NSURLTagNamesKey", ft::StringList{"a"}));
+    EXPECT_FALSE(ft::setResourceValue(missing, "NSURLTagNamesKey", ft::StringList{}));
+    EXPECT_FALSE(ft::setResourceValue(missing, "rating", ft::Integer{1}));
+    EXPECT_FALSE(ft::getResourceValue(missing, "NSURLTagNamesKey").has_value());
+    EXPECT_FALSE(ft::getResourceValue(missing, "NSURLFileSizeKey").has_value());
+    EXPECT_FALSE(ft::setResourceValue(file, "NSURLTagNamesKey", ft::StringList{std::string(200000, 'x')}));
+}
+
+TEST(FileUrls, OnlyFileUrlsNameFiles) {
+    EXPECT_EQ(ft::pathOfFileUrl("file:///music/a%20b.flac"), "/music/a b.flac");
+    EXPECT_EQ(ft::pathOfFileUrl("file:///caf%C3%A9"), "/café");
+    EXPECT_FALSE(ft::pathOfFileUrl("/music/a.flac").has_value());
+    EXPECT_FALSE(ft::pathOfFileUrl("http://example.com/a.flac").has_value());
+    EXPECT_FALSE(ft::pathOfFileUrl("not a url").has_value());
+    EXPECT_FALSE(ft::pathOfFileUrl("").has_value());
+}
+
+TEST(TagText, SplitUndoesJoin) {
+    for (const ft::StringList& tags : {ft::StringList{}, ft::StringList{"a"}, ft::StringList{",", "\\", "a,b\\c"}}) {
+        EXPECT_EQ(ft::splitTags(ft::joinTags(tags)), tags);
+    }
+    EXPECT_EQ(ft::splitTags("Blue,Red"), (ft::StringList{"Blue", "Red"}));  // as other tools write them
+}
