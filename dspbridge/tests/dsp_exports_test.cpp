@@ -75,6 +75,18 @@ TEST(FftExports, RefusedCallsThrowAndReturnNull) {
     Java_com_kestrane_sonvekt_math_NativeFFT_destroy(env, nullptr, setup);
 }
 
+extern "C" void playerThrowIOExceptionIfError(JNIEnv* env, int code, const char* message);
+
+TEST(PlayerErrorRule, CodesChooseTheException) {
+    JNIEnv* env = jniEnv();
+    playerThrowIOExceptionIfError(env, 0, "nothing");
+    EXPECT_EQ(takePendingException(env), "");
+    playerThrowIOExceptionIfError(env, -43, "The file is gone");
+    EXPECT_EQ(takePendingException(env), "java.io.FileNotFoundException: The file is gone");
+    playerThrowIOExceptionIfError(env, -4006, "Could not decode");
+    EXPECT_EQ(takePendingException(env), "java.io.IOException: Could not decode");
+}
+
 TEST(NnlsExport, SolvesInPlaceAndRefusesShortArrays) {
     JNIEnv* env = jniEnv();
     // A diagonal 300 x 200 problem: the work storage goes past the stack bound.

@@ -1,0 +1,366 @@
+#include "player.h"
+
+#include <gst/gst.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+namespace kestrane::media {
+
+namespace {
+
+constexpr std::int32_t kNanosecondTimescale = 1000000000;
+constexpr const char* kStopMessage = "kestrane-player-stop";
+
+bool initialised() {
+    static const bool ok = gst_init_check(nullptr, nullptr, nullptr) != FALSE;
+    return ok;
+}
+
+bool fileOfUrlExists(const std::string& url) {
+    gchar* path = g_filename_from_uri(url.c_str(), nullptr, nullptr);
+    if (path == nullptr) return true;  // not a file: existence is not the question
+    const bool exists = g_file_test(path, G_FILE_TEST_EXISTS) != FALSE;
+    g_free(path);
+    return exists;
+}
+
+// The error's code: -43 for a file that is not there, otherwise a non-zero code of ours made
+// from GStreamer's domain and code.
+int errorCode(const GError* error, const std::string& url) {
+    if (error->domain == GST_RESOURCE_ERROR) {
+        if (error->code == GST_RESOURCE_ERROR_NOT_FOUND) return kFileNotFound;
+        if ((error->code == GST_RESOURCE_ERROR_OPEN_READ || error->code == GST_RESOURCE_ERROR_OPEN_READ_WRITE) &&
+            !fileOfUrlExists(url)) {
+            return kFileNotFound;
+        }
+        return -3000 - error->code;
+    }
+    if (error->domain == GST_CORE_ERROR) return -1000 - error->code;
+    if (error->domain == GST_LIBRARY_ERROR) return -2000 - error->code;
+    if (error->domain == GST_STREAM_ERROR) return -4000 - error->code;
+    return -5000 - std::abs(error->code);
+}
+
+GstElement* makeAudioSink() {
+    const char* name = std::getenv("KESTRANE_AUDIO_SINK");
+    GstElement* sink = gst_element_factory_make(name != nullptr && *name != '\0' ? name : "autoaudiosink", nullptr);
+    if (sink != nullptr && g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "sync") != nullptr) {
+        g_object_set(sink, "sync", TRUE, nullptr);  // time passes as in real playback
+    }
+    return sink;
+}
+
+}  // namespace
+
+struct Player::State {
+    std::string url;
+    GstElement* pipeline = nullptr;  // owned
+    GstBus* bus = nullptr;           // owned
+    std::thread busThread;
+
+    mutable std::mutex mutex;
+    std::condition_variable changed;
+    Status status = Status::unknown;
+    std::optional<Error> error;
+    std::optional<std::string> playerError;
+    GstState current = GST_STATE_NULL;
+    bool wantPlaying = false;
+    float requestedRate = 1.0f;
+    bool atEnd = false;
+    bool buffering = false;
+    bool seeking = false;
+    gint64 lastPosition = 0;
+
+    ~State() {
+        if (busThread.joinable()) {
+            gst_bus_post(bus, gst_message_new_application(nullptr, gst_structure_new_empty(kStopMessage)));
+            busThread.join();
+        }
+        if (pipeline != nullptr) {
+            gst_element_set_state(pipeline, GST_STATE_NULL);
+            gst_object_unref(pipeline);
+        }
+        if (bus != nullptr) gst_object_unref(bus);
+    }
+
+    // Keeps statuses and errors current for every query, on a thread of the player's own.
+    void runBus() {
+        const auto types = static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_ASYNC_DONE | GST_MESSAGE_STATE_CHANGED |
+                                                       GST_MESSAGE_EOS | GST_MESSAGE_BUFFERING | GST_MESSAGE_APPLICATION);
+        for (;;) {
+            GstMessage* message = gst_bus_timed_pop_filtered(bus, GST_CLOCK_TIME_NONE, types);
+            if (message == nullptr) continue;
+            const bool stop = handle(message);
+            gst_message_unref(message);
+            if (stop) return;
+        }
+    }
+
+    bool handle(GstMessage* message) {
+        switch (GST_MESSAGE_TYPE(message)) {
+            case GST_MESSAGE_APPLICATION:
+                return gst_structure_has_name(gst_message_get_structure(message), kStopMessage) != FALSE;
+            case GST_MESSAGE_ERROR: {
+                GError* err = nullptr;
+                gst_message_parse_error(message, &err, nullptr);
+                {
+                    std::lock_guard lock(mutex);
+                    const std::string reason = err != nullptr && err->message != nullptr ? err->message : "";
+                    if (status == Status::readyToPlay) {
+                        if (!playerError) playerError = reason;
+                    } else if (!error) {
+                        error = Error{err != nullptr ? errorCode(err, url) : -5000, reason};
+                    }
+                    status = Status::failed;
+                    wantPlaying = false;
+                }
+                if (err != nullptr) g_error_free(err);
+                changed.notify_all();
+                return false;
+            }
+            case GST_MESSAGE_ASYNC_DONE: {
+                std::lock_guard lock(mutex);
+                if (status == Status::unknown) status = Status::readyToPlay;
+                seeking = false;
+                changed.notify_all();
+                return false;
+            }
+            case GST_MESSAGE_STATE_CHANGED: {
+                if (GST_MESSAGE_SRC(message) != GST_OBJECT(pipeline)) return false;
+                GstState oldState, newState;
+                gst_message_parse_state_changed(message, &oldState, &newState, nullptr);
+                std::lock_guard lock(mutex);
+                current = newState;
+                changed.notify_all();
+                return false;
+            }
+            case GST_MESSAGE_EOS: {
+                {
+                    std::lock_guard lock(mutex);
+                    atEnd = true;
+                    wantPlaying = false;
+                }
+                // The action at the end of the item: pause there.
+                gst_element_set_state(pipeline, GST_STATE_PAUSED);
+                changed.notify_all();
+                return false;
+            }
+            case GST_MESSAGE_BUFFERING: {
+                gint percent = 100;
+                gst_message_parse_buffering(message, &percent);
+                bool resume = false, hold = false;
+                {
+                    std::lock_guard lock(mutex);
+                    const bool was = buffering;
+                    buffering = percent < 100;
+                    hold = buffering && !was && wantPlaying;
+                    resume = !buffering && was && wantPlaying;
+                }
+                if (hold) gst_element_set_state(pipeline, GST_STATE_PAUSED);
+                if (resume) gst_element_set_state(pipeline, GST_STATE_PLAYING);
+                changed.notify_all();
+                return false;
+            }
+            default: return false;
+        }
+    }
+
+    gint64 position() {
+        gint64 pos = 0;
+        if (gst_element_query_position(pipeline, GST_FORMAT_TIME, &pos) && pos >= 0) {
+            std::lock_guard lock(mutex);
+            lastPosition = pos;
+            return pos;
+        }
+        std::lock_guard lock(mutex);
+        return lastPosition;
+    }
+
+    void seekTo(double rate, gint64 nanoseconds) {
+        {
+            std::lock_guard lock(mutex);
+            seeking = true;
+            atEnd = false;
+            lastPosition = nanoseconds;
+        }
+        const auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
+        const bool ok = rate >= 0 ? gst_element_seek(pipeline, rate, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, nanoseconds,
+                                                     GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE)
+                                  : gst_element_seek(pipeline, rate, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, 0,
+                                                     GST_SEEK_TYPE_SET, nanoseconds);
+        if (!ok) {
+            std::lock_guard lock(mutex);
+            seeking = false;
+        }
+    }
+};
+
+Player::Player(Key, std::unique_ptr<State> state) : state_(std::move(state)) {}
+Player::~Player() = default;
+
+std::unique_ptr<Player> Player::create(const std::string& url) {
+    if (!initialised() || gst_uri_is_valid(url.c_str()) == FALSE) return nullptr;
+    gchar* protocol = gst_uri_get_protocol(url.c_str());
+    const bool supported = protocol != nullptr && gst_uri_protocol_is_supported(GST_URI_SRC, protocol) != FALSE;
+    g_free(protocol);
+    if (!supported) return nullptr;
+
+    auto state = std::make_unique<State>();
+    state->url = url;
+    state->pipeline = gst_element_factory_make("playbin", nullptr);
+    if (state->pipeline == nullptr) return nullptr;
+    gst_object_ref_sink(state->pipeline);
+    // Audio only, with playbin's own volume: a video track is never shown.
+    constexpr guint kPlayAudio = 1u << 1, kSoftVolume = 1u << 4;
+    g_object_set(state->pipeline, "uri", url.c_str(), "flags", kPlayAudio | kSoftVolume, nullptr);
+    if (GstElement* sink = makeAudioSink()) g_object_set(state->pipeline, "audio-sink", sink, nullptr);
+    state->bus = gst_element_get_bus(state->pipeline);
+    State* s = state.get();
+    state->busThread = std::thread([s] { s->runBus(); });
+
+    // Preroll in the background; the status moves from unknown on its own.
+    if (gst_element_set_state(state->pipeline, GST_STATE_PAUSED) == GST_STATE_CHANGE_NO_PREROLL) {
+        std::lock_guard lock(state->mutex);
+        state->status = Status::readyToPlay;  // a live source: nothing to preroll
+    }
+    return std::make_unique<Player>(Key(), std::move(state));
+}
+
+void Player::waitWhileLoading(int maxPauses, double pauseSeconds) {
+    std::unique_lock lock(state_->mutex);
+    const auto pause = std::chrono::duration<double>(pauseSeconds);
+    for (int i = 0; i < maxPauses && state_->status == Status::unknown; ++i) {
+        state_->changed.wait_for(lock, pause, [this] { return state_->status != Status::unknown; });
+    }
+}
+
+Status Player::status() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->status;
+}
+
+Status Player::itemStatus() const {
+    return status();
+}
+
+std::optional<Error> Player::itemError() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->error;
+}
+
+std::optional<std::string> Player::playerError() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->playerError;
+}
+
+void Player::play() {
+    float rate;
+    {
+        std::lock_guard lock(state_->mutex);
+        if (state_->atEnd) return;  // paused at the end of the item: nothing left to play
+        state_->wantPlaying = true;
+        rate = state_->requestedRate;
+        state_->requestedRate = 1.0f;
+    }
+    if (rate != 1.0f) state_->seekTo(1.0, state_->position());
+    gst_element_set_state(state_->pipeline, GST_STATE_PLAYING);
+}
+
+void Player::pause() {
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->wantPlaying = false;
+    }
+    gst_element_set_state(state_->pipeline, GST_STATE_PAUSED);
+}
+
+void Player::playImmediatelyAtRate(float rate) {
+    if (rate == 0.0f) return pause();
+    float previous;
+    {
+        std::lock_guard lock(state_->mutex);
+        if (state_->atEnd && rate > 0) return;
+        previous = state_->requestedRate;
+        state_->requestedRate = rate;
+        state_->wantPlaying = true;
+    }
+    if (rate != previous) state_->seekTo(rate, state_->position());
+    gst_element_set_state(state_->pipeline, GST_STATE_PLAYING);
+}
+
+float Player::rate() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->wantPlaying ? state_->requestedRate : 0.0f;
+}
+
+void Player::seek(Time to) {
+    if (!to.valid() || to.timescale <= 0) return;
+    const gint64 ns = scaleTime(to.value, kNanosecondTimescale, to.timescale);
+    float rate;
+    {
+        std::lock_guard lock(state_->mutex);
+        rate = state_->requestedRate;
+    }
+    state_->seekTo(rate, std::max<gint64>(ns, 0));
+}
+
+Time Player::currentTime() const {
+    {
+        std::lock_guard lock(state_->mutex);
+        if (state_->atEnd) {
+            gint64 d = 0;
+            if (gst_element_query_duration(state_->pipeline, GST_FORMAT_TIME, &d) && d >= 0) return {d, kNanosecondTimescale, Time::kValid};
+        }
+    }
+    return {state_->position(), kNanosecondTimescale, Time::kValid};
+}
+
+Time Player::duration() const {
+    gint64 d = 0;
+    if (gst_element_query_duration(state_->pipeline, GST_FORMAT_TIME, &d) && d >= 0) return {d, kNanosecondTimescale, Time::kValid};
+    if (status() == Status::readyToPlay) return {0, 1, Time::kValid | Time::kIndefinite};
+    return {};
+}
+
+void Player::setMuted(bool muted) {
+    g_object_set(state_->pipeline, "mute", muted ? TRUE : FALSE, nullptr);
+}
+
+bool Player::muted() const {
+    gboolean muted = FALSE;
+    g_object_get(state_->pipeline, "mute", &muted, nullptr);
+    return muted != FALSE;
+}
+
+void Player::setVolume(float volume) {
+    // playbin takes 0 .. 10 and refuses anything else with a warning.
+    g_object_set(state_->pipeline, "volume", std::clamp(static_cast<double>(volume), 0.0, 10.0), nullptr);
+}
+
+float Player::volume() const {
+    gdouble volume = 0;
+    g_object_get(state_->pipeline, "volume", &volume, nullptr);
+    return static_cast<float>(volume);
+}
+
+TimeControl Player::timeControlStatus() const {
+    std::lock_guard lock(state_->mutex);
+    if (!state_->wantPlaying) return TimeControl::paused;
+    if (state_->current == GST_STATE_PLAYING && !state_->buffering && !state_->seeking) return TimeControl::playing;
+    return TimeControl::waitingToPlay;
+}
+
+std::optional<std::string> Player::reasonForWaitingToPlay() const {
+    if (timeControlStatus() != TimeControl::waitingToPlay) return std::nullopt;
+    std::lock_guard lock(state_->mutex);
+    if (state_->status == Status::failed) return "AVPlayerWaitingWithNoItemToPlayReason";
+    if (state_->buffering) return "AVPlayerWaitingToMinimizeStallsReason";
+    return "AVPlayerWaitingWhileEvaluatingBufferingRateReason";
+}
+
+}  // namespace kestrane::media
