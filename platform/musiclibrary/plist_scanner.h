@@ -1,0 +1,48 @@
+// A streaming reader of XML property lists: the bytes go through once, in chunks, and come out
+// as events (dictionaries, arrays, keys and values); no tree of the document is built. It reads
+// the subset of XML that property lists use (elements without attributes that matter, the five
+// predefined entities, character references, CDATA, comments, processing instructions and a
+// DOCTYPE without an internal subset), in UTF-8. Errors carry the line and column where they
+// were found.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace kestrane::musiclibrary {
+
+enum class ValueKind { string, integer, real, date, data, boolean };
+
+// Receives the document's events. Returning false stops the parse; the sink's reason is then
+// reported as the error.
+class PlistSink {
+public:
+    virtual ~PlistSink() = default;
+    virtual bool beginDict() = 0;
+    virtual bool endDict() = 0;
+    virtual bool beginArray() = 0;
+    virtual bool endArray() = 0;
+    virtual bool key(std::string_view text) = 0;
+    // The element's text with entities resolved; for booleans "true" or "false".
+    virtual bool value(ValueKind kind, std::string_view text) = 0;
+    virtual std::string reason() const { return "the document's structure is not the expected one"; }
+};
+
+// Supplies the next bytes: fills up to `capacity` bytes at `buffer`, returns how many (0 at the
+// end), or -1 on a read error.
+using ByteSource = std::function<std::ptrdiff_t(char* buffer, std::size_t capacity)>;
+
+struct ScanResult {
+    bool ok = false;
+    std::string error;  // "line L, column C: reason"
+};
+
+ScanResult scanPlist(const ByteSource& source, PlistSink& sink);
+
+// Convenience for tests and fuzzing: the whole document in memory.
+ScanResult scanPlist(std::string_view document, PlistSink& sink);
+
+}  // namespace kestrane::musiclibrary
