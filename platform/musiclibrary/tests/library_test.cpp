@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -407,4 +408,26 @@ TEST_F(LibraryFiles, ReloadWhileOtherThreadsReadNeverBreaksThem) {
     for (auto& r : readers) r.join();
     EXPECT_EQ(reloads.load(), 200);
     EXPECT_GT(reads.load(), 1000);
+}
+
+// Inputs the fuzzer once found trouble with (and its seeds): each must parse or fail cleanly.
+TEST(Regressions, FuzzInputsParseOrFailCleanly) {
+    const fs::path folder = fs::path(KESTRANE_FUZZ_REGRESSIONS);
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string error;
+        const ml::Snapshot* s = ml::parseSnapshot(bytes, error);
+        if (s != nullptr) {
+            for (std::size_t i = 0; i < ml::snapshotItems(s)->size(); ++i) {
+                (void)static_cast<ml::MediaItem*>(ml::snapshotItems(s)->at(i))->valueForProperty("Name");
+            }
+            ml::releaseSnapshot(s);
+        } else {
+            EXPECT_NE(error.find("line "), std::string::npos) << entry.path();
+        }
+        ++count;
+    }
+    EXPECT_GT(count, 0);
 }
