@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "utf.h"
+
 // A platform string: std::nullopt is nil.
 using PlatformString = std::optional<std::u16string>;
 // A borrowed platform string; converts implicitly from PlatformString.
@@ -47,12 +49,10 @@ jobjectArray newStringArray(JNIEnv* env, std::span<const std::u16string> list, I
 // surrogate becomes U+FFFD, since it has no UTF-8 form.
 std::string utf8Form(std::u16string_view units);
 
-// UTF-16 from UTF-8 text; invalid sequences become U+FFFD.
-std::u16string utf16FromUtf8(std::string_view utf8);
-
-// Standard UTF-8 of a platform string, every unit kept (U+0000 as a zero byte); an unpaired
-// surrogate becomes U+FFFD. For text handed to the operating system.
-std::string utf8FromUtf16(std::u16string_view units);
+// UTF-16 from UTF-8 (invalid sequences become U+FFFD), and standard UTF-8 of a platform
+// string with every unit kept, for text handed to the operating system.
+using kestrane::text::utf16FromUtf8;
+using kestrane::text::utf8FromUtf16;
 
 // A Java string as UTF-8 for the operating system: the copying conversion, then UTF-8. A Java
 // null throws NullPointerException naming argumentName and gives none.

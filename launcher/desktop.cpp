@@ -13,21 +13,6 @@ namespace kestrane::launcher {
 
 namespace {
 
-std::string onPath(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::string list = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
-    std::size_t start = 0;
-    while (start <= list.size()) {
-        std::size_t end = list.find(':', start);
-        if (end == std::string::npos) end = list.size();
-        const std::string candidate = list.substr(start, end - start) + "/" + name;
-        start = end + 1;
-        struct stat st {};
-        if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(candidate.c_str(), X_OK) == 0) return candidate;
-    }
-    return "";
-}
-
 bool graphicalSession() {
     const char* x = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
@@ -39,10 +24,10 @@ bool graphicalSession() {
 void showCriticalAlert(const std::string& reason) {
     if (graphicalSession()) {
         try {
-            if (const std::string zenity = onPath("zenity"); !zenity.empty()) {
-                if (runProgram(zenity, {"--error", "--no-markup", "--text=" + reason}).status >= 0) return;
-            } else if (const std::string kdialog = onPath("kdialog"); !kdialog.empty()) {
-                if (runProgram(kdialog, {"--error", reason}).status >= 0) return;
+            if (const auto zenity = findOnPath("zenity")) {
+                if (runProgram(*zenity, {"--error", "--no-markup", "--text=" + reason}).status >= 0) return;
+            } else if (const auto kdialog = findOnPath("kdialog")) {
+                if (runProgram(*kdialog, {"--error", reason}).status >= 0) return;
             }
         } catch (const std::exception&) {
             // fall through to standard error
@@ -60,10 +45,10 @@ bool relaunchWithAdministratorRights() {
     // no character of the path can change what the script does.
     const std::string script = "\"$0\" > /dev/null 2>&1 &";
     Log("script: %@", "pkexec /bin/sh -c '" + script + "' " + executable);
-    const std::string pkexec = onPath("pkexec");
-    if (pkexec.empty() || executable.empty()) return false;
+    const auto pkexec = findOnPath("pkexec");
+    if (!pkexec || executable.empty()) return false;
     try {
-        return runProgram(pkexec, {"/bin/sh", "-c", script, executable}).status == 0;
+        return runProgram(*pkexec, {"/bin/sh", "-c", script, executable}).status == 0;
     } catch (const std::exception&) {
         return false;
     }

@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -81,6 +83,22 @@ ProgramOutput runProgram(const std::string& path, const std::vector<std::string>
     }
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+std::optional<std::string> findOnPath(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    const std::string list = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        std::size_t end = list.find(':', start);
+        if (end == std::string::npos) end = list.size();
+        const std::string dir = list.substr(start, end - start);
+        start = end + 1;
+        const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+        struct stat st {};
+        if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return std::nullopt;
 }
 
 }  // namespace kestrane::launcher

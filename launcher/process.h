@@ -17,4 +17,7 @@ struct ProgramOutput {
 // returns both outputs. Throws std::runtime_error when the program cannot be started.
 ProgramOutput runProgram(const std::string& path, const std::vector<std::string>& args);
 
+// The first executable regular file called name in the folders of PATH, or none.
+std::optional<std::string> findOnPath(const std::string& name);
+
 }  // namespace kestrane::launcher

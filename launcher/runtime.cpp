@@ -38,21 +38,6 @@ std::string jvmFolder() {
     return dir != nullptr && *dir != '\0' ? dir : "/usr/lib/jvm";
 }
 
-std::optional<std::string> findOnPath(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::string list = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
-    std::size_t start = 0;
-    while (start <= list.size()) {
-        std::size_t end = list.find(':', start);
-        if (end == std::string::npos) end = list.size();
-        const std::string dir = list.substr(start, end - start);
-        start = end + 1;
-        const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
-        if (isRegularFile(candidate) && access(candidate.c_str(), X_OK) == 0) return candidate;
-    }
-    return std::nullopt;
-}
-
 std::string parentOf(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);

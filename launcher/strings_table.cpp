@@ -1,5 +1,7 @@
 #include "strings_table.h"
 
+#include "utf.h"
+
 #include <cctype>
 #include <cstdint>
 
@@ -7,45 +9,14 @@ namespace kestrane::launcher {
 
 namespace {
 
-void appendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
 // UTF-16 (with its byte-order mark) to UTF-8; unpaired surrogates become U+FFFD.
-std::string utf8FromUtf16(std::string_view bytes, bool bigEndian) {
-    std::string out;
-    auto unit = [&](std::size_t i) -> std::uint32_t {
-        const auto a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
-        return bigEndian ? (a << 8 | b) : (b << 8 | a);
-    };
+std::string utf8FromUtf16Bytes(std::string_view bytes, bool bigEndian) {
+    std::u16string units;
     for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
-        std::uint32_t u = unit(i);
-        if (u >= 0xD800 && u <= 0xDBFF && i + 3 < bytes.size()) {
-            const std::uint32_t low = unit(i + 2);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
-                i += 2;
-                continue;
-            }
-        }
-        if (u >= 0xD800 && u <= 0xDFFF) u = 0xFFFD;
-        appendUtf8(out, u);
+        const auto a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
+        units.push_back(static_cast<char16_t>(bigEndian ? (a << 8 | b) : (b << 8 | a)));
     }
-    return out;
+    return text::utf8FromUtf16(units);
 }
 
 class Parser {
@@ -149,7 +120,7 @@ private:
                         ++digits;
                     }
                     if (digits == 0) return false;
-                    appendUtf8(out, cp >= 0xD800 && cp <= 0xDFFF ? 0xFFFD : cp);
+                    text::appendUtf8(out, cp >= 0xD800 && cp <= 0xDFFF ? 0xFFFD : cp);
                     break;
                 }
                 default: out.push_back(e); break;  // \" \\ and any other character stand for themselves
@@ -166,11 +137,11 @@ private:
 
 StringsTable parseStringsTable(std::string_view bytes) {
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE) {
-        const std::string text = utf8FromUtf16(bytes, false);
+        const std::string text = utf8FromUtf16Bytes(bytes, false);
         return Parser(text).run();
     }
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE && static_cast<unsigned char>(bytes[1]) == 0xFF) {
-        const std::string text = utf8FromUtf16(bytes, true);
+        const std::string text = utf8FromUtf16Bytes(bytes, true);
         return Parser(text).run();
     }
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);

@@ -13,8 +13,10 @@
 #include "errors.h"
 #include "jvm.h"
 #include "log.h"
+#include "test_files.h"
 
 using kestrane::test::jniEnv;
+using kestrane::test::captureStderr;
 using kestrane::test::takePendingException;
 
 TEST(ErrorRule, ThrowsAnExistingClassWithItsMessage) {
@@ -31,25 +33,6 @@ TEST(ErrorRule, MissingClassLeavesTheLookupErrorAndThrowsNothingElse) {
 }
 
 namespace {
-
-// Runs body with standard error redirected to a temporary file and returns what was written.
-template <class Body>
-std::string captureStderr(Body body) {
-    std::fflush(stderr);
-    char path[] = "/tmp/logtestXXXXXX";
-    const int fd = mkstemp(path);
-    const int saved = dup(STDERR_FILENO);
-    dup2(fd, STDERR_FILENO);
-    body();
-    dup2(saved, STDERR_FILENO);
-    close(saved);
-    close(fd);
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    unlink(path);
-    return text.str();
-}
 
 // Checks "<yyyy-mm-dd hh:mm:ss.mmm> <process>[<pid>:<tid>] <message>" and returns the pid
 // and the message, or pid -1 when the line has another shape.

@@ -15,30 +15,15 @@
 
 #include "jni_scoped.h"
 #include "jvm.h"
+#include "test_files.h"
 
 namespace fs = std::filesystem;
 using kestrane::jni::LocalRef;
+using kestrane::test::captureStderr;
 using kestrane::test::jniEnv;
 using kestrane::test::takePendingException;
 
 namespace {
-
-template <class Body>
-std::string captureStderr(Body body) {
-    std::fflush(stderr);
-    char path[] = "/tmp/catalogstderrXXXXXX";
-    const int fd = mkstemp(path);
-    const int saved = dup(STDERR_FILENO);
-    dup2(fd, STDERR_FILENO);
-    body();
-    dup2(saved, STDERR_FILENO);
-    close(saved);
-    close(fd);
-    std::ifstream in(path);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    unlink(path);
-    return text;
-}
 
 bool peersAvailable(JNIEnv* env) {
     LocalRef<jclass> cls(env, env->FindClass("com/kestrane/itlibrary/ITLibArray"));
@@ -51,8 +36,8 @@ bool peersAvailable(JNIEnv* env) {
 TEST(CatalogExports, IndexOutsideTheArrayLogsTheCount) {
     JNIEnv* env = jniEnv();
     if (!peersAvailable(env)) GTEST_SKIP() << "this JVM runs without the peer classes";
-    std::string pattern = (fs::temp_directory_path() / "catalogXXXXXX").string();
-    const fs::path dir = mkdtemp(pattern.data());
+    const kestrane::test::TempFolder folder("catalog");
+    const fs::path& dir = folder.path();
     std::ofstream(dir / "Library.xml") << "<plist><dict><key>Tracks</key><dict>"
                                           "<key>1</key><dict><key>Name</key><string>a</string></dict>"
                                           "<key>2</key><dict><key>Name</key><string>b</string></dict></dict></dict></plist>";
@@ -82,7 +67,6 @@ TEST(CatalogExports, IndexOutsideTheArrayLogsTheCount) {
     EXPECT_EQ(messages, (std::vector<std::string>{"Weird... array count = 2. Returning 0L.",
                                                   "Weird... array count = 2. Returning 0L.",
                                                   "Weird... array count = 0. Returning 0L."}));
-    fs::remove_all(dir);
 }
 
 TEST(CatalogExports, InitWithoutTheExceptionClassLeavesTheLookupError) {

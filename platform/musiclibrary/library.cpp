@@ -16,6 +16,7 @@
 
 #include "folders.h"
 #include "plist_scanner.h"
+#include "utf.h"
 
 namespace kestrane::musiclibrary {
 
@@ -106,49 +107,6 @@ private:
     static constexpr std::size_t kChunk = 1 << 20;
     std::vector<std::vector<char16_t>> chunks_;
 };
-
-std::u16string utf16(std::string_view utf8) {
-    std::u16string out;
-    out.reserve(utf8.size());
-    const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
-    const std::size_t n = utf8.size();
-    for (std::size_t i = 0; i < n;) {
-        const unsigned c = s[i];
-        if (c < 0x80) {
-            out.push_back(static_cast<char16_t>(c));
-            ++i;
-            continue;
-        }
-        std::size_t len = 1;
-        unsigned cp = 0xFFFD;
-        const std::size_t need = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
-        if (need != 0 && c <= 0xF4 && i + need <= n) {
-            unsigned v = c & (need == 2 ? 0x1F : need == 3 ? 0x0F : 0x07);
-            bool ok = true;
-            for (std::size_t k = 1; k < need; ++k) {
-                if ((s[i + k] & 0xC0) != 0x80) {
-                    ok = false;
-                    break;
-                }
-                v = (v << 6) | (s[i + k] & 0x3F);
-            }
-            const unsigned minimum = need == 2 ? 0x80 : need == 3 ? 0x800 : 0x10000;
-            if (ok && v >= minimum && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF)) {
-                cp = v;
-                len = need;
-            }
-        }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
-        i += len;
-    }
-    return out;
-}
 
 struct StringHash {
     using is_transparent = void;
@@ -775,7 +733,7 @@ private:
     bool trackValue(ValueKind kind, std::string_view text) {
         switch (kind) {
             case ValueKind::string: {
-                const std::u16string units = utf16(text);
+                const std::u16string units = text::utf16FromUtf8(text);
                 if (units.size() > UINT32_MAX) return fail("string too long");
                 addField(FieldType::string, 0, 0, snapshot_->pool.add(units), static_cast<std::uint32_t>(units.size()));
                 return true;
@@ -814,17 +772,17 @@ private:
     }
 
     bool topValue(ValueKind kind, std::string_view text) {
-        if (key_ == "Application Version" && kind == ValueKind::string) snapshot_->applicationVersion = utf16(text);
-        else if (key_ == "Music Folder" && kind == ValueKind::string) snapshot_->musicFolder = utf16(text);
+        if (key_ == "Application Version" && kind == ValueKind::string) snapshot_->applicationVersion = text::utf16FromUtf8(text);
+        else if (key_ == "Music Folder" && kind == ValueKind::string) snapshot_->musicFolder = text::utf16FromUtf8(text);
         else if (key_ == "Show Content Ratings" && kind == ValueKind::boolean) snapshot_->showContentRating = text == "true";
         return true;
     }
 
     bool playlistValue(ValueKind kind, std::string_view text) {
         Playlist& p = snapshot_->playlists.back();
-        if (key_ == "Name" && kind == ValueKind::string) p.name_ = utf16(text);
-        else if (key_ == "Playlist Persistent ID" && kind == ValueKind::string) p.persistentId_ = parseHexId(utf16(text)).value_or(0);
-        else if (key_ == "Parent Persistent ID" && kind == ValueKind::string) p.parentId_ = parseHexId(utf16(text));
+        if (key_ == "Name" && kind == ValueKind::string) p.name_ = text::utf16FromUtf8(text);
+        else if (key_ == "Playlist Persistent ID" && kind == ValueKind::string) p.persistentId_ = parseHexId(text::utf16FromUtf8(text)).value_or(0);
+        else if (key_ == "Parent Persistent ID" && kind == ValueKind::string) p.parentId_ = parseHexId(text::utf16FromUtf8(text));
         else if (key_ == "Visible" && kind == ValueKind::boolean) p.visible_ = text == "true";
         else if (key_ == "Master" && kind == ValueKind::boolean) p.master_ = text == "true";
         else if (key_ == "Folder" && kind == ValueKind::boolean && text == "true") p.kind_ = codes::folder;

@@ -1,5 +1,7 @@
 #include "plist_scanner.h"
 
+#include "utf.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -270,29 +272,11 @@ private:
             }
             const unsigned long cp = std::strtoul(digits.c_str(), nullptr, hex ? 16 : 10);
             if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return fail("invalid character reference &" + ref + ";");
-            appendUtf8(static_cast<std::uint32_t>(cp));
+            text::appendUtf8(text_, static_cast<char32_t>(cp));
         } else {
             return fail("unknown entity &" + ref + ";");
         }
         return true;
-    }
-
-    void appendUtf8(std::uint32_t cp) {
-        if (cp < 0x80) {
-            text_.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            text_.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            text_.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            text_.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            text_.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            text_.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            text_.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            text_.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            text_.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            text_.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
     }
 
     // ---- structure -------------------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "filetags.h"
+#include "test_files.h"
 
 namespace fs = std::filesystem;
 namespace ft = kestrane::filetags;
@@ -16,18 +17,16 @@ namespace {
 
 class FileTags : public ::testing::Test {
 protected:
-    fs::path dir;
+    kestrane::test::TempFolder folder{"filetags"};
+    fs::path dir = folder.path();
     fs::path file;
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "filetagsXXXXXX").string();
-        dir = mkdtemp(pattern.data());
         file = dir / "song.flac";
         std::ofstream(file) << "12345";
         if (setxattr(file.c_str(), "user.probe", "x", 1, 0) != 0) {
             FAIL() << "the temporary folder " << dir << " has no user extended attributes; point TMPDIR at one that has";
         }
     }
-    void TearDown() override { fs::remove_all(dir); }
 };
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "library.h"
 #include "plist_scanner.h"
+#include "test_files.h"
 
 namespace fs = std::filesystem;
 namespace ml = kestrane::musiclibrary;
@@ -313,15 +314,13 @@ TEST(Catalogue, MalformedValuesAreErrorsWithPositions) {
 
 class LibraryFiles : public ::testing::Test {
 protected:
-    fs::path dir;
+    kestrane::test::TempFolder folder{"library"};
+    fs::path dir = folder.path();
     fs::path file;
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "libraryXXXXXX").string();
-        dir = mkdtemp(pattern.data());
         file = dir / "Library.xml";
         setenv("KESTRANE_MUSIC_LIBRARY", file.c_str(), 1);
     }
-    void TearDown() override { fs::remove_all(dir); }
     void write(const std::string& text) { std::ofstream(file) << text; }
 };
 

@@ -1,0 +1,20 @@
+// Conversions between UTF-8 and UTF-16 for text that crosses into or out of the operating
+// system, files and the JVM. Invalid input never fails: it becomes U+FFFD.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kestrane::text {
+
+// Appends the UTF-8 form of one code point (at most U+10FFFF).
+void appendUtf8(std::string& out, char32_t codePoint);
+
+// UTF-16 from UTF-8; overlong forms, surrogates, truncated and stray bytes become U+FFFD.
+std::u16string utf16FromUtf8(std::string_view utf8);
+
+// UTF-8 from UTF-16, every unit kept (U+0000 as a zero byte); an unpaired surrogate becomes
+// U+FFFD.
+std::string utf8FromUtf16(std::u16string_view units);
+
+}  // namespace kestrane::text

@@ -1,0 +1,55 @@
+// Small helpers for tests that touch the file system or standard error.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+
+namespace kestrane::test {
+
+// A new, empty folder under the temporary folder, removed with everything in it at the end.
+class TempFolder {
+public:
+    explicit TempFolder(const std::string& prefix) {
+        std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "XXXXXX")).string();
+        if (mkdtemp(pattern.data()) == nullptr) std::abort();
+        path_ = pattern;
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// What body writes to the process's standard error (file descriptor 2).
+inline std::string captureStderr(const std::function<void()>& body) {
+    std::fflush(stderr);
+    char path[] = "/tmp/stderrXXXXXX";
+    const int fd = mkstemp(path);
+    const int saved = dup(STDERR_FILENO);
+    dup2(fd, STDERR_FILENO);
+    body();
+    std::fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    close(fd);
+    std::ifstream in(path);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    unlink(path);
+    return text;
+}
+
+}  // namespace kestrane::test
