@@ -38,6 +38,26 @@ public final class ListLibraries {
                     row[0], dir, row.length - 1, natives);
         }
         showSignalKernels();
+        showDesktopAndLibrary();
+    }
+
+    /** The user's music folder, and the music library found there (or why none was found). */
+    private static void showDesktopAndLibrary() {
+        System.out.printf("osbridge      music folder: %s%n", com.kestrane.core.OperatingSystemOSX.findFolder(1, 18));
+        try {
+            com.kestrane.itlibrary.ITLibrary library = new com.kestrane.itlibrary.ITLibrary("1.1");
+            try (com.kestrane.itlibrary.ITLibArray items = library.getAllMediaItems();
+                 com.kestrane.itlibrary.ITLibArray playlists = library.getAllPlaylists()) {
+                System.out.printf("catalogbridge music library: %d media items, %d playlists%n",
+                        items._size(), playlists._size());
+                if (items._size() > 0) {
+                    com.kestrane.itlibrary.ITLibMediaItem first = items.getMediaItem(0);
+                    System.out.printf("catalogbridge first item: \"%s\" (%d ms)%n", first.getTitle(), first.getTotalTime());
+                }
+            }
+        } catch (com.kestrane.itlibrary.ITLibException e) {
+            System.out.printf("catalogbridge no music library: %s%n", e.getMessage());
+        }
     }
 
     /** A 440 Hz tone through the FFT, and a small non-negative fit. */
