@@ -917,25 +917,22 @@ const Snapshot* Library::current() {
     return snapshot_;
 }
 
-Text Library::musicFolderLocation() const {
-    auto* self = const_cast<Library*>(this);
-    const Snapshot* s = self->current();
-    handOut(const_cast<SnapshotArray*>(&s->allItems));  // keeps the text alive for this thread
+std::optional<std::u16string> Library::musicFolderLocation() {
+    const Snapshot* s = current();
+    std::optional<std::u16string> folder = s->musicFolder;
     s->release();
-    return s->musicFolder ? Text(*s->musicFolder) : std::nullopt;
+    return folder;
 }
 
-Text Library::applicationVersion() const {
-    auto* self = const_cast<Library*>(this);
-    const Snapshot* s = self->current();
-    handOut(const_cast<SnapshotArray*>(&s->allItems));
+std::optional<std::u16string> Library::applicationVersion() {
+    const Snapshot* s = current();
+    std::optional<std::u16string> version = s->applicationVersion;
     s->release();
-    return s->applicationVersion ? Text(*s->applicationVersion) : std::nullopt;
+    return version;
 }
 
-bool Library::shouldShowContentRating() const {
-    auto* self = const_cast<Library*>(this);
-    const Snapshot* s = self->current();
+bool Library::shouldShowContentRating() {
+    const Snapshot* s = current();
     const bool show = s->showContentRating;
     s->release();
     return show;

@@ -215,9 +215,10 @@ public:
 
     int apiMajorVersion() const { return 1; }
     int apiMinorVersion() const { return minor_; }
-    Text musicFolderLocation() const;   // the URL's text
-    Text applicationVersion() const;
-    bool shouldShowContentRating() const;
+    // Copies: they stay valid whatever happens to the loaded lists.
+    std::optional<std::u16string> musicFolderLocation();  // the URL's text
+    std::optional<std::u16string> applicationVersion();
+    bool shouldShowContentRating();
 
     // Re-reads the file and swaps in the new lists; false (the old lists stay) on failure.
     bool reloadData();

@@ -346,8 +346,8 @@ TEST_F(LibraryFiles, ReloadKeepsHeldListsAliveAndUnloadLoadsAgain) {
     ml::Library* lib = ml::Library::open("1.1", error);
     ASSERT_NE(lib, nullptr) << error;
     EXPECT_EQ(lib->apiMinorVersion(), 1);
-    EXPECT_EQ(text(lib->applicationVersion()), u"12.9");
-    EXPECT_EQ(text(lib->musicFolderLocation()), u"file:///music/");
+    EXPECT_EQ(*lib->applicationVersion(), u"12.9");
+    EXPECT_EQ(*lib->musicFolderLocation(), u"file:///music/");
     EXPECT_TRUE(lib->shouldShowContentRating());
     ml::Array* old = lib->allMediaItems();
     old->retain();  // as a Java peer does
