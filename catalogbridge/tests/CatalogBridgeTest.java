@@ -186,6 +186,18 @@ class CatalogBridgeTest {
         assertEquals(0, new ITLibArtist(0)._retain());
         assertEquals(0, new ITLibArtwork(0)._retain());
         new ITLibAlbum(0)._release();
+        // Every property export of a media item answers a zero handle with its kind's zero.
+        ITLibMediaItem zero = new ITLibMediaItem(0);
+        int checked = 0;
+        for (java.lang.reflect.Method m : ITLibMediaItem.class.getDeclaredMethods()) {
+            if (!java.lang.reflect.Modifier.isNative(m.getModifiers()) || m.getParameterCount() != 0) continue;
+            Object result = m.invoke(zero);
+            if (result instanceof Boolean b) assertFalse(b, m.getName());
+            else if (result instanceof Number n) assertEquals(0L, n.longValue(), m.getName());
+            else assertNull(result, m.getName());
+            checked++;
+        }
+        assertEquals(46, checked);
         ITLibMediaItem item = new ITLibMediaItem(0);
         assertEquals(0, item.getId());
         assertNull(item.getTitle());
