@@ -16,8 +16,8 @@
 // and transposes on store, and V may supply a dedicated s = 4 pass.
 //
 // Real transform of N = 2h points: the h-point complex FFT of z[m] = x[2m] + i x[2m+1],
-// followed by a pass that pairs bins k and h-k (the post-pass); the inverse runs the mirror
-// pre-pass and then the complex FFT with real and imaginary arrays swapped, which computes
+// followed by a pass that pairs bins k and h-k (the real pass); the inverse runs the mirror
+// pass first and then the complex FFT with real and imaginary arrays swapped, which computes
 // the unnormalised inverse.
 #pragma once
 
@@ -167,7 +167,7 @@ struct Transform {
         float* wi = work + h;
         complexForward(setup, h, data.realp, data.imagp, wr, wi);
         const bool inWork = passCount(h) % 2 == 1;
-        postPass(setup, h, inWork ? wr : data.realp, inWork ? wi : data.imagp, data.realp, data.imagp);
+        realPass<true>(setup, h, inWork ? wr : data.realp, inWork ? wi : data.imagp, data.realp, data.imagp);
     }
 
     // Inverse: packed Y in data -> split of the unnormalised inverse sum in data.
@@ -177,90 +177,74 @@ struct Transform {
         const bool startInWork = passCount(h) % 2 == 1;
         float* sr = startInWork ? wr : data.realp;
         float* si = startInWork ? wi : data.imagp;
-        prePass(setup, h, data.realp, data.imagp, sr, si);
+        realPass<false>(setup, h, data.realp, data.imagp, sr, si);
         // Swapping real and imaginary parts turns the forward FFT into the inverse one.
         if (startInWork) complexForward(setup, h, si, sr, data.imagp, data.realp);
         else complexForward(setup, h, si, sr, wi, wr);
     }
 
-    // 2X[k] = E - i T, 2X[h-k] = conj(E + i T), with E = Z[k] + conj Z[h-k],
-    // T = W^k (Z[k] - conj Z[h-k]), W = e^{-2 pi i / N}. May run in place.
-    static void postPass(const Setup& setup, std::size_t h, const float* zr, const float* zi, float* outr,
+    // The pass between the h-point complex FFT and the N-point real spectrum, pairing bins k
+    // and h-k. With E = A[k] + conj A[h-k] and O = A[k] - conj A[h-k]:
+    //   forward (A = Z, the FFT of the even/odd split; out = packed 2X), T = W^k O:
+    //     out[k] = E - i T,  out[h-k] = conj(E + i T),  out[0] = 2(Re Z0 + Im Z0, Re Z0 - Im Z0)
+    //   inverse (A = Y, the packed spectrum; out = Zp for the inverse FFT), T = conj(W^k) O:
+    //     out[k] = E + i T,  out[h-k] = conj(E - i T),  out[0] = (Y0 + Yh, Y0 - Yh)
+    // with W = e^{-2 pi i / N}; the middle bin h/2 becomes (2 Re, -2 Im) either way. May run in
+    // place.
+    template <bool Forward>
+    static void realPass(const Setup& setup, std::size_t h, const float* ar_, const float* ai_, float* outr,
                          float* outi) {
         const RealTwiddles& tw = setup.real[static_cast<std::size_t>(64 - __builtin_clzll(h))];
         const std::size_t half = h / 2;
         std::size_t k = 1;
         for (; k + L - 1 < half && L > 1; k += L) {
             const std::size_t j = h - k - (L - 1);
-            const T ar = V::load(zr + k), ai = V::load(zi + k);
-            const T br = V::reverse(V::load(zr + j)), bi = V::reverse(V::load(zi + j));
+            const T ar = V::load(ar_ + k), ai = V::load(ai_ + k);
+            const T br = V::reverse(V::load(ar_ + j)), bi = V::reverse(V::load(ai_ + j));
             const T er = V::add(ar, br), ei = V::sub(ai, bi);
             const T or_ = V::sub(ar, br), oi = V::add(ai, bi);
             const T wr = V::load(tw.wr + k), wi = V::load(tw.wi + k);
-            const T tr = V::mulSub(wr, or_, V::mul(wi, oi)), ti = V::mulAdd(wr, oi, V::mul(wi, or_));
-            V::store(outr + k, V::add(er, ti));
-            V::store(outi + k, V::sub(ei, tr));
-            V::store(outr + j, V::reverse(V::sub(er, ti)));
-            V::store(outi + j, V::reverse(V::sub(V::zero(), V::add(ei, tr))));
+            if constexpr (Forward) {
+                const T tr = V::mulSub(wr, or_, V::mul(wi, oi)), ti = V::mulAdd(wr, oi, V::mul(wi, or_));
+                V::store(outr + k, V::add(er, ti));
+                V::store(outi + k, V::sub(ei, tr));
+                V::store(outr + j, V::reverse(V::sub(er, ti)));
+                V::store(outi + j, V::reverse(V::sub(V::zero(), V::add(ei, tr))));
+            } else {
+                const T tr = V::mulAdd(wr, or_, V::mul(wi, oi)), ti = V::mulSub(wr, oi, V::mul(wi, or_));
+                V::store(outr + k, V::sub(er, ti));
+                V::store(outi + k, V::add(ei, tr));
+                V::store(outr + j, V::reverse(V::add(er, ti)));
+                V::store(outi + j, V::reverse(V::sub(tr, ei)));
+            }
         }
         for (; k < half; ++k) {
             const std::size_t j = h - k;
-            const float ar = zr[k], ai = zi[k], br = zr[j], bi = zi[j];
+            const float ar = ar_[k], ai = ai_[k], br = ar_[j], bi = ai_[j];
             const float er = ar + br, ei = ai - bi, or_ = ar - br, oi = ai + bi;
-            const float tr = tw.wr[k] * or_ - tw.wi[k] * oi, ti = tw.wr[k] * oi + tw.wi[k] * or_;
-            outr[k] = er + ti;
-            outi[k] = ei - tr;
-            outr[j] = er - ti;
-            outi[j] = -(ei + tr);
+            if constexpr (Forward) {
+                const float tr = tw.wr[k] * or_ - tw.wi[k] * oi, ti = tw.wr[k] * oi + tw.wi[k] * or_;
+                outr[k] = er + ti;
+                outi[k] = ei - tr;
+                outr[j] = er - ti;
+                outi[j] = -(ei + tr);
+            } else {
+                const float tr = tw.wr[k] * or_ + tw.wi[k] * oi, ti = tw.wr[k] * oi - tw.wi[k] * or_;
+                outr[k] = er - ti;
+                outi[k] = ei + tr;
+                outr[j] = er + ti;
+                outi[j] = tr - ei;
+            }
         }
-        if (half >= 1 && h >= 2) {
-            outr[half] = 2.0f * zr[half];
-            outi[half] = -2.0f * zi[half];
-        }
-        const float z0r = zr[0], z0i = zi[0];
-        outr[0] = 2.0f * (z0r + z0i);
-        outi[0] = 2.0f * (z0r - z0i);
-    }
-
-    // Zp[k] = E + i T, Zp[h-k] = conj(E - i T), with E = Y[k] + conj Y[h-k],
-    // T = conj(W^k) (Y[k] - conj Y[h-k]); Y[0] and Y[h] arrive packed in element 0.
-    static void prePass(const Setup& setup, std::size_t h, const float* yr, const float* yi, float* outr,
-                        float* outi) {
-        const RealTwiddles& tw = setup.real[static_cast<std::size_t>(64 - __builtin_clzll(h))];
-        const std::size_t half = h / 2;
-        std::size_t k = 1;
-        for (; k + L - 1 < half && L > 1; k += L) {
-            const std::size_t j = h - k - (L - 1);
-            const T ar = V::load(yr + k), ai = V::load(yi + k);
-            const T br = V::reverse(V::load(yr + j)), bi = V::reverse(V::load(yi + j));
-            const T er = V::add(ar, br), ei = V::sub(ai, bi);
-            const T or_ = V::sub(ar, br), oi = V::add(ai, bi);
-            const T wr = V::load(tw.wr + k), wi = V::load(tw.wi + k);
-            // conj(W) * O
-            const T tr = V::mulAdd(wr, or_, V::mul(wi, oi)), ti = V::mulSub(wr, oi, V::mul(wi, or_));
-            V::store(outr + k, V::sub(er, ti));
-            V::store(outi + k, V::add(ei, tr));
-            V::store(outr + j, V::reverse(V::add(er, ti)));
-            V::store(outi + j, V::reverse(V::sub(tr, ei)));
-        }
-        for (; k < half; ++k) {
-            const std::size_t j = h - k;
-            const float ar = yr[k], ai = yi[k], br = yr[j], bi = yi[j];
-            const float er = ar + br, ei = ai - bi, or_ = ar - br, oi = ai + bi;
-            const float tr = tw.wr[k] * or_ + tw.wi[k] * oi, ti = tw.wr[k] * oi - tw.wi[k] * or_;
-            outr[k] = er - ti;
-            outi[k] = ei + tr;
-            outr[j] = er + ti;
-            outi[j] = tr - ei;
-        }
-        if (half >= 1 && h >= 2) {
-            const float mr = yr[half], mi = yi[half];
+        if (h >= 2) {
+            const float mr = ar_[half], mi = ai_[half];
             outr[half] = 2.0f * mr;
             outi[half] = -2.0f * mi;
         }
-        const float y0 = yr[0], yh = yi[0];
-        outr[0] = y0 + yh;
-        outi[0] = y0 - yh;
+        const float a0r = ar_[0], a0i = ai_[0];
+        const float scale = Forward ? 2.0f : 1.0f;
+        outr[0] = scale * (a0r + a0i);
+        outi[0] = scale * (a0r - a0i);
     }
 };
 
