@@ -417,6 +417,8 @@ TEST_F(LauncherTest, LaunchErrorsInTheirOrderWithLocalizedTexts) {
     expectAlert("Need Java 11.");
     b.bundledRuntime();
     expectAlert("Colon!");
+    b.keys.erase("JVMMainClassName");  // the colon is reported before the main-class check
+    expectAlert("Colon!");
 }
 
 TEST_F(LauncherTest, ChecksOfTheMainClassAndTheJavaFolder) {
