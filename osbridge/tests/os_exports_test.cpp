@@ -1,0 +1,81 @@
+// osbridge exports called with a real JVM's environment, so that the sanitizer build watches
+// their conversions: file tags with U+0000 and non-BMP text, numbers, nulls, folders.
+#include <gtest/gtest.h>
+
+#include <com_kestrane_core_OperatingSystemOSX.h>
+#include <com_kestrane_core_osx_FileTag.h>
+
+#include <fstream>
+
+#include "jni_scoped.h"
+#include "jvm.h"
+#include "test_files.h"
+
+using kestrane::jni::LocalRef;
+using kestrane::test::javaUnits;
+using kestrane::test::jniEnv;
+using kestrane::test::takePendingException;
+
+namespace {
+
+jstring javaString(JNIEnv* env, const std::u16string& s) {
+    return env->NewString(reinterpret_cast<const jchar*>(s.data()), static_cast<jsize>(s.size()));
+}
+
+}  // namespace
+
+TEST(FileTagExports, TagsNumbersAndNulls) {
+    JNIEnv* env = jniEnv();
+    const kestrane::test::TempFolder folder("ostags");
+    const auto file = folder.path() / "a b.flac";
+    std::ofstream(file) << "x";
+    LocalRef<jstring> url(env, env->NewStringUTF(("file://" + folder.path().string() + "/a%20b.flac").c_str()));
+    LocalRef<jstring> tagsKey(env, env->NewStringUTF("NSURLTagNamesKey"));
+    LocalRef<jclass> stringClass(env, env->FindClass("java/lang/String"));
+    const std::u16string withNul = {u'a', u'\0', u'b'}, music = u"\U0001F3B5 Musik";
+    LocalRef<jobjectArray> tags(env, env->NewObjectArray(2, stringClass.get(), nullptr));
+    LocalRef<jstring> t0(env, javaString(env, withNul)), t1(env, javaString(env, music));
+    env->SetObjectArrayElement(tags.get(), 0, t0.get());
+    env->SetObjectArrayElement(tags.get(), 1, t1.get());
+    ASSERT_EQ(Java_com_kestrane_core_osx_FileTag_setResourceValueForKey__Ljava_lang_String_2_3Ljava_lang_String_2Ljava_lang_String_2(
+                  env, nullptr, url.get(), tags.get(), tagsKey.get()),
+              JNI_TRUE)
+        << takePendingException(env);
+    LocalRef<jobjectArray> back(env, static_cast<jobjectArray>(
+                                         Java_com_kestrane_core_osx_FileTag_getResourceValueForKey(env, nullptr, url.get(), tagsKey.get())));
+    ASSERT_NE(back.get(), nullptr);
+    ASSERT_EQ(env->GetArrayLength(back.get()), 2);
+    LocalRef<jstring> b0(env, static_cast<jstring>(env->GetObjectArrayElement(back.get(), 0)));
+    LocalRef<jstring> b1(env, static_cast<jstring>(env->GetObjectArrayElement(back.get(), 1)));
+    EXPECT_EQ(javaUnits(env, b0.get()), u"a");  // cut at U+0000
+    EXPECT_EQ(javaUnits(env, b1.get()), music);
+
+    LocalRef<jstring> rating(env, env->NewStringUTF("rating"));
+    EXPECT_EQ(Java_com_kestrane_core_osx_FileTag_setResourceValueForKey__Ljava_lang_String_2ILjava_lang_String_2(
+                  env, nullptr, url.get(), -5, rating.get()),
+              JNI_TRUE);
+    LocalRef<jobject> number(env, Java_com_kestrane_core_osx_FileTag_getResourceValueForKey(env, nullptr, url.get(), rating.get()));
+    ASSERT_NE(number.get(), nullptr);
+    LocalRef<jclass> integerClass(env, env->FindClass("java/lang/Integer"));
+    EXPECT_EQ(env->CallIntMethod(number.get(), env->GetMethodID(integerClass.get(), "intValue", "()I")), -5);
+
+    EXPECT_EQ(Java_com_kestrane_core_osx_FileTag_getResourceValueForKey(env, nullptr, nullptr, rating.get()), nullptr);
+    EXPECT_EQ(takePendingException(env), "java.lang.NullPointerException: url must not be null");
+    LocalRef<jobjectArray> withNull(env, env->NewObjectArray(1, stringClass.get(), nullptr));
+    EXPECT_EQ(Java_com_kestrane_core_osx_FileTag_setResourceValueForKey__Ljava_lang_String_2_3Ljava_lang_String_2Ljava_lang_String_2(
+                  env, nullptr, url.get(), withNull.get(), tagsKey.get()),
+              JNI_FALSE);
+    EXPECT_EQ(takePendingException(env), "java.lang.NullPointerException: values[0] must not be null");
+}
+
+TEST(OperatingSystemExports, FoldersAndApplicationsOfNothing) {
+    JNIEnv* env = jniEnv();
+    LocalRef<jstring> folder(env, Java_com_kestrane_core_OperatingSystemOSX_findFolder(env, nullptr, 2, 7));
+    EXPECT_EQ(javaUnits(env, folder.get()), u"/home");
+    EXPECT_EQ(Java_com_kestrane_core_OperatingSystemOSX_findFolder(env, nullptr, 2, 18), nullptr);
+    LocalRef<jstring> notUrl(env, env->NewStringUTF("not a url"));
+    LocalRef<jobjectArray> apps(env, Java_com_kestrane_core_OperatingSystemOSX_getExternalApplications(env, nullptr, notUrl.get()));
+    ASSERT_NE(apps.get(), nullptr);
+    EXPECT_EQ(env->GetArrayLength(apps.get()), 0);
+    EXPECT_EQ(takePendingException(env), "");
+}
