@@ -5,12 +5,15 @@
 
 #include <com_kestrane_sonvekt_math_NNLS.h>
 #include <com_kestrane_sonvekt_math_NativeFFT.h>
+#include <com_kestrane_sonvekt_player_AVPlayer.h>
 
 #include <cmath>
 #include <vector>
 
 #include "jni_scoped.h"
 #include "jvm.h"
+#include "test_audio.h"
+#include "test_files.h"
 
 using kestrane::jni::LocalRef;
 using kestrane::test::jniEnv;
@@ -105,4 +108,27 @@ TEST(NnlsExport, SolvesInPlaceAndRefusesShortArrays) {
     LocalRef<jfloatArray> shortA(env, env->NewFloatArray(m * n - 1));
     EXPECT_EQ(Java_com_kestrane_sonvekt_math_NNLS_solve(env, nullptr, shortA.get(), m, m, n, jb.get(), jx.get()), 0);
     EXPECT_EQ(takePendingException(env), "java.lang.IllegalArgumentException: a holds 59999 values; mda*(n-1)+m = 60000 are needed.");
+}
+
+TEST(PlayerExports, OpenQueryAndCloseAFileAndAMissingOne) {
+    JNIEnv* env = jniEnv();
+    const kestrane::test::TempFolder folder("dspplayer");
+    kestrane::test::writeTestWav(folder.path() / "tone.wav", 1.0);
+    LocalRef<jstring> url(env, env->NewStringUTF(("file://" + (folder.path() / "tone.wav").string()).c_str()));
+    const jlong player = Java_com_kestrane_sonvekt_player_AVPlayer_open(env, nullptr, url.get());
+    ASSERT_NE(player, 0) << takePendingException(env);
+    EXPECT_EQ(Java_com_kestrane_sonvekt_player_AVPlayer_getDuration(env, nullptr, player), 1000);
+    EXPECT_EQ(Java_com_kestrane_sonvekt_player_AVPlayer_getStatus(env, nullptr, player), 1);
+    Java_com_kestrane_sonvekt_player_AVPlayer_setTime(env, nullptr, player, 400);
+    Java_com_kestrane_sonvekt_player_AVPlayer_start(env, nullptr, player);
+    EXPECT_EQ(Java_com_kestrane_sonvekt_player_AVPlayer_isPlaying(env, nullptr, player), JNI_TRUE);
+    LocalRef<jstring> reason(env, Java_com_kestrane_sonvekt_player_AVPlayer_getReasonForWaitingToPlay(env, nullptr, player));
+    EXPECT_EQ(Java_com_kestrane_sonvekt_player_AVPlayer_getError(env, nullptr, player), nullptr);
+    Java_com_kestrane_sonvekt_player_AVPlayer_close(env, nullptr, player);
+
+    LocalRef<jstring> missing(env, env->NewStringUTF(("file://" + (folder.path() / "missing.wav").string()).c_str()));
+    EXPECT_EQ(Java_com_kestrane_sonvekt_player_AVPlayer_open(env, nullptr, missing.get()), 0);
+    EXPECT_EQ(takePendingException(env).rfind("java.io.FileNotFoundException: ", 0), 0u);
+    EXPECT_EQ(Java_com_kestrane_sonvekt_player_AVPlayer_open(env, nullptr, nullptr), 0);
+    EXPECT_EQ(takePendingException(env), "java.lang.NullPointerException: url must not be null");
 }

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "player.h"
+#include "test_audio.h"
 
 namespace fs = std::filesystem;
 using namespace kestrane::media;
@@ -18,27 +19,6 @@ using namespace kestrane::media;
 namespace {
 
 fs::path dir;
-
-// A mono 16-bit 44.1 kHz WAV of the given length holding a quiet tone.
-void writeWav(const fs::path& path, double seconds) {
-    const std::uint32_t rate = 44100, frames = static_cast<std::uint32_t>(seconds * rate), bytes = frames * 2;
-    std::ofstream out(path, std::ios::binary);
-    auto u32 = [&out](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    auto u16 = [&out](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    out.write("RIFF", 4);
-    u32(36 + bytes);
-    out.write("WAVEfmt ", 8);
-    u32(16);
-    u16(1);
-    u16(1);
-    u32(rate);
-    u32(rate * 2);
-    u16(2);
-    u16(16);
-    out.write("data", 4);
-    u32(bytes);
-    for (std::uint32_t i = 0; i < frames; ++i) u16(static_cast<std::uint16_t>(static_cast<std::int16_t>(1000 * ((i / 50) % 2 ? 1 : -1))));
-}
 
 std::string url(const fs::path& p) { return "file://" + p.string(); }
 
@@ -48,7 +28,7 @@ public:
         setenv("KESTRANE_AUDIO_SINK", "fakesink", 1);
         std::string pattern = (fs::temp_directory_path() / "playerXXXXXX").string();
         dir = mkdtemp(pattern.data());
-        writeWav(dir / "tone.wav", 2.5);
+        kestrane::test::writeTestWav(dir / "tone.wav", 2.5);
         std::ofstream(dir / "notes.txt") << "This is not audio at all, just some text.\n";
     }
     void TearDown() override { fs::remove_all(dir); }
