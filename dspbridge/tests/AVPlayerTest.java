@@ -146,13 +146,16 @@ class AVPlayerTest {
         for (int i = 0; i < 3; i++) AVPlayer.close(AVPlayer.open(tone));  // warm-up
         long threads = count("/proc/self/task"), fds = count("/proc/self/fd");
         for (int i = 0; i < 200; i++) AVPlayer.close(AVPlayer.open(tone));
+        // A player that left anything behind would leave 200 of it; the small slack is for the
+        // JVM, which starts and stops compiler threads of its own as it likes.
+        final int slack = 4;
         assertTrue(eventually(() -> {
             try {
-                return count("/proc/self/task") <= threads;
+                return count("/proc/self/task") <= threads + slack;
             } catch (IOException e) {
                 return false;
             }
         }, 5000), "threads left behind");
-        assertEquals(fds, count("/proc/self/fd"));
+        assertTrue(count("/proc/self/fd") <= fds + slack, "file descriptors left behind");
     }
 }
