@@ -90,39 +90,31 @@ struct Transform {
         }
     }
 
+    // One group p of a strided pass: the s butterflies that share the twiddles w (unused
+    // when Twiddle is false, for p = 0 where they are all 1).
+    template <bool Twiddle>
+    static void stridedGroup(const float* ar, const float* ai, std::size_t sm, std::size_t s, const T* w, float* outr,
+                             float* outi) {
+        for (std::size_t q = 0; q < s; q += L) {
+            Cx y0, y1, y2, y3;
+            butterfly<Twiddle>(load(ar, ai, q), load(ar, ai, q + sm), load(ar, ai, q + 2 * sm),
+                               load(ar, ai, q + 3 * sm), w, y0, y1, y2, y3);
+            store(outr, outi, q, y0);
+            store(outr, outi, q + s, y1);
+            store(outr, outi, q + 2 * s, y2);
+            store(outr, outi, q + 3 * s, y3);
+        }
+    }
+
     // A pass with s >= L: vectors over q, twiddles broadcast per p.
     static void passStrided(const Radix4Twiddles& tw, std::size_t n, std::size_t s, const float* xr,
                             const float* xi, float* yr, float* yi) {
-        const std::size_t m = n / 4;
-        for (std::size_t p = 0; p < m; ++p) {
-            const float* ar = xr + s * p;
-            const float* ai = xi + s * p;
-            const std::size_t sm = s * m;
-            float* outr = yr + s * 4 * p;
-            float* outi = yi + s * 4 * p;
-            if (p == 0) {
-                for (std::size_t q = 0; q < s; q += L) {
-                    Cx y0, y1, y2, y3;
-                    butterfly<false>(load(ar, ai, q), load(ar, ai, q + sm), load(ar, ai, q + 2 * sm),
-                                     load(ar, ai, q + 3 * sm), nullptr, y0, y1, y2, y3);
-                    store(outr, outi, q, y0);
-                    store(outr, outi, q + s, y1);
-                    store(outr, outi, q + 2 * s, y2);
-                    store(outr, outi, q + 3 * s, y3);
-                }
-                continue;
-            }
+        const std::size_t m = n / 4, sm = s * m;
+        stridedGroup<false>(xr, xi, sm, s, nullptr, yr, yi);
+        for (std::size_t p = 1; p < m; ++p) {
             const T w[6] = {V::set1(tw.w1r[p]), V::set1(tw.w1i[p]), V::set1(tw.w2r[p]),
                             V::set1(tw.w2i[p]), V::set1(tw.w3r[p]), V::set1(tw.w3i[p])};
-            for (std::size_t q = 0; q < s; q += L) {
-                Cx y0, y1, y2, y3;
-                butterfly<true>(load(ar, ai, q), load(ar, ai, q + sm), load(ar, ai, q + 2 * sm),
-                                load(ar, ai, q + 3 * sm), w, y0, y1, y2, y3);
-                store(outr, outi, q, y0);
-                store(outr, outi, q + s, y1);
-                store(outr, outi, q + 2 * s, y2);
-                store(outr, outi, q + 3 * s, y3);
-            }
+            stridedGroup<true>(xr + s * p, xi + s * p, sm, s, w, yr + s * 4 * p, yi + s * 4 * p);
         }
     }
 
