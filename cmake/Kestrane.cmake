@@ -7,6 +7,8 @@
 function(kestrane_bridge_library name)
   cmake_parse_arguments(ARG "" "MAP" "SOURCES;LIBRARIES" ${ARGN})
   add_library(${name} SHARED ${ARG_SOURCES} $<TARGET_OBJECTS:bridgecommon>)
+  # The export check reads the version script as the list of what the library may export.
+  set_target_properties(${name} PROPERTIES KESTRANE_MAP "${ARG_MAP}")
   target_link_libraries(${name} PRIVATE bridgecommon_headers kestrane_jni_headers ${ARG_LIBRARIES})
   target_link_options(${name} PRIVATE
     "-Wl,--version-script=${ARG_MAP}" "-Wl,--no-undefined" "-Wl,-z,defs")

@@ -7,45 +7,32 @@
 #include <algorithm>
 #include <memory>
 
+#include "glib_ptr.h"
+
 namespace kestrane::apps {
 
 namespace {
 
-// GObject references and GLib allocations, released on every path.
-struct ObjectUnref {
-    void operator()(gpointer p) const {
-        if (p != nullptr) g_object_unref(p);
-    }
-};
-template <class T>
-using Ref = std::unique_ptr<T, ObjectUnref>;
-
-struct GFree {
-    void operator()(gpointer p) const { g_free(p); }
-};
-using GString_ = std::unique_ptr<gchar, GFree>;
-
-struct AppList {
-    GList* list = nullptr;
-    ~AppList() { g_list_free_full(list, g_object_unref); }
-};
+using glib::CharPtr;
+using glib::ObjectList;
+using glib::ObjectPtr;
 
 std::optional<std::string> contentTypeOf(const std::string& url) {
-    GString_ scheme(g_uri_parse_scheme(url.c_str()));
+    CharPtr scheme(g_uri_parse_scheme(url.c_str()));
     if (!scheme) return std::nullopt;  // not a URL
     if (g_ascii_strcasecmp(scheme.get(), "file") != 0) {
-        GString_ lower(g_ascii_strdown(scheme.get(), -1));
+        CharPtr lower(g_ascii_strdown(scheme.get(), -1));
         return std::string("x-scheme-handler/") + lower.get();
     }
-    GString_ path(g_filename_from_uri(url.c_str(), nullptr, nullptr));
+    CharPtr path(g_filename_from_uri(url.c_str(), nullptr, nullptr));
     if (!path) return std::nullopt;
-    Ref<GFile> file(g_file_new_for_path(path.get()));
-    Ref<GFileInfo> info(g_file_query_info(file.get(), G_FILE_ATTRIBUTE_STANDARD_CONTENT_TYPE, G_FILE_QUERY_INFO_NONE,
+    ObjectPtr<GFile> file(g_file_new_for_path(path.get()));
+    ObjectPtr<GFileInfo> info(g_file_query_info(file.get(), G_FILE_ATTRIBUTE_STANDARD_CONTENT_TYPE, G_FILE_QUERY_INFO_NONE,
                                           nullptr, nullptr));
     if (info) {
         if (const char* type = g_file_info_get_content_type(info.get())) return std::string(type);
     }
-    GString_ guessed(g_content_type_guess(path.get(), nullptr, 0, nullptr));
+    CharPtr guessed(g_content_type_guess(path.get(), nullptr, 0, nullptr));
     return std::string(guessed.get());
 }
 
@@ -54,7 +41,7 @@ std::optional<std::string> desktopFileUrl(GAppInfo* app) {
     if (!G_IS_DESKTOP_APP_INFO(app)) return std::nullopt;
     const char* filename = g_desktop_app_info_get_filename(G_DESKTOP_APP_INFO(app));
     if (filename == nullptr) return std::nullopt;
-    GString_ uri(g_filename_to_uri(filename, nullptr, nullptr));
+    CharPtr uri(g_filename_to_uri(filename, nullptr, nullptr));
     if (!uri) return std::nullopt;
     return std::string(uri.get());
 }
@@ -63,9 +50,9 @@ bool sameExecutable(GAppInfo* app, const std::string& wanted) {
     const char* executable = g_app_info_get_executable(app);
     if (executable == nullptr) return false;
     if (wanted == executable) return true;
-    GString_ base(g_path_get_basename(executable));
+    CharPtr base(g_path_get_basename(executable));
     if (wanted == base.get()) return true;
-    GString_ resolved(g_find_program_in_path(executable));
+    CharPtr resolved(g_find_program_in_path(executable));
     return resolved && wanted == resolved.get();
 }
 
@@ -78,14 +65,13 @@ GAppInfo* findApplication(const std::string& text) {
     if (g_str_has_suffix(text.c_str(), ".desktop")) {
         if (GDesktopAppInfo* byId = g_desktop_app_info_new(text.c_str())) return G_APP_INFO(byId);
     }
-    AppList all;
-    all.list = g_app_info_get_all();
-    for (GList* l = all.list; l != nullptr; l = l->next) {
-        auto* app = static_cast<GAppInfo*>(l->data);
+    const ObjectList all(g_app_info_get_all());
+    for (gpointer element : all) {
+        auto* app = static_cast<GAppInfo*>(element);
         if (text == g_app_info_get_name(app) || text == g_app_info_get_display_name(app)) return G_APP_INFO(g_object_ref(app));
     }
-    for (GList* l = all.list; l != nullptr; l = l->next) {
-        auto* app = static_cast<GAppInfo*>(l->data);
+    for (gpointer element : all) {
+        auto* app = static_cast<GAppInfo*>(element);
         if (sameExecutable(app, text)) return G_APP_INFO(g_object_ref(app));
     }
     return nullptr;
@@ -106,12 +92,11 @@ std::vector<std::string> applicationUrlsFor(const std::string& url) {
     const auto type = contentTypeOf(url);
     if (!type) return {};
     std::optional<std::string> defaultUrl;
-    if (Ref<GAppInfo> def{g_app_info_get_default_for_type(type->c_str(), FALSE)}) defaultUrl = desktopFileUrl(def.get());
+    if (ObjectPtr<GAppInfo> def{g_app_info_get_default_for_type(type->c_str(), FALSE)}) defaultUrl = desktopFileUrl(def.get());
     std::vector<std::string> candidates;
-    AppList all;
-    all.list = g_app_info_get_all_for_type(type->c_str());
-    for (GList* l = all.list; l != nullptr; l = l->next) {
-        if (auto u = desktopFileUrl(static_cast<GAppInfo*>(l->data))) candidates.push_back(*u);
+    const ObjectList all(g_app_info_get_all_for_type(type->c_str()));
+    for (gpointer element : all) {
+        if (auto u = desktopFileUrl(static_cast<GAppInfo*>(element))) candidates.push_back(*u);
     }
     return orderWithDefaultFirst(std::move(candidates), defaultUrl);
 }
@@ -119,13 +104,13 @@ std::vector<std::string> applicationUrlsFor(const std::string& url) {
 bool openFileWithApplication(const std::string& path, const std::string& application) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) return false;
-    Ref<GAppInfo> app(findApplication(application));
+    ObjectPtr<GAppInfo> app(findApplication(application));
     if (!app) return false;
-    Ref<GFile> file(g_file_new_for_path(path.c_str()));
+    ObjectPtr<GFile> file(g_file_new_for_path(path.c_str()));
     GList files{file.get(), nullptr, nullptr};
-    GError* error = nullptr;
-    const gboolean launched = g_app_info_launch(app.get(), &files, nullptr, &error);
-    if (error != nullptr) g_error_free(error);
+    GError* failure = nullptr;
+    const gboolean launched = g_app_info_launch(app.get(), &files, nullptr, &failure);
+    const glib::ErrorPtr error(failure);
     return launched != FALSE;
 }
 

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "glib_ptr.h"
+
 namespace kestrane::filetags {
 
 namespace {
@@ -145,11 +147,9 @@ StringList splitTags(const std::string& text) {
 }
 
 std::optional<std::string> pathOfFileUrl(const std::string& url) {
-    gchar* path = g_filename_from_uri(url.c_str(), nullptr, nullptr);
-    if (path == nullptr) return std::nullopt;
-    std::string out(path);
-    g_free(path);
-    return out;
+    const glib::CharPtr path(g_filename_from_uri(url.c_str(), nullptr, nullptr));
+    if (!path) return std::nullopt;
+    return std::string(path.get());
 }
 
 std::optional<Value> getResourceValue(const std::string& path, const std::string& key) {

@@ -1,36 +1,17 @@
-// The error rule against a real JVM, and the shape of the diagnostic log.
+// The shape of the diagnostic log: whole lines from many threads, each with date, process and ids.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
-#include <cstdio>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "errors.h"
-#include "jvm.h"
 #include "log.h"
 #include "test_files.h"
 
-using kestrane::test::jniEnv;
 using kestrane::test::captureStderr;
-using kestrane::test::takePendingException;
-
-TEST(ErrorRule, ThrowsAnExistingClassWithItsMessage) {
-    JNIEnv* env = jniEnv();
-    EXPECT_TRUE(kestrane::jni::throwJava(env, "java/io/FileNotFoundException", "R\xC3\xA9sum\xC3\xA9 missing"));
-    EXPECT_EQ(takePendingException(env), "java.io.FileNotFoundException: Résumé missing");
-}
-
-TEST(ErrorRule, MissingClassLeavesTheLookupErrorAndThrowsNothingElse) {
-    JNIEnv* env = jniEnv();
-    EXPECT_FALSE(kestrane::jni::throwJava(env, "com/kestrane/NoSuchException", "never seen"));
-    const std::string pending = takePendingException(env);
-    EXPECT_EQ(pending.rfind("java.lang.NoClassDefFoundError: com/kestrane/NoSuchException", 0), 0u) << pending;
-}
 
 namespace {
 
