@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "library.h"
+#include "loader.h"
 
 namespace ml = kestrane::musiclibrary;
 
@@ -35,19 +35,17 @@ int main(int argc, char** argv) {
     std::size_t tracks = 0, playlists = 0;
     long peakAdded = 0;
     for (int r = 0; r < runs; ++r) {
-        std::string error;
         const auto start = std::chrono::steady_clock::now();
-        const ml::Snapshot* s = ml::loadSnapshot(argv[1], error);
+        const auto loaded = ml::loadSnapshot(argv[1]);
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (s == nullptr) {
-            std::fprintf(stderr, "%s\n", error.c_str());
+        if (!loaded) {
+            std::fprintf(stderr, "%s\n", loaded.error().message.c_str());
             return 1;
         }
         best = std::min(best, seconds);
-        tracks = ml::snapshotItems(s)->size();
-        playlists = ml::snapshotPlaylists(s)->size();
+        tracks = loaded->get()->allItems.size();
+        playlists = loaded->get()->allPlaylists.size();
         if (r == 0) peakAdded = (statusKilobytes("VmHWM:") - baseline) * 1024;
-        ml::releaseSnapshot(s);
     }
     std::printf("LOAD_SECONDS %.4f\nPEAK_ADDED_BYTES %ld\nTRACKS %zu\nPLAYLISTS %zu\n", best, peakAdded, tracks, playlists);
     return 0;

@@ -55,10 +55,9 @@ int main() {
         std::vector<double> times;
         for (int i = 0; i < 21; ++i) {
             const auto start = std::chrono::steady_clock::now();
-            auto p = Player::create("file://" + file.string());
-            p->waitWhileLoading(100, 0.1);
+            const auto p = Player::open("file://" + file.string(), std::chrono::seconds(10));
             const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-            if (p->status() != Status::readyToPlay) std::printf("  %s did not load\n", ext.c_str());
+            if (!p) std::printf("  %s did not load: %s\n", ext.c_str(), p.error().message.c_str());
             if (i > 0) times.push_back(ms);  // the first run loads GStreamer's plugins
         }
         std::sort(times.begin(), times.end());
@@ -67,8 +66,12 @@ int main() {
 
     const fs::path minute = dir / "minute.mp3";
     if (encode(minute, "lamemp3enc", 60)) {
-        auto p = Player::create("file://" + minute.string());
-        p->waitWhileLoading(100, 0.1);
+        auto opened = Player::open("file://" + minute.string(), std::chrono::seconds(10));
+        if (!opened) {
+            std::printf("minute.mp3 did not load: %s\n", opened.error().message.c_str());
+            return 1;
+        }
+        const std::unique_ptr<Player> p = std::move(opened).value();
         const double cpu0 = cpuSeconds();
         const auto wall0 = std::chrono::steady_clock::now();
         p->play();

@@ -1,13 +1,20 @@
-// The error rule of the libraries: look the exception class up by its slash-separated name,
+// The error rule of the libraries: find the exception class by its slash-separated name,
 // throw it with a UTF-8 message, and let the export return its neutral value. When the class
 // cannot be found, the lookup's own error stays pending and nothing else is thrown.
+//
+// Call sites read `return throwJava(env, kIllegalArgumentException, "..."), 0;`.
 #pragma once
 
 #include <jni.h>
 
+#include "jni_classes.h"
+
 namespace kestrane::jni {
 
-// Throws className with message (may be null for no message). Returns whether ThrowNew ran.
+// Throws the class with message (may be null for no message). Returns whether ThrowNew ran.
+bool throwJava(JNIEnv* env, const JavaClass& exceptionClass, const char* message);
+
+// The same for a class that no library uses often enough to keep: looked up on every call.
 bool throwJava(JNIEnv* env, const char* className, const char* message);
 
 // Throws java.lang.NullPointerException saying that `what` must not be null.
@@ -15,5 +22,9 @@ void throwNullArgument(JNIEnv* env, const char* what);
 
 // Throws java.lang.IllegalArgumentException with message.
 void throwIllegalArgument(JNIEnv* env, const char* message);
+
+// Replaces the VM's own OutOfMemoryError of a failed allocation (if one is pending) with ours,
+// which says what could not be made.
+void throwOutOfMemory(JNIEnv* env, const char* message);
 
 }  // namespace kestrane::jni

@@ -103,6 +103,35 @@ using IntArrayElements = ArrayElements<jintArray, jint, &JNIEnv::GetIntArrayElem
 using LongArrayElements = ArrayElements<jlongArray, jlong, &JNIEnv::GetLongArrayElements, &JNIEnv::ReleaseLongArrayElements>;
 using FloatArrayElements = ArrayElements<jfloatArray, jfloat, &JNIEnv::GetFloatArrayElements, &JNIEnv::ReleaseFloatArrayElements>;
 
+// Direct access to a primitive array's elements (GetPrimitiveArrayCritical), for loops that
+// would otherwise copy the array in and out. While a holder is alive the calling thread must
+// make no JNI call and must not block: take every holder after the last allocation of the
+// export and let them go before the next JNI call. Release mode as for ArrayElements.
+template <class ArrayT, class ElemT>
+class CriticalArray {
+public:
+    CriticalArray(JNIEnv* env, ArrayT array, jint releaseMode = 0)
+        : env_(env), array_(array), mode_(releaseMode),
+          elements_(array != nullptr ? static_cast<ElemT*>(env->GetPrimitiveArrayCritical(array, nullptr)) : nullptr) {}
+    CriticalArray(const CriticalArray&) = delete;
+    CriticalArray& operator=(const CriticalArray&) = delete;
+    ~CriticalArray() {
+        if (elements_ != nullptr) env_->ReleasePrimitiveArrayCritical(array_, elements_, mode_);
+    }
+
+    // Null for a null array, or when the VM could not provide the elements.
+    ElemT* data() const { return elements_; }
+    explicit operator bool() const { return elements_ != nullptr; }
+
+private:
+    JNIEnv* env_;
+    ArrayT array_;
+    jint mode_;
+    ElemT* elements_;
+};
+
+using CriticalFloats = CriticalArray<jfloatArray, jfloat>;
+
 // A local frame: every local reference made inside it is freed when the frame ends, except
 // the one handed out by pop().
 class LocalFrame {

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "errors.h"
+#include "jni_classes.h"
 #include "jni_scoped.h"
 
-using kestrane::jni::LocalRef;
-using kestrane::jni::StringChars;
+namespace kestrane::jni {
 
 namespace {
 
@@ -19,16 +19,16 @@ const jchar* asJchars(const char16_t* units) {
 
 }  // namespace
 
-jstring CreateJavaStringFromNSString(JNIEnv* env, PlatformStringView string) {
+jstring javaString(JNIEnv* env, PlatformStringView string) {
     if (!string) return nullptr;
     // Our platform strings are contiguous UTF-16, so NewString reads them in place: no
     // intermediate buffer, and so no stack spent however long the string is.
     return env->NewString(asJchars(string->data()), static_cast<jsize>(string->size()));
 }
 
-PlatformString createNSStringFromJavaString(JNIEnv* env, jstring string, const char* argumentName) {
+PlatformString platformString(JNIEnv* env, jstring string, const char* argumentName) {
     if (string == nullptr) {
-        kestrane::jni::throwNullArgument(env, argumentName);
+        throwNullArgument(env, argumentName);
         return std::nullopt;
     }
     StringChars chars(env, string);
@@ -36,12 +36,12 @@ PlatformString createNSStringFromJavaString(JNIEnv* env, jstring string, const c
     try {
         return std::u16string(reinterpret_cast<const char16_t*>(chars.data()), chars.size());
     } catch (const std::bad_alloc&) {
-        kestrane::jni::throwJava(env, "java/lang/OutOfMemoryError", "Out of memory converting a string.");
+        throwJava(env, kOutOfMemoryError, "Out of memory converting a string.");
         return std::nullopt;
     }
 }
 
-PlatformString JavaToNSString(JNIEnv* env, jstring string) {
+PlatformString adoptedPlatformString(JNIEnv* env, jstring string) {
     if (string == nullptr) return std::nullopt;
     const jsize length = env->GetStringLength(string);
     try {
@@ -49,12 +49,10 @@ PlatformString JavaToNSString(JNIEnv* env, jstring string) {
         env->GetStringRegion(string, 0, length, reinterpret_cast<jchar*>(units.data()));
         return units;
     } catch (const std::bad_alloc&) {
-        kestrane::jni::throwJava(env, "java/lang/OutOfMemoryError", "Out of memory converting a string.");
+        throwJava(env, kOutOfMemoryError, "Out of memory converting a string.");
         return std::nullopt;
     }
 }
-
-namespace kestrane::jni {
 
 std::string utf8Form(std::u16string_view units) {
     std::string out;
@@ -87,7 +85,7 @@ std::string utf8Form(std::u16string_view units) {
 }
 
 std::optional<std::string> javaStringToUtf8(JNIEnv* env, jstring string, const char* argumentName) {
-    const PlatformString units = createNSStringFromJavaString(env, string, argumentName);
+    const PlatformString units = platformString(env, string, argumentName);
     if (!units) return std::nullopt;
     return utf8FromUtf16(*units);
 }
@@ -103,19 +101,19 @@ jobjectArray newStringArrayFromUtf8(JNIEnv* env, std::span<const std::string> li
 jobjectArray newStringArray(JNIEnv* env, std::span<const std::u16string> list, InitialElement initial,
                             ElementPath path) {
     const auto count = static_cast<jsize>(list.size());
-    LocalRef<jclass> stringClass(env, env->FindClass("java/lang/String"));
-    if (!stringClass) return nullptr;
+    const jclass stringClass = kString.get(env);
+    if (stringClass == nullptr) return nullptr;
     LocalRef<jstring> initialElement;
     if (initial == InitialElement::emptyString) {
         initialElement = LocalRef<jstring>(env, env->NewStringUTF(""));
         if (!initialElement) return nullptr;
     }
-    LocalRef<jobjectArray> array(env, env->NewObjectArray(count, stringClass.get(), initialElement.get()));
+    LocalRef<jobjectArray> array(env, env->NewObjectArray(count, stringClass, initialElement.get()));
     if (!array) return nullptr;
     jsize index = 0;
     for (const std::u16string& element : list) {
         LocalRef<jstring> converted(env, path == ElementPath::utf16
-                                             ? CreateJavaStringFromNSString(env, element)
+                                             ? javaString(env, element)
                                              : env->NewStringUTF(utf8Form(element).c_str()));
         if (!converted) return nullptr;
         env->SetObjectArrayElement(array.get(), index++, converted.get());

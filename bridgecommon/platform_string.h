@@ -1,6 +1,10 @@
 // Strings across the JNI boundary. The platform string is a sequence of UTF-16 code units or
 // nil; nil is distinct from the empty string. Conversions copy units one for one: surrogate
 // pairs, unpaired surrogates and U+0000 pass through unchanged.
+//
+// The libraries' visible helpers under the original platform's names
+// (CreateJavaStringFromNSString and its kin) forward to these; each library declares the ones
+// it carries in its exported_helpers.h.
 #pragma once
 
 #include <jni.h>
@@ -17,21 +21,20 @@ using PlatformString = std::optional<std::u16string>;
 // A borrowed platform string; converts implicitly from PlatformString.
 using PlatformStringView = std::optional<std::u16string_view>;
 
+namespace kestrane::jni {
+
 // Platform to Java. nil gives null without a JNI call; empty gives an empty Java string.
 // Returns a new local reference (transfer full), or null with the VM's error pending.
-[[gnu::visibility("default")]] jstring CreateJavaStringFromNSString(JNIEnv* env, PlatformStringView string);
+jstring javaString(JNIEnv* env, PlatformStringView string);
 
 // Java to platform, copying: the units are copied while the VM holds them (GetStringChars ..
 // ReleaseStringChars). A Java null throws java.lang.NullPointerException naming
 // argumentName and gives nil, so that the export returns its neutral value.
-[[gnu::visibility("default")]] PlatformString createNSStringFromJavaString(JNIEnv* env, jstring string,
-                                                                           const char* argumentName = "string");
+PlatformString platformString(JNIEnv* env, jstring string, const char* argumentName = "string");
 
 // Java to platform, adopting: null gives nil without a JNI call; otherwise one copy of the
 // units (GetStringRegion) into a buffer that the result owns.
-[[gnu::visibility("default")]] PlatformString JavaToNSString(JNIEnv* env, jstring string);
-
-namespace kestrane::jni {
+PlatformString adoptedPlatformString(JNIEnv* env, jstring string);
 
 // How a String[] made from a platform list starts before its elements are stored.
 enum class InitialElement { null, emptyString };

@@ -2,49 +2,42 @@
 // lists and single objects it hands out.
 #include <com_kestrane_itlibrary_ITLibrary.h>
 
-#include "catalog_strings.h"
-#include "handles.h"
-#include "jni_scoped.h"
+#include "catalog_handles.h"
+#include "errors.h"
+#include "exported_helpers.h"
 #include "log.h"
 
 using namespace kestrane::catalog;
 
 namespace {
 
-ml::Library* libraryOf(JNIEnv* env, jobject self) {
-    return objectOf<ml::Library>(env, self);
-}
+constinit const kestrane::jni::JavaClass kITLibException("com/kestrane/itlibrary/ITLibException");
+constinit const kestrane::jni::PeerPointer kLibraryPointer;
 
-// The library's list, reloaded once when it is empty.
-ml::Array* listWithReload(ml::Library* library, ml::Array* (ml::Library::*fetch)()) {
-    ml::Array* list = (library->*fetch)();
-    if (list->size() == 0) {
-        library->reloadData();
-        list = (library->*fetch)();
-    }
-    return list;
+ml::Library* libraryOf(JNIEnv* env, jobject self) {
+    return objectOf<ml::Library>(env, self, kLibraryPointer);
 }
 
 }  // namespace
 
 JNIEXPORT jlong JNICALL Java_com_kestrane_itlibrary_ITLibrary_init(JNIEnv* env, jclass, jstring apiVersion) {
-    const PlatformString version = createNSStringFromJavaString(env, apiVersion, "apiVersion");
+    const PlatformString version = kestrane::jni::platformString(env, apiVersion, "apiVersion");
     if (!version) return 0;
-    std::string error;
-    ml::Library* library = ml::Library::open(kestrane::jni::utf8FromUtf16(*version), error);
-    if (library != nullptr) return static_cast<jlong>(reinterpret_cast<std::uintptr_t>(library));  // lives forever
+    const kestrane::Expected<ml::Library*> library = ml::Library::open(kestrane::jni::utf8FromUtf16(*version));
+    if (library) return kestrane::jni::toHandle(*library);  // lives until the process ends
 
-    kestrane::jni::LocalRef<jclass> exceptionClass(env, env->FindClass("com/kestrane/itlibrary/ITLibException"));
-    if (!exceptionClass) return 0;  // the lookup's own error is pending
-    kestrane::logFormat("Failed to init library: %s\nError Domain=KestraneMusicLibrary Code=1 \"%s\"", error.c_str(),
-                        error.c_str());
-    env->ThrowNew(exceptionClass.get(), error.c_str());
+    // Without the exception class nothing is logged: the lookup's own error goes to Java.
+    if (kITLibException.get(env) == nullptr) return 0;
+    const kestrane::Error& error = library.error();
+    kestrane::logFormat("Failed to init library: %s\nError Domain=KestraneMusicLibrary Code=%d \"%s\"",
+                        error.message.c_str(), error.code, error.message.c_str());
+    kestrane::jni::throwJava(env, kITLibException, error.message.c_str());
     return 0;
 }
 
 JNIEXPORT jstring JNICALL Java_com_kestrane_itlibrary_ITLibrary__1getMusicFolderLocation(JNIEnv* env, jobject self) {
     ml::Library* library = libraryOf(env, self);
-    return library != nullptr ? createJavaStringFromNSString(env, library->musicFolderLocation()) : nullptr;
+    return library != nullptr ? kestrane::jni::javaString(env, library->musicFolderLocation()) : nullptr;
 }
 
 JNIEXPORT jboolean JNICALL Java_com_kestrane_itlibrary_ITLibrary_isShowContentRating(JNIEnv* env, jobject self) {
@@ -54,7 +47,7 @@ JNIEXPORT jboolean JNICALL Java_com_kestrane_itlibrary_ITLibrary_isShowContentRa
 
 JNIEXPORT jstring JNICALL Java_com_kestrane_itlibrary_ITLibrary_getApplicationVersion(JNIEnv* env, jobject self) {
     ml::Library* library = libraryOf(env, self);
-    return library != nullptr ? createJavaStringFromNSString(env, library->applicationVersion()) : nullptr;
+    return library != nullptr ? kestrane::jni::javaString(env, library->applicationVersion()) : nullptr;
 }
 
 JNIEXPORT jint JNICALL Java_com_kestrane_itlibrary_ITLibrary_getAPIMajorVersion(JNIEnv* env, jobject self) {
@@ -78,31 +71,26 @@ JNIEXPORT void JNICALL Java_com_kestrane_itlibrary_ITLibrary__1unloadData(JNIEnv
 
 JNIEXPORT jlong JNICALL Java_com_kestrane_itlibrary_ITLibrary__1getAllMediaItems(JNIEnv* env, jobject self) {
     ml::Library* library = libraryOf(env, self);
-    if (library == nullptr) return 0;
-    return handleOf(listWithReload(library, &ml::Library::allMediaItems));
+    return library != nullptr ? kestrane::jni::toHandle(library->allMediaItemsReloadingIfEmpty()) : 0;
 }
 
 JNIEXPORT jlong JNICALL Java_com_kestrane_itlibrary_ITLibrary__1getAllPlaylists(JNIEnv* env, jobject self) {
     ml::Library* library = libraryOf(env, self);
-    if (library == nullptr) return 0;
-    return handleOf(listWithReload(library, &ml::Library::allPlaylists));
+    return library != nullptr ? kestrane::jni::toHandle(library->allPlaylistsReloadingIfEmpty()) : 0;
 }
 
 JNIEXPORT jlong JNICALL Java_com_kestrane_itlibrary_ITLibrary__1getMediaItem(JNIEnv* env, jobject self, jlong persistentId) {
     ml::Library* library = libraryOf(env, self);
     if (library == nullptr) return 0;
-    ml::Array* items = listWithReload(library, &ml::Library::allMediaItems);
-    // The list stays held by this thread's release scope while it is searched.
-    const auto n = static_cast<std::int32_t>(items->size());
-    for (std::int32_t i = 0; i < n; ++i) {
-        auto* item = static_cast<ml::MediaItem*>(items->at(static_cast<std::size_t>(i)));
-        if (persistentIdOf(item) == persistentId) return handleOf(item);
-    }
-    return 0;
+    // The raw IDs whose Java form this is: one, but two for 0 (no ID, and 2^63).
+    const std::uint64_t raw = static_cast<std::uint64_t>(persistentId) ^ (std::uint64_t{1} << 63);
+    ml::MediaItem* item = persistentId != 0 ? library->mediaItemWithPersistentId({raw})
+                                            : library->mediaItemWithPersistentId({raw, 0});
+    return kestrane::jni::toHandle(item);
 }
 
 JNIEXPORT jlong JNICALL Java_com_kestrane_itlibrary_ITLibrary__1artworkForMediaFile(JNIEnv* env, jobject self, jstring url) {
-    const PlatformString text = createNSStringFromJavaString(env, url, "url");
+    const PlatformString text = kestrane::jni::platformString(env, url, "url");
     if (!text) return 0;
     ml::Library* library = libraryOf(env, self);
     if (library == nullptr) return 0;

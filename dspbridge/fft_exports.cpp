@@ -3,24 +3,27 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <new>
+#include <memory>
 
 #include "errors.h"
 #include "fft.h"
+#include "handles.h"
 #include "jni_scoped.h"
-#include "scratch.h"
+#include "no_destructor.h"
 
 namespace fft = kestrane::fft;
+using kestrane::jni::CriticalFloats;
 using kestrane::jni::LocalRef;
-using kestrane::jni::throwJava;
+using kestrane::jni::throwIllegalArgument;
+using kestrane::jni::throwOutOfMemory;
 
 namespace {
 
-// Up to this many floats of scratch (three buffers of N: N <= 2048) live on the stack.
-constexpr std::size_t kStackFloats = 3 * 2048;
-
-const fft::Setup* setupOf(jlong handle) {
-    return reinterpret_cast<const fft::Setup*>(static_cast<std::uintptr_t>(handle));
+// The setups the Java side holds. A transform in progress keeps its setup alive even if
+// another thread destroys the handle meanwhile.
+kestrane::jni::HandleRegistry<const fft::Setup>& setups() {
+    static kestrane::NoDestructor<kestrane::jni::HandleRegistry<const fft::Setup>> registry;
+    return registry.get();
 }
 
 bool isPowerOfTwo(jint n) {
@@ -31,32 +34,11 @@ int log2Of(jint powerOfTwo) {
     return __builtin_ctz(static_cast<unsigned>(powerOfTwo));
 }
 
-// The class of float[], looked up once: FindClass costs about as much as a whole transform
-// of 1024 points, so every call paying for it showed in the JNI benchmark. The global
-// reference lives for the life of the library.
-jclass floatArrayClass(JNIEnv* env) {
-    static const jclass cls = [env] {
-        LocalRef<jclass> local(env, env->FindClass("[F"));
-        return local ? static_cast<jclass>(env->NewGlobalRef(local.get())) : nullptr;
-    }();
-    return cls;
-}
-
-// The VM's own OutOfMemoryError from a failed allocation is replaced by ours, which says
-// which array could not be made.
-jobjectArray outOfMemory(JNIEnv* env, const char* message) {
-    env->ExceptionClear();
-    throwJava(env, "java/lang/OutOfMemoryError", message);
-    return nullptr;
-}
-
 }  // namespace
 
 JNIEXPORT jlong JNICALL Java_com_kestrane_sonvekt_math_NativeFFT_init(JNIEnv* env, jclass, jint numberOfSamples) {
-    if (numberOfSamples <= 3) return throwJava(env, "java/lang/IllegalArgumentException", "Number of samples is less than 4."), 0;
-    if (!isPowerOfTwo(numberOfSamples)) {
-        return throwJava(env, "java/lang/IllegalArgumentException", "Number of samples is not a power of 2."), 0;
-    }
+    if (numberOfSamples <= 3) return throwIllegalArgument(env, "Number of samples is less than 4."), 0;
+    if (!isPowerOfTwo(numberOfSamples)) return throwIllegalArgument(env, "Number of samples is not a power of 2."), 0;
     fft::SetupPtr setup = fft::createSetup(log2Of(numberOfSamples));
     if (!setup) {
         // The application cannot analyse audio without its transform; the process ends here,
@@ -66,95 +48,68 @@ JNIEXPORT jlong JNICALL Java_com_kestrane_sonvekt_math_NativeFFT_init(JNIEnv* en
         std::exit(1);
     }
     // The Java side owns the setup from here until destroy.
-    return static_cast<jlong>(reinterpret_cast<std::uintptr_t>(setup.release()));
+    return setups().add(std::shared_ptr<const fft::Setup>(std::move(setup)));
 }
 
 JNIEXPORT void JNICALL Java_com_kestrane_sonvekt_math_NativeFFT_destroy(JNIEnv*, jclass, jlong setup) {
-    if (setup == 0) return;
-    fft::SetupPtr owned(reinterpret_cast<fft::Setup*>(static_cast<std::uintptr_t>(setup)));
+    // A handle that is not live (0, destroyed already, never made) does nothing.
+    setups().remove(setup);
 }
 
 JNIEXPORT jobjectArray JNICALL Java_com_kestrane_sonvekt_math_NativeFFT_realFFT(JNIEnv* env, jclass, jlong setupHandle,
                                                                                 jboolean forward, jint numberOfSamples,
                                                                                 jfloatArray real, jfloatArray imag) {
     // Checks that keep a wrong call from reading or writing out of bounds.
-    if (setupHandle == 0) return throwJava(env, "java/lang/IllegalArgumentException", "The FFT setup handle is 0."), nullptr;
-    const fft::Setup& setup = *setupOf(setupHandle);
+    if (setupHandle == 0) return throwIllegalArgument(env, "The FFT setup handle is 0."), nullptr;
+    const std::shared_ptr<const fft::Setup> setup = setups().find(setupHandle);
+    if (!setup) {
+        return throwIllegalArgument(env, "The FFT setup handle is not a live setup (destroyed already, or never made)."),
+               nullptr;
+    }
     if (numberOfSamples < 4 || !isPowerOfTwo(numberOfSamples)) {
-        return throwJava(env, "java/lang/IllegalArgumentException",
-                         "Number of samples must be a power of 2 of at least 4."), nullptr;
+        return throwIllegalArgument(env, "Number of samples must be a power of 2 of at least 4."), nullptr;
     }
     const int log2n = log2Of(numberOfSamples);
-    if (log2n > fft::maxLog2n(setup)) {
-        return throwJava(env, "java/lang/IllegalArgumentException",
-                         "Number of samples is larger than the FFT setup was made for."), nullptr;
+    if (log2n > fft::maxLog2n(*setup)) {
+        return throwIllegalArgument(env, "Number of samples is larger than the FFT setup was made for."), nullptr;
     }
     if (real == nullptr) return kestrane::jni::throwNullArgument(env, "real"), nullptr;
     if (!forward && imag == nullptr) return kestrane::jni::throwNullArgument(env, "imag"), nullptr;
     if (env->GetArrayLength(real) < numberOfSamples) {
-        return throwJava(env, "java/lang/IllegalArgumentException",
-                         "Number of samples must not be less than input array length."), nullptr;
+        return throwIllegalArgument(env, "Number of samples must not be less than input array length."), nullptr;
+    }
+    if (!forward && env->GetArrayLength(imag) < numberOfSamples) {
+        // Reading imag up to N fails: leave the VM's own ArrayIndexOutOfBoundsException.
+        jfloat last = 0;
+        env->GetFloatArrayRegion(imag, numberOfSamples - 1, 1, &last);
+        return nullptr;
     }
 
-    const auto n = static_cast<std::size_t>(numberOfSamples), h = n / 2;
-    try {
-        kestrane::ScratchBuffer<float, kStackFloats> scratch(3 * n);
-        float* interleaved = scratch.data();
-        float* re = interleaved + n;
-        float* im = re + n;
-        fft::clear(re, n);
-        fft::clear(im, n);
+    // The result: new arrays, as the Java side expects; the second stays all zeros after an
+    // inverse transform.
+    const jclass floatArray = kestrane::jni::kFloatArray.get(env);
+    if (floatArray == nullptr) return throwOutOfMemory(env, "Failed to allocate jtransformed."), nullptr;
+    LocalRef<jobjectArray> transformed(env, env->NewObjectArray(2, floatArray, nullptr));
+    if (!transformed) return throwOutOfMemory(env, "Failed to allocate jtransformed."), nullptr;
+    LocalRef<jfloatArray> jreal(env, env->NewFloatArray(numberOfSamples));
+    if (!jreal) return throwOutOfMemory(env, "Failed to allocate jreal."), nullptr;
+    LocalRef<jfloatArray> jimag(env, env->NewFloatArray(numberOfSamples));
+    if (!jimag) return throwOutOfMemory(env, "Failed to allocate jimag."), nullptr;
+    env->SetObjectArrayElement(transformed.get(), 0, jreal.get());
+    env->SetObjectArrayElement(transformed.get(), 1, jimag.get());
 
-        if (forward) {
-            env->GetFloatArrayRegion(real, 0, numberOfSamples, interleaved);
-            fft::splitEvenOdd(interleaved, {re, im}, h);
-        } else {
-            env->GetFloatArrayRegion(imag, 0, numberOfSamples, im);
-            if (env->ExceptionCheck()) return nullptr;  // imag shorter than N
-            env->GetFloatArrayRegion(real, 0, numberOfSamples, re);
-            im[0] = re[h];  // the Nyquist term to its packed place
-        }
-        if (env->ExceptionCheck()) return nullptr;
-
-        // The interleaved buffer is free during the transform and serves as its work area.
-        fft::realTransform(setup, {re, im}, log2n, forward ? fft::Direction::forward : fft::Direction::inverse,
-                           interleaved);
-
-        const jclass arrayClass = floatArrayClass(env);
-        if (arrayClass == nullptr) return outOfMemory(env, "Failed to allocate jtransformed.");
-        LocalRef<jobjectArray> transformed(env, env->NewObjectArray(2, arrayClass, nullptr));
-        if (!transformed) return outOfMemory(env, "Failed to allocate jtransformed.");
-
-        if (forward) {
-            fft::scale(re, 0.5f, h);
-            fft::scale(im, 0.5f, h);
-            LocalRef<jfloatArray> jreal(env, env->NewFloatArray(numberOfSamples));
-            if (!jreal) return outOfMemory(env, "Failed to allocate jreal.");
-            re[h] = im[0];
-            for (std::size_t i = h + 1; i < n; ++i) re[i] = re[n - i];
-            env->SetFloatArrayRegion(jreal.get(), 0, numberOfSamples, re);
-            env->SetObjectArrayElement(transformed.get(), 0, jreal.get());
-            LocalRef<jfloatArray> jimag(env, env->NewFloatArray(numberOfSamples));
-            if (!jimag) return outOfMemory(env, "Failed to allocate jimag.");
-            im[0] = 0;
-            for (std::size_t i = h + 1; i < n; ++i) im[i] = -im[n - i];
-            env->SetFloatArrayRegion(jimag.get(), 0, numberOfSamples, im);
-            env->SetObjectArrayElement(transformed.get(), 1, jimag.get());
-        } else {
-            const float factor = static_cast<float>(1.0 / static_cast<double>(n));
-            fft::scale(re, factor, h);
-            fft::scale(im, factor, h);
-            fft::mergeEvenOdd({re, im}, interleaved, h);
-            LocalRef<jfloatArray> jreal(env, env->NewFloatArray(numberOfSamples));
-            if (!jreal) return outOfMemory(env, "Failed to allocate jreal.");
-            env->SetFloatArrayRegion(jreal.get(), 0, numberOfSamples, interleaved);
-            env->SetObjectArrayElement(transformed.get(), 0, jreal.get());
-            LocalRef<jfloatArray> zeros(env, env->NewFloatArray(numberOfSamples));
-            if (!zeros) return outOfMemory(env, "Failed to allocate jimag.");
-            env->SetObjectArrayElement(transformed.get(), 1, zeros.get());
-        }
-        return transformed.release();
-    } catch (const std::bad_alloc&) {
-        return outOfMemory(env, "Failed to allocate the FFT scratch buffers.");
+    // The engine reads and writes the Java arrays in place: no copies in or out. No JNI call
+    // may happen while the holders are alive.
+    kestrane::Expected<void> done;
+    if (forward) {
+        CriticalFloats samples(env, real, JNI_ABORT), re(env, jreal.get()), im(env, jimag.get());
+        if (!samples || !re || !im) return nullptr;  // the VM's OutOfMemoryError is pending
+        done = fft::forwardSpectrum(*setup, log2n, samples.data(), re.data(), im.data());
+    } else {
+        CriticalFloats re(env, real, JNI_ABORT), im(env, imag, JNI_ABORT), samples(env, jreal.get());
+        if (!re || !im || !samples) return nullptr;
+        done = fft::inverseSpectrum(*setup, log2n, re.data(), im.data(), samples.data());
     }
+    if (!done) return throwOutOfMemory(env, done.error().message.c_str()), nullptr;
+    return transformed.release();
 }

@@ -7,6 +7,7 @@
 
 #include "errors.h"
 #include "filetags.h"
+#include "jni_classes.h"
 #include "jni_scoped.h"
 #include "platform_string.h"
 
@@ -31,11 +32,11 @@ std::optional<jint> intValue(const ft::Value& value) {
 }
 
 jobject newInteger(JNIEnv* env, jint value) {
-    LocalRef<jclass> integerClass(env, env->FindClass("java/lang/Integer"));
-    if (!integerClass) return nullptr;
-    const jmethodID valueOf = env->GetStaticMethodID(integerClass.get(), "valueOf", "(I)Ljava/lang/Integer;");
+    const jclass integerClass = kestrane::jni::kInteger.get(env);
+    if (integerClass == nullptr) return nullptr;
+    const jmethodID valueOf = env->GetStaticMethodID(integerClass, "valueOf", "(I)Ljava/lang/Integer;");
     if (valueOf == nullptr) return nullptr;
-    return env->CallStaticObjectMethod(integerClass.get(), valueOf, value);
+    return env->CallStaticObjectMethod(integerClass, valueOf, value);
 }
 
 // The file's path and the key, or none (with a NullPointerException pending when an argument

@@ -15,7 +15,7 @@ JNIEXPORT jstring JNICALL Java_com_kestrane_core_OperatingSystemOSX_findFolder(J
     // Note the order: the platform call takes the directory first.
     const auto folders = kestrane::folders::searchPathForDirectoriesInDomains(directory, domainMask);
     if (folders.empty()) return nullptr;
-    return CreateJavaStringFromNSString(env, kestrane::jni::utf16FromUtf8(folders.front()));
+    return kestrane::jni::javaString(env, kestrane::jni::utf16FromUtf8(folders.front()));
 }
 
 JNIEXPORT jobjectArray JNICALL Java_com_kestrane_core_OperatingSystemOSX_getExternalApplications(JNIEnv* env, jclass,

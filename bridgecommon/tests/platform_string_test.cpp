@@ -38,8 +38,8 @@ std::vector<std::u16string> elements(JNIEnv* env, jobjectArray array) {
 
 TEST(PlatformToJava, NilIsNullAndEmptyIsEmpty) {
     JNIEnv* env = jniEnv();
-    EXPECT_EQ(CreateJavaStringFromNSString(env, std::nullopt), nullptr);
-    LocalRef<jstring> empty(env, CreateJavaStringFromNSString(env, std::u16string()));
+    EXPECT_EQ(kestrane::jni::javaString(env, std::nullopt), nullptr);
+    LocalRef<jstring> empty(env, kestrane::jni::javaString(env, std::u16string()));
     ASSERT_NE(empty.get(), nullptr);
     EXPECT_EQ(env->GetStringLength(empty.get()), 0);
 }
@@ -48,14 +48,14 @@ TEST(JavaToPlatform, BothPathsKeepEveryUnitAndRoundTrip) {
     JNIEnv* env = jniEnv();
     LocalRef<jstring> original(env, newJavaString(env, kTricky));
 
-    PlatformString copied = createNSStringFromJavaString(env, original.get());
-    PlatformString adopted = JavaToNSString(env, original.get());
+    PlatformString copied = kestrane::jni::platformString(env, original.get());
+    PlatformString adopted = kestrane::jni::adoptedPlatformString(env, original.get());
     ASSERT_TRUE(copied.has_value());
     ASSERT_TRUE(adopted.has_value());
     EXPECT_EQ(*copied, kTricky);
     EXPECT_EQ(*adopted, kTricky);
 
-    LocalRef<jstring> back(env, CreateJavaStringFromNSString(env, copied));
+    LocalRef<jstring> back(env, kestrane::jni::javaString(env, copied));
     EXPECT_EQ(javaUnits(env, back.get()), kTricky);
     EXPECT_TRUE(env->IsSameObject(back.get(), original.get()) == JNI_FALSE);
     EXPECT_EQ(takePendingException(env), "");
@@ -64,8 +64,8 @@ TEST(JavaToPlatform, BothPathsKeepEveryUnitAndRoundTrip) {
 TEST(JavaToPlatform, EmptyJavaStringGivesEmptyNotNil) {
     JNIEnv* env = jniEnv();
     LocalRef<jstring> empty(env, env->NewStringUTF(""));
-    PlatformString copied = createNSStringFromJavaString(env, empty.get());
-    PlatformString adopted = JavaToNSString(env, empty.get());
+    PlatformString copied = kestrane::jni::platformString(env, empty.get());
+    PlatformString adopted = kestrane::jni::adoptedPlatformString(env, empty.get());
     ASSERT_TRUE(copied.has_value());
     ASSERT_TRUE(adopted.has_value());
     EXPECT_TRUE(copied->empty());
@@ -74,10 +74,10 @@ TEST(JavaToPlatform, EmptyJavaStringGivesEmptyNotNil) {
 
 TEST(JavaToPlatform, NullGivesNilOrANamedNullPointerException) {
     JNIEnv* env = jniEnv();
-    EXPECT_FALSE(JavaToNSString(env, nullptr).has_value());
+    EXPECT_FALSE(kestrane::jni::adoptedPlatformString(env, nullptr).has_value());
     EXPECT_EQ(takePendingException(env), "");  // the adopting form accepts null quietly
 
-    EXPECT_FALSE(createNSStringFromJavaString(env, nullptr, "url").has_value());
+    EXPECT_FALSE(kestrane::jni::platformString(env, nullptr, "url").has_value());
     EXPECT_EQ(takePendingException(env), "java.lang.NullPointerException: url must not be null");
 }
 

@@ -197,7 +197,7 @@ class CatalogBridgeTest {
             else assertNull(result, m.getName());
             checked++;
         }
-        assertEquals(46, checked);
+        assertTrue(checked >= 46, "property natives checked: " + checked);
         ITLibMediaItem item = new ITLibMediaItem(0);
         assertEquals(0, item.getId());
         assertNull(item.getTitle());

@@ -1,15 +1,22 @@
-// The FFT and NNLS exports called directly with a real JVM's environment, so that the
-// sanitizer build watches their buffers: sizes on both sides of the stack bound, both
-// directions, and the refused calls.
+// The FFT, NNLS and player exports called directly with a real JVM's environment, so that the
+// sanitizer build watches their buffers and handles: sizes on both sides of the stack bound,
+// both directions, the refused calls, handles that are not live, and handles ended on one
+// thread while others use them.
 #include <gtest/gtest.h>
 
 #include <com_kestrane_sonvekt_math_NNLS.h>
 #include <com_kestrane_sonvekt_math_NativeFFT.h>
 #include <com_kestrane_sonvekt_player_AVPlayer.h>
 
+#include <atomic>
+#include <barrier>
 #include <cmath>
+#include <functional>
+#include <string>
+#include <thread>
 #include <vector>
 
+#include "exported_helpers.h"
 #include "jni_scoped.h"
 #include "jvm.h"
 #include "test_audio.h"
@@ -32,6 +39,36 @@ std::vector<float> elements(JNIEnv* env, jobjectArray pair, jsize i) {
     std::vector<float> out(static_cast<std::size_t>(env->GetArrayLength(a.get())));
     env->GetFloatArrayRegion(a.get(), 0, static_cast<jsize>(out.size()), out.data());
     return out;
+}
+
+// Rounds of a race: make() gives a handle; four threads use() it while a fifth end()s it; then
+// after() looks at it. Every thread has the JNI environment of its own.
+void raceToTheEnd(int rounds, const std::function<jlong(JNIEnv*)>& make, const std::function<void(JNIEnv*, jlong)>& use,
+                  const std::function<void(JNIEnv*, jlong)>& end, const std::function<void(JNIEnv*, jlong)>& after) {
+    constexpr int kUsers = 4;
+    std::atomic<jlong> current{0};
+    std::barrier sync(kUsers + 2);
+    auto rounder = [&](const std::function<void(JNIEnv*, jlong)>& work) {
+        return std::thread([&] {
+            JNIEnv* env = jniEnv();
+            for (int round = 0; round < rounds; ++round) {
+                sync.arrive_and_wait();
+                work(env, current.load());
+                sync.arrive_and_wait();
+            }
+        });
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kUsers; ++t) threads.push_back(rounder(use));
+    threads.push_back(rounder(end));
+    JNIEnv* env = jniEnv();
+    for (int round = 0; round < rounds; ++round) {
+        current = make(env);
+        sync.arrive_and_wait();
+        sync.arrive_and_wait();
+        after(env, current.load());
+    }
+    for (auto& t : threads) t.join();
 }
 
 }  // namespace
@@ -77,8 +114,6 @@ TEST(FftExports, RefusedCallsThrowAndReturnNull) {
     EXPECT_EQ(takePendingException(env), "java.lang.IllegalArgumentException: Number of samples is not a power of 2.");
     Java_com_kestrane_sonvekt_math_NativeFFT_destroy(env, nullptr, setup);
 }
-
-extern "C" void playerThrowIOExceptionIfError(JNIEnv* env, int code, const char* message);
 
 TEST(PlayerErrorRule, CodesChooseTheException) {
     JNIEnv* env = jniEnv();
@@ -131,4 +166,105 @@ TEST(PlayerExports, OpenQueryAndCloseAFileAndAMissingOne) {
     EXPECT_EQ(takePendingException(env).rfind("java.io.FileNotFoundException: ", 0), 0u);
     EXPECT_EQ(Java_com_kestrane_sonvekt_player_AVPlayer_open(env, nullptr, nullptr), 0);
     EXPECT_EQ(takePendingException(env), "java.lang.NullPointerException: url must not be null");
+}
+
+// ---- handles that are not live ----------------------------------------------------------------
+
+TEST(FftHandles, DestroyTwiceUseAfterDestroyAndNeverMadeAreRefused) {
+    JNIEnv* env = jniEnv();
+    LocalRef<jfloatArray> x(env, env->NewFloatArray(16));
+    const jlong setup = Java_com_kestrane_sonvekt_math_NativeFFT_init(env, nullptr, 16);
+    ASSERT_NE(setup, 0);
+    Java_com_kestrane_sonvekt_math_NativeFFT_destroy(env, nullptr, setup);
+    Java_com_kestrane_sonvekt_math_NativeFFT_destroy(env, nullptr, setup);  // nothing happens
+    for (jlong dead : {setup, jlong{0x12345678}}) {
+        EXPECT_EQ(Java_com_kestrane_sonvekt_math_NativeFFT_realFFT(env, nullptr, dead, JNI_TRUE, 16, x.get(), nullptr), nullptr);
+        EXPECT_EQ(takePendingException(env).rfind("java.lang.IllegalArgumentException: The FFT setup handle is not a live setup", 0), 0u);
+        Java_com_kestrane_sonvekt_math_NativeFFT_destroy(env, nullptr, dead);
+    }
+}
+
+TEST(FftHandles, TransformsInProgressFinishWhenAnotherThreadDestroysTheSetup) {
+    std::atomic<int> wrong{0};
+    raceToTheEnd(
+        300, [](JNIEnv* env) { return Java_com_kestrane_sonvekt_math_NativeFFT_init(env, nullptr, 4096); },
+        [&](JNIEnv* env, jlong setup) {
+            LocalRef<jfloatArray> x(env, env->NewFloatArray(4096));
+            for (int i = 0; i < 8; ++i) {
+                LocalRef<jobjectArray> r(env, Java_com_kestrane_sonvekt_math_NativeFFT_realFFT(env, nullptr, setup, JNI_TRUE,
+                                                                                              4096, x.get(), nullptr));
+                const std::string thrown = takePendingException(env);
+                // Either a whole result or the refusal of a setup that is gone.
+                if (r ? !thrown.empty() : thrown.find("not a live setup") == std::string::npos) ++wrong;
+            }
+        },
+        [](JNIEnv* env, jlong setup) { Java_com_kestrane_sonvekt_math_NativeFFT_destroy(env, nullptr, setup); },
+        [](JNIEnv*, jlong) {});
+    EXPECT_EQ(wrong, 0);
+}
+
+namespace {
+
+// Every AVPlayer export with a handle, answering as for no player.
+void expectAnswersAsForNoPlayer(JNIEnv* env, jlong handle) {
+    Java_com_kestrane_sonvekt_player_AVPlayer_start(env, nullptr, handle);
+    Java_com_kestrane_sonvekt_player_AVPlayer_stop(env, nullptr, handle);
+    Java_com_kestrane_sonvekt_player_AVPlayer_playImmediatelyAtRate(env, nullptr, handle, 1.0f);
+    Java_com_kestrane_sonvekt_player_AVPlayer_reset(env, nullptr, handle);
+    Java_com_kestrane_sonvekt_player_AVPlayer_setMuted(env, nullptr, handle, JNI_TRUE);
+    Java_com_kestrane_sonvekt_player_AVPlayer_setVolume(env, nullptr, handle, 0.5f);
+    Java_com_kestrane_sonvekt_player_AVPlayer_setTime(env, nullptr, handle, 100);
+    EXPECT_EQ(Java_com_kestrane_sonvekt_player_AVPlayer_isPlaying(env, nullptr, handle), JNI_FALSE);
+    EXPECT_EQ(Java_com_kestrane_sonvekt_player_AVPlayer_isMuted(env, nullptr, handle), JNI_FALSE);
+    EXPECT_EQ(Java_com_kestrane_sonvekt_player_AVPlayer_getVolume(env, nullptr, handle), 0.0f);
+    EXPECT_EQ(Java_com_kestrane_sonvekt_player_AVPlayer_getTime(env, nullptr, handle), 0);
+    EXPECT_EQ(Java_com_kestrane_sonvekt_player_AVPlayer_getDuration(env, nullptr, handle), 0);
+    EXPECT_EQ(Java_com_kestrane_sonvekt_player_AVPlayer_getStatus(env, nullptr, handle), 0);
+    EXPECT_EQ(Java_com_kestrane_sonvekt_player_AVPlayer_getError(env, nullptr, handle), nullptr);
+    EXPECT_EQ(Java_com_kestrane_sonvekt_player_AVPlayer_getTimeControlStatus(env, nullptr, handle), 0);
+    EXPECT_EQ(Java_com_kestrane_sonvekt_player_AVPlayer_getReasonForWaitingToPlay(env, nullptr, handle), nullptr);
+    Java_com_kestrane_sonvekt_player_AVPlayer_close(env, nullptr, handle);
+    EXPECT_EQ(takePendingException(env), "");
+}
+
+}  // namespace
+
+TEST(PlayerHandles, ClosedAndNeverMadeHandlesAnswerAsForNone) {
+    JNIEnv* env = jniEnv();
+    const kestrane::test::TempFolder folder("dsphandles");
+    kestrane::test::writeTestWav(folder.path() / "tone.wav", 0.5);
+    LocalRef<jstring> url(env, env->NewStringUTF(("file://" + (folder.path() / "tone.wav").string()).c_str()));
+    const jlong player = Java_com_kestrane_sonvekt_player_AVPlayer_open(env, nullptr, url.get());
+    ASSERT_NE(player, 0) << takePendingException(env);
+    Java_com_kestrane_sonvekt_player_AVPlayer_close(env, nullptr, player);
+    expectAnswersAsForNoPlayer(env, player);       // every call after close, and a second close
+    expectAnswersAsForNoPlayer(env, player + 16);  // never made
+    expectAnswersAsForNoPlayer(env, 0);
+}
+
+TEST(PlayerHandles, FourThreadsPollWhileAFifthClosesThousandRounds) {
+    JNIEnv* env = jniEnv();
+    const kestrane::test::TempFolder folder("dsprace");
+    kestrane::test::writeTestWav(folder.path() / "tone.wav", 0.5);
+    LocalRef<jstring> url(env, env->NewStringUTF(("file://" + (folder.path() / "tone.wav").string()).c_str()));
+    std::atomic<int> wrong{0};
+    raceToTheEnd(
+        1000,
+        [&](JNIEnv* menv) {
+            const jlong p = Java_com_kestrane_sonvekt_player_AVPlayer_open(menv, nullptr, url.get());
+            if (p == 0) ADD_FAILURE() << takePendingException(menv);
+            return p;
+        },
+        [&](JNIEnv* penv, jlong p) {
+            for (int i = 0; i < 20; ++i) {
+                const jint status = Java_com_kestrane_sonvekt_player_AVPlayer_getStatus(penv, nullptr, p);
+                const jlong time = Java_com_kestrane_sonvekt_player_AVPlayer_getTime(penv, nullptr, p);
+                if ((status != 0 && status != 1) || time < 0 || time > 500) ++wrong;
+            }
+        },
+        [](JNIEnv* cenv, jlong p) { Java_com_kestrane_sonvekt_player_AVPlayer_close(cenv, nullptr, p); },
+        [&](JNIEnv* aenv, jlong p) {
+            if (Java_com_kestrane_sonvekt_player_AVPlayer_getStatus(aenv, nullptr, p) != 0) ++wrong;  // closed
+        });
+    EXPECT_EQ(wrong, 0);
 }

@@ -15,6 +15,8 @@
 #include <cstddef>
 #include <memory>
 
+#include "expected.h"
+
 namespace kestrane::fft {
 
 // A pair of pointers to the real and imaginary parts of a complex vector.
@@ -47,10 +49,23 @@ int maxLog2n(const Setup& setup);
 void realTransform(const Setup& setup, SplitComplex data, int log2n, Direction direction, float* work);
 
 // Vector helpers of the same layout.
-void clear(float* v, std::size_t n);                                         // v[0..n) = +0.0
 void splitEvenOdd(const float* interleaved, SplitComplex out, std::size_t h);  // out[m] = x[2m], x[2m+1]
 void mergeEvenOdd(SplitComplex in, float* interleaved, std::size_t h);        // x[2m], x[2m+1] = in[m]
-void scale(float* v, float factor, std::size_t n);                            // v[i] *= factor
+
+// The full-spectrum layout that the Java side receives, for N = 2^log2n points, h = N/2
+// (2 <= log2n <= maxLog2n(setup)):
+//   forward: re[k] + i im[k] = X[k] = sum x[m] e^{-2 pi i k m / N} for k < N; the upper half
+//            is mirrored, not computed (re[N-k] is the same float as re[k], im[N-k] the exact
+//            negation of im[k]) and im[0] = im[h] = +0.0.
+//   inverse: from re[0..h] and im[1..h-1] (the other values are not read), the N samples
+//            x[m] = (1/N) sum Y[k] e^{+2 pi i k m / N} of the Hermitian spectrum they describe.
+// Work memory is the engine's own (2N floats): on the stack up to N = 2048, above that a
+// per-thread buffer reused by later calls. Error kOutOfMemory when that buffer cannot grow.
+constexpr int kOutOfMemory = 1;
+// samples: N values read; re, im: N values written.
+Expected<void> forwardSpectrum(const Setup& setup, int log2n, const float* samples, float* re, float* im);
+// re: h+1 values read, im: h values read; samples: N values written.
+Expected<void> inverseSpectrum(const Setup& setup, int log2n, const float* re, const float* im, float* samples);
 
 // Which kernels run on this processor: "avx2+fma" or "sse2".
 const char* instructionSet();

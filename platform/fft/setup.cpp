@@ -89,26 +89,4 @@ const char* instructionSet() {
     return bestKernels().name;
 }
 
-void clear(float* v, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) v[i] = 0.0f;
-}
-
-void splitEvenOdd(const float* interleaved, SplitComplex out, std::size_t h) {
-    for (std::size_t m = 0; m < h; ++m) {
-        out.realp[m] = interleaved[2 * m];
-        out.imagp[m] = interleaved[2 * m + 1];
-    }
-}
-
-void mergeEvenOdd(SplitComplex in, float* interleaved, std::size_t h) {
-    for (std::size_t m = 0; m < h; ++m) {
-        interleaved[2 * m] = in.realp[m];
-        interleaved[2 * m + 1] = in.imagp[m];
-    }
-}
-
-void scale(float* v, float factor, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) v[i] *= factor;
-}
-
 }  // namespace kestrane::fft

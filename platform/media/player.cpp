@@ -9,9 +9,13 @@
 #include <mutex>
 #include <thread>
 
+#include "glib_ptr.h"
+
 namespace kestrane::media {
 
 namespace {
+
+using MessagePtr = glib::Owned<GstMessage, gst_message_unref>;
 
 constexpr std::int32_t kNanosecondTimescale = 1000000000;
 constexpr const char* kStopMessage = "kestrane-player-stop";
@@ -22,11 +26,16 @@ bool initialised() {
 }
 
 bool fileOfUrlExists(const std::string& url) {
-    gchar* path = g_filename_from_uri(url.c_str(), nullptr, nullptr);
-    if (path == nullptr) return true;  // not a file: existence is not the question
-    const bool exists = g_file_test(path, G_FILE_TEST_EXISTS) != FALSE;
-    g_free(path);
-    return exists;
+    const glib::CharPtr path(g_filename_from_uri(url.c_str(), nullptr, nullptr));
+    if (!path) return true;  // not a file: existence is not the question
+    return g_file_test(path.get(), G_FILE_TEST_EXISTS) != FALSE;
+}
+
+// Whether the text is a URI whose scheme an installed GStreamer element reads.
+bool playable(const std::string& url) {
+    if (gst_uri_is_valid(url.c_str()) == FALSE) return false;
+    const glib::CharPtr protocol(gst_uri_get_protocol(url.c_str()));
+    return protocol && gst_uri_protocol_is_supported(GST_URI_SRC, protocol.get()) != FALSE;
 }
 
 // The error's code: -43 for a file that is not there, otherwise a non-zero code of ours made
@@ -63,10 +72,11 @@ struct Player::State {
     GstBus* bus = nullptr;           // owned
     std::thread busThread;
 
+    // Guards the fields below; never held across a GStreamer call.
     mutable std::mutex mutex;
     std::condition_variable changed;
     Status status = Status::unknown;
-    std::optional<Error> error;
+    std::optional<Error> error;  // why loading failed
     std::optional<std::string> playerError;
     GstState current = GST_STATE_NULL;
     bool wantPlaying = false;
@@ -93,11 +103,8 @@ struct Player::State {
         const auto types = static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_ASYNC_DONE | GST_MESSAGE_STATE_CHANGED |
                                                        GST_MESSAGE_EOS | GST_MESSAGE_BUFFERING | GST_MESSAGE_APPLICATION);
         for (;;) {
-            GstMessage* message = gst_bus_timed_pop_filtered(bus, GST_CLOCK_TIME_NONE, types);
-            if (message == nullptr) continue;
-            const bool stop = handle(message);
-            gst_message_unref(message);
-            if (stop) return;
+            const MessagePtr message(gst_bus_timed_pop_filtered(bus, GST_CLOCK_TIME_NONE, types));
+            if (message && handle(message.get())) return;
         }
     }
 
@@ -106,20 +113,21 @@ struct Player::State {
             case GST_MESSAGE_APPLICATION:
                 return gst_structure_has_name(gst_message_get_structure(message), kStopMessage) != FALSE;
             case GST_MESSAGE_ERROR: {
-                GError* err = nullptr;
-                gst_message_parse_error(message, &err, nullptr);
+                GError* parsed = nullptr;
+                gst_message_parse_error(message, &parsed, nullptr);
+                const glib::ErrorPtr err(parsed);
+                const std::string reason = err ? glib::text(err->message) : "";
+                const int code = err ? errorCode(err.get(), url) : -5000;
                 {
                     std::lock_guard lock(mutex);
-                    const std::string reason = err != nullptr && err->message != nullptr ? err->message : "";
                     if (status == Status::readyToPlay) {
                         if (!playerError) playerError = reason;
                     } else if (!error) {
-                        error = Error{err != nullptr ? errorCode(err, url) : -5000, reason};
+                        error = Error{code, reason};
                     }
                     status = Status::failed;
                     wantPlaying = false;
                 }
-                if (err != nullptr) g_error_free(err);
                 changed.notify_all();
                 return false;
             }
@@ -203,17 +211,13 @@ struct Player::State {
 Player::Player(Key, std::unique_ptr<State> state) : state_(std::move(state)) {}
 Player::~Player() = default;
 
-std::unique_ptr<Player> Player::create(const std::string& url) {
-    if (!initialised() || gst_uri_is_valid(url.c_str()) == FALSE) return nullptr;
-    gchar* protocol = gst_uri_get_protocol(url.c_str());
-    const bool supported = protocol != nullptr && gst_uri_protocol_is_supported(GST_URI_SRC, protocol) != FALSE;
-    g_free(protocol);
-    if (!supported) return nullptr;
+Expected<std::unique_ptr<Player>> Player::open(const std::string& url, std::chrono::milliseconds timeout) {
+    if (!initialised() || !playable(url)) return Error{kNotPlayable, "The URL names nothing GStreamer can read."};
 
     auto state = std::make_unique<State>();
     state->url = url;
     state->pipeline = gst_element_factory_make("playbin", nullptr);
-    if (state->pipeline == nullptr) return nullptr;
+    if (state->pipeline == nullptr) return Error{kNotPlayable, "GStreamer's playbin is not installed."};
     gst_object_ref_sink(state->pipeline);
     // Audio only, with playbin's own volume: a video track is never shown.
     constexpr guint kPlayAudio = 1u << 1, kSoftVolume = 1u << 4;
@@ -228,29 +232,22 @@ std::unique_ptr<Player> Player::create(const std::string& url) {
         std::lock_guard lock(state->mutex);
         state->status = Status::readyToPlay;  // a live source: nothing to preroll
     }
-    return std::make_unique<Player>(Key(), std::move(state));
-}
 
-void Player::waitWhileLoading(int maxPauses, double pauseSeconds) {
-    std::unique_lock lock(state_->mutex);
-    const auto pause = std::chrono::duration<double>(pauseSeconds);
-    for (int i = 0; i < maxPauses && state_->status == Status::unknown; ++i) {
-        state_->changed.wait_for(lock, pause, [this] { return state_->status != Status::unknown; });
+    // Wait for the media: the status changes on the bus thread, which wakes us at once.
+    std::unique_lock lock(state->mutex);
+    state->changed.wait_for(lock, timeout, [s] { return s->status != Status::unknown; });
+    if (state->status == Status::readyToPlay) {
+        lock.unlock();
+        return std::make_unique<Player>(Key(), std::move(state));
     }
+    Error failure = state->error.value_or(Error{kLoadTimedOut, "The media did not load in time."});
+    lock.unlock();
+    return failure;  // the unready pipeline goes with its state here
 }
 
 Status Player::status() const {
     std::lock_guard lock(state_->mutex);
     return state_->status;
-}
-
-Status Player::itemStatus() const {
-    return status();
-}
-
-std::optional<Error> Player::itemError() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->error;
 }
 
 std::optional<std::string> Player::playerError() const {
@@ -310,12 +307,15 @@ void Player::seek(Time to) {
 }
 
 Time Player::currentTime() const {
+    bool atEnd;
     {
         std::lock_guard lock(state_->mutex);
-        if (state_->atEnd) {
-            gint64 d = 0;
-            if (gst_element_query_duration(state_->pipeline, GST_FORMAT_TIME, &d) && d >= 0) return {d, kNanosecondTimescale, Time::kValid};
-        }
+        atEnd = state_->atEnd;
+    }
+    if (atEnd) {
+        // Paused at the end: the end itself, where the position query may fall a little short.
+        gint64 d = 0;
+        if (gst_element_query_duration(state_->pipeline, GST_FORMAT_TIME, &d) && d >= 0) return {d, kNanosecondTimescale, Time::kValid};
     }
     return {state_->position(), kNanosecondTimescale, Time::kValid};
 }

@@ -1,16 +1,26 @@
 // A media player on a GStreamer playbin, with the operations and statuses that the Java
-// player needs: rational times, a status that moves from loading to ready or failed on its
-// own, the item's error, play/pause/rate, seeking, volume and mute.
+// player needs: opening with a bounded wait for the media to load, rational times,
+// play/pause/rate, seeking, volume and mute, and the player's error.
 //
 // Audio goes to autoaudiosink, or to the sink named by KESTRANE_AUDIO_SINK ("fakesink" in
 // tests and on machines without a sound device; it is then run with sync=true so that time
 // passes as in real playback). Video is never shown.
+//
+// Threads. Every method may be called from any thread, also while other threads call this
+// player. The one exception is destruction: it must come after every other call has returned
+// (the bridge's handle registry keeps a player alive while a call is using it). GStreamer's
+// elements and properties are safe to drive from several threads; the player's own mutex
+// guards only its status fields and is never held across a GStreamer call, so a slow query
+// never blocks a status read. A bus thread of the player's own keeps the statuses current.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+
+#include "expected.h"
 
 namespace kestrane::media {
 
@@ -36,30 +46,24 @@ enum class Status { unknown = 0, readyToPlay = 1, failed = 2 };
 // 0 paused, 1 waiting to play at the requested rate, 2 playing.
 enum class TimeControl { paused = 0, waitingToPlay = 1, playing = 2 };
 
-// The error code of a media file that does not exist.
+// Why open() failed. The media's own errors carry GStreamer's message and a negative code:
+// kFileNotFound for a file that does not exist, another negative code (made from GStreamer's
+// error domain and code) for anything else.
 constexpr int kFileNotFound = -43;
-
-struct Error {
-    int code = 0;        // kFileNotFound, or a non-zero code of ours
-    std::string reason;  // GStreamer's message
-};
+constexpr int kNotPlayable = 1;   // not a URI, or no installed element reads its scheme
+constexpr int kLoadTimedOut = 2;  // the media gave no answer within the timeout
 
 class Player {
 public:
-    // A player for the URL, already loading in the background; none when the text is not a
-    // valid URI or no installed element reads its scheme ("not playable").
-    static std::unique_ptr<Player> create(const std::string& url);
+    // A player for the URL, once its media is ready to play (prerolled, paused, set to pause
+    // at the end of the media). Fails at once with kNotPlayable; otherwise waits for the
+    // media, at most timeout, and fails with the media's error or kLoadTimedOut.
+    static Expected<std::unique_ptr<Player>> open(const std::string& url, std::chrono::milliseconds timeout);
     ~Player();
     Player(const Player&) = delete;
     Player& operator=(const Player&) = delete;
 
-    // Waits until the status is no longer unknown, at most maxPauses pauses of pauseSeconds
-    // each; a pause ends early when the status changes.
-    void waitWhileLoading(int maxPauses, double pauseSeconds);
-
-    Status status() const;      // the player's
-    Status itemStatus() const;  // the item's (one item per player)
-    std::optional<Error> itemError() const;
+    Status status() const;
     // The text of an error raised after the media was ready, or none.
     std::optional<std::string> playerError() const;
 
@@ -81,7 +85,7 @@ public:
     std::optional<std::string> reasonForWaitingToPlay() const;
 
     struct State;
-    // Only create() can make the key, so only create() makes players.
+    // Only open() can make the key, so only open() makes players.
     class Key {
         friend class Player;
         Key() = default;

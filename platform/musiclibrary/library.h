@@ -1,7 +1,7 @@
 // The user's music library, read from the XML library file that music-library applications
 // export beside the library. The catalogue offers what the Java side needs: the library's
 // settings, the list of all media items and of all playlists, every property of a media item,
-// albums and artists shared by their tracks, and persistent IDs.
+// albums and artists shared by their tracks, and media items by persistent ID.
 //
 // Ownership. Every object handed to the Java side is reference-counted (atomic counts).
 // A load of the file (a snapshot) owns its media items, playlists, albums, artists and lists;
@@ -13,198 +13,31 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
+#include <initializer_list>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <string_view>
-#include <vector>
+
+#include "album.h"
+#include "expected.h"
+#include "loader.h"
+#include "media_item.h"
+#include "object.h"
+#include "playlist.h"
 
 namespace kestrane::musiclibrary {
 
-class Snapshot;
-struct Field;
-
-// A reference-counted object of the catalogue. retain/release are safe from any thread.
-class Object {
-public:
-    virtual ~Object() = default;
-    virtual void retain() const = 0;
-    virtual void release() const = 0;
-};
-
-// Puts object (may be null) into the calling thread's release scope and returns it (transfer
-// none): it stays valid at least until this thread's next handOut or the thread's end.
-Object* handOut(Object* object);
-
-// An ordered list of media items or playlists.
-class Array : public Object {
-public:
-    virtual std::size_t size() const = 0;
-    virtual Object* at(std::size_t index) const = 0;  // transfer none; index < size()
-};
-
-// An album or an artist: shared by the tracks that name it.
-class Album;
-class Artist;
-class MediaItem;
-class Playlist;
-
-// Media kinds, lyrics ratings, location types and play statuses use the published codes.
-namespace codes {
-enum MediaKind : int { unknownKind = 1, song = 2, movie = 3, podcast = 4, audiobook = 5, pdfBooklet = 6,
-                       musicVideo = 7, tvShow = 8, interactiveBooklet = 9, homeVideo = 12, ringtone = 14,
-                       digitalBooklet = 15, iosApplication = 16, voiceMemo = 17, iTunesU = 18, book = 19,
-                       pdfBook = 20, alertTone = 21 };
-enum LyricsRating : int { none = 0, explicitLyrics = 1, clean = 2 };
-enum LocationType : int { unknownLocation = 0, file = 1, url = 2, remote = 3 };
-enum PlayStatus : int { noStatus = 0, partiallyPlayed = 1, unplayed = 2 };
-enum PlaylistKind : int { regular = 0, smart = 1, genius = 2, folder = 3, geniusMix = 4 };
-}  // namespace codes
-
-using Text = std::optional<std::u16string_view>;  // none: the property is absent
-
-class MediaItem final : public Object {
-public:
-    void retain() const override;
-    void release() const override;
-
-    std::uint64_t persistentId() const { return persistentId_; }  // 0 when absent
-    Text title() const;
-    Text sortTitle() const;
-    Text composer() const;
-    Text sortComposer() const;
-    Text genre() const;
-    Text kind() const;
-    Text category() const;
-    Text description() const;
-    Text contentRating() const;
-    Text comments() const;
-    Text grouping() const;
-    Text location() const;  // the URL's text
-    std::int64_t rating() const;
-    bool isRatingComputed() const;
-    std::int64_t startTime() const;
-    std::int64_t stopTime() const;
-    std::int64_t totalTime() const;
-    std::int64_t trackNumber() const;
-    std::int64_t bitrate() const;
-    std::int64_t sampleRate() const;
-    std::int64_t beatsPerMinute() const;
-    std::int64_t playCount() const;
-    std::int64_t year() const;
-    std::int64_t skipCount() const;
-    std::int64_t volumeAdjustment() const;
-    std::int64_t volumeNormalizationEnergy() const;
-    std::int64_t fileSize() const;
-    int mediaKind() const;
-    int lyricsContentRating() const;
-    int locationType() const;
-    int playStatus() const;
-    bool hasArtworkAvailable() const;
-    bool isPurchased() const;
-    bool isDRMProtected() const;
-    bool isVideo() const;
-    bool isUserDisabled() const;
-    bool isCloud() const;
-    // Seconds since 1970 (UTC); none when absent.
-    std::optional<double> addedDate() const;
-    std::optional<double> modifiedDate() const;
-    std::optional<double> lastPlayedDate() const;
-    std::optional<double> releaseDate() const;
-    std::optional<double> skipDate() const;
-    Artist* artist() const { return artist_; }  // transfer none; null when the track names none
-    Album* album() const { return album_; }
-    Object* artwork() const { return nullptr; }  // artwork comes with the artwork reader
-    // The text of the value under a key of the track's dictionary ("Name", "BPM", ...): a
-    // string gives itself, integers are decimal, dates "YYYY-MM-DD HH:MM:SS +0000", booleans
-    // 1 or 0, reals as %.17g, data as <hex>; none when the track has no such key.
-    std::optional<std::u16string> valueForProperty(std::string_view key) const;
-
-private:
-    friend class Snapshot;
-    friend class LibraryLoader;
-    const Field* field(std::uint32_t key) const;  // the track's value under a key, or null
-    const Snapshot* snapshot_ = nullptr;
-    std::size_t firstField_ = 0;
-    std::uint32_t fieldCount_ = 0;
-    std::uint64_t persistentId_ = 0;
-    Album* album_ = nullptr;
-    Artist* artist_ = nullptr;
-};
-
-class Album final : public Object {
-public:
-    void retain() const override;
-    void release() const override;
-    std::uint64_t persistentId() const { return id_; }
-    Text title() const;
-    Text sortTitle() const;
-    Text albumArtist() const;
-    Text sortAlbumArtist() const;
-    std::int64_t trackCount() const { return trackCount_; }
-    std::int64_t rating() const { return rating_; }
-    bool isRatingComputed() const { return ratingComputed_; }
-    bool isGapless() const { return gapless_; }
-    std::int64_t discNumber() const { return discNumber_; }
-    std::int64_t discCount() const { return discCount_; }
-    bool isCompilation() const { return compilation_; }
-
-private:
-    friend class LibraryLoader;
-    const Snapshot* snapshot_ = nullptr;
-    std::uint64_t id_ = 0;
-    std::optional<std::u16string> title_, sortTitle_, albumArtist_, sortAlbumArtist_;
-    std::int64_t trackCount_ = 0, rating_ = 0, discNumber_ = 0, discCount_ = 0;
-    bool ratingComputed_ = false, gapless_ = false, compilation_ = false;
-};
-
-class Artist final : public Object {
-public:
-    void retain() const override;
-    void release() const override;
-    std::uint64_t persistentId() const { return id_; }
-    Text name() const;
-    Text sortName() const;
-
-private:
-    friend class LibraryLoader;
-    const Snapshot* snapshot_ = nullptr;
-    std::uint64_t id_ = 0;
-    std::optional<std::u16string> name_, sortName_;
-};
-
-class Playlist final : public Object {
-public:
-    void retain() const override;
-    void release() const override;
-    std::uint64_t persistentId() const { return persistentId_; }
-    std::optional<std::uint64_t> parentId() const { return parentId_; }
-    bool isVisible() const { return visible_; }
-    bool isMaster() const { return master_; }
-    Text name() const;
-    Array* items() const;  // transfer none; null when the playlist has no item list
-    std::int64_t distinguishedKind() const { return distinguishedKind_; }
-    int kind() const { return kind_; }
-
-private:
-    friend class LibraryLoader;
-    const Snapshot* snapshot_ = nullptr;
-    std::uint64_t persistentId_ = 0;
-    std::optional<std::uint64_t> parentId_;
-    bool visible_ = true, master_ = false, hasItems_ = false;
-    std::optional<std::u16string> name_;
-    std::int64_t distinguishedKind_ = 0;
-    int kind_ = codes::regular;
-    std::size_t itemsIndex_ = 0;
-};
+// Why opening failed, besides the load errors of loader.h.
+constexpr int kUnsupportedVersion = 1;
 
 // An opened library. It lives until the process ends.
 class Library final : public Object {
 public:
-    // Opens the library for an API version ("1.0" or "1.1"). On failure returns null and sets
-    // error to a description a user can act on (transfer full: never freed).
-    static Library* open(const std::string& apiVersion, std::string& error);
+    static constexpr ObjectKind kKind = ObjectKind::library;
+
+    // Opens the library for an API version ("1.0" or "1.1") and loads its file (transfer
+    // full: never freed). Errors: kUnsupportedVersion, or the load's.
+    static Expected<Library*> open(const std::string& apiVersion);
 
     // The library file: KESTRANE_MUSIC_LIBRARY, else "iTunes/iTunes Music Library.xml", then
     // "iTunes/iTunes Library.xml", in the user's music folder.
@@ -225,32 +58,34 @@ public:
     // Drops the loaded lists; the next access loads again.
     void unloadData();
 
-    Array* allMediaItems();  // transfer none (into the thread's release scope)
+    // The lists (transfer none, into the thread's release scope).
+    Array* allMediaItems();
     Array* allPlaylists();
+    // The lists as the Java side fetches them: a list that comes back empty makes the library
+    // reload once, and the list is fetched again (and returned, empty or not).
+    Array* allMediaItemsReloadingIfEmpty();
+    Array* allPlaylistsReloadingIfEmpty();
+
+    // The first media item, in the order of allMediaItemsReloadingIfEmpty, whose persistent ID
+    // is one of ids; null when there is none (transfer none, into the release scope).
+    MediaItem* mediaItemWithPersistentId(std::initializer_list<std::uint64_t> ids);
 
     // Only open() makes the key, so only open() makes libraries.
     class Key {
         friend class Library;
         Key() = default;
     };
-    explicit Library(Key) {}
+    Library(Key, std::string path, int minor, SnapshotRef first);
 
 private:
     // The current snapshot with a reference for the caller, loading it when needed.
-    const Snapshot* current();
+    SnapshotRef current();
+    Array* reloadingIfEmpty(Array* (Library::*fetch)());
 
     std::string path_;
     int minor_ = 0;
     std::mutex mutex_;
-    const Snapshot* snapshot_ = nullptr;  // one reference held
+    SnapshotRef snapshot_;  // null after unloadData
 };
-
-// Loads a library file into a new snapshot (one reference for the caller), or null with error.
-const Snapshot* loadSnapshot(const std::string& path, std::string& error);
-// Parses library-file bytes (for tests and fuzzing).
-const Snapshot* parseSnapshot(std::string_view bytes, std::string& error);
-void releaseSnapshot(const Snapshot* snapshot);
-Array* snapshotItems(const Snapshot* snapshot);      // transfer none
-Array* snapshotPlaylists(const Snapshot* snapshot);  // transfer none
 
 }  // namespace kestrane::musiclibrary

@@ -18,14 +18,9 @@ class Scanner {
 public:
     Scanner(const ByteSource& source, PlistSink& sink) : source_(source), sink_(sink) { buffer_.resize(kChunk); }
 
-    ScanResult run() {
-        ScanResult result;
-        if (!parseDocument()) {
-            result.error = "line " + std::to_string(line_) + ", column " + std::to_string(column()) + ": " + error_;
-            return result;
-        }
-        result.ok = true;
-        return result;
+    Expected<void> run() {
+        if (parseDocument()) return {};
+        return Error{kMalformed, "line " + std::to_string(line_) + ", column " + std::to_string(column()) + ": " + error_};
     }
 
 private:
@@ -416,12 +411,12 @@ private:
 
 }  // namespace
 
-ScanResult scanPlist(const ByteSource& source, PlistSink& sink) {
+Expected<void> scanPlist(const ByteSource& source, PlistSink& sink) {
     Scanner scanner(source, sink);
     return scanner.run();
 }
 
-ScanResult scanPlist(std::string_view document, PlistSink& sink) {
+Expected<void> scanPlist(std::string_view document, PlistSink& sink) {
     std::size_t offset = 0;
     ByteSource source = [&](char* buffer, std::size_t capacity) -> std::ptrdiff_t {
         const std::size_t n = std::min(capacity, document.size() - offset);

@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "expected.h"
+
 namespace kestrane::musiclibrary {
 
 enum class ValueKind { string, integer, real, date, data, boolean };
@@ -35,14 +37,13 @@ public:
 // end), or -1 on a read error.
 using ByteSource = std::function<std::ptrdiff_t(char* buffer, std::size_t capacity)>;
 
-struct ScanResult {
-    bool ok = false;
-    std::string error;  // "line L, column C: reason"
-};
+// The error of a document that is not a well-formed property list (or that the sink refused):
+// its message is "line L, column C: reason".
+constexpr int kMalformed = 1;
 
-ScanResult scanPlist(const ByteSource& source, PlistSink& sink);
+Expected<void> scanPlist(const ByteSource& source, PlistSink& sink);
 
 // Convenience for tests and fuzzing: the whole document in memory.
-ScanResult scanPlist(std::string_view document, PlistSink& sink);
+Expected<void> scanPlist(std::string_view document, PlistSink& sink);
 
 }  // namespace kestrane::musiclibrary

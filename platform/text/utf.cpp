@@ -20,16 +20,14 @@ void appendUtf8(std::string& out, char32_t cp) {
     }
 }
 
-std::u16string utf16FromUtf8(std::string_view utf8) {
-    std::u16string out;
-    out.reserve(utf8.size());
+std::size_t utf16FromUtf8(std::string_view utf8, char16_t* out) {
     const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
     const std::size_t n = utf8.size();
-    std::size_t i = 0;
+    std::size_t i = 0, o = 0;
     while (i < n) {
         const unsigned c = s[i];
         if (c < 0x80) {  // the common case first
-            out.push_back(static_cast<char16_t>(c));
+            out[o++] = static_cast<char16_t>(c);
             ++i;
             continue;
         }
@@ -54,15 +52,22 @@ std::u16string utf16FromUtf8(std::string_view utf8) {
                 }
             }
         }
+        // A pair takes two units for four bytes, so the output never outgrows the input.
         if (cp >= 0x10000) {
             cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+            out[o++] = static_cast<char16_t>(0xD800 + (cp >> 10));
+            out[o++] = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
         } else {
-            out.push_back(static_cast<char16_t>(cp));
+            out[o++] = static_cast<char16_t>(cp);
         }
         i += len;
     }
+    return o;
+}
+
+std::u16string utf16FromUtf8(std::string_view utf8) {
+    std::u16string out(utf8.size(), u'\0');
+    out.resize(utf16FromUtf8(utf8, out.data()));
     return out;
 }
 

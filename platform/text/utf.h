@@ -2,6 +2,7 @@
 // system, files and the JVM. Invalid input never fails: it becomes U+FFFD.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,10 @@ void appendUtf8(std::string& out, char32_t codePoint);
 
 // UTF-16 from UTF-8; overlong forms, surrogates, truncated and stray bytes become U+FFFD.
 std::u16string utf16FromUtf8(std::string_view utf8);
+
+// The same into out, which must hold utf8.size() units (never more are written); returns how
+// many units were written. For callers that keep text in storage of their own.
+std::size_t utf16FromUtf8(std::string_view utf8, char16_t* out);
 
 // UTF-8 from UTF-16, every unit kept (U+0000 as a zero byte); an unpaired surrogate becomes
 // U+FFFD.

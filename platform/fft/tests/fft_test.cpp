@@ -142,3 +142,46 @@ TEST(Setup, RefusesSizesOutsideTheRange) {
     EXPECT_EQ(fft::createSetup(1), nullptr);
     EXPECT_EQ(fft::createSetup(31), nullptr);
 }
+
+TEST(Spectrum, ForwardIsTheWholeDftWithAnExactlyMirroredUpperHalf) {
+    const fft::SetupPtr setup = fft::createSetup(13);
+    for (int log2n : {2, 3, 10, 11, 12, 13}) {  // both sides of the work memory's stack bound
+        const std::size_t n = std::size_t{1} << log2n, h = n / 2;
+        const std::vector<float> x = randomSignal(n, 3 + static_cast<unsigned>(log2n));
+        std::vector<float> re(n, 7.0f), im(n, 7.0f);  // every value must be written
+        ASSERT_TRUE(fft::forwardSpectrum(*setup, log2n, x.data(), re.data(), im.data()));
+        std::vector<Cd> ref(x.begin(), x.end());
+        referenceFft(ref);
+        double err = 0, norm = 0;
+        for (std::size_t k = 0; k < n; ++k) {
+            err += std::norm(Cd(re[k], im[k]) - ref[k]);
+            norm += std::norm(ref[k]);
+        }
+        EXPECT_LE(std::sqrt(err / norm), 5e-7 * log2n) << "N=2^" << log2n;
+        for (std::size_t k = 1; k < h; ++k) {
+            ASSERT_EQ(re[n - k], re[k]) << k;
+            ASSERT_EQ(im[n - k], -im[k]) << k;
+        }
+        EXPECT_TRUE(im[0] == 0.0f && !std::signbit(im[0]));
+        EXPECT_TRUE(im[h] == 0.0f && !std::signbit(im[h]));
+    }
+}
+
+TEST(Spectrum, InverseReadsOnlyTheHalfSpectrumAndRoundTrips) {
+    const fft::SetupPtr setup = fft::createSetup(12);
+    for (int log2n : {2, 5, 11, 12}) {
+        const std::size_t n = std::size_t{1} << log2n, h = n / 2;
+        const std::vector<float> x = randomSignal(n, 11);
+        std::vector<float> re(n), im(n), back(n), again(n);
+        ASSERT_TRUE(fft::forwardSpectrum(*setup, log2n, x.data(), re.data(), im.data()));
+        ASSERT_TRUE(fft::inverseSpectrum(*setup, log2n, re.data(), im.data(), back.data()));
+        for (std::size_t m = 0; m < n; ++m) ASSERT_NEAR(back[m], x[m], 1e-5) << "N=2^" << log2n << " m=" << m;
+
+        // Values outside re[0..h] and im[1..h-1] have no effect.
+        im[0] = 99.0f;
+        im[h] = -99.0f;
+        for (std::size_t k = h + 1; k < n; ++k) re[k] = im[k] = 12345.0f;
+        ASSERT_TRUE(fft::inverseSpectrum(*setup, log2n, re.data(), im.data(), again.data()));
+        EXPECT_EQ(again, back);
+    }
+}

@@ -1,7 +1,10 @@
 // The player on real GStreamer pipelines playing generated WAV files to fakesink.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -55,18 +58,29 @@ long countEntries(const char* path) {
 
 std::int64_t ms(Time t) { return scaleTime(t.value, 1000, t.timescale); }
 
+constexpr std::chrono::seconds kTimeout{10};
+
+std::unique_ptr<Player> openReady(const fs::path& file) {
+    auto opened = Player::open(url(file), kTimeout);
+    EXPECT_TRUE(opened) << opened.error().message;
+    return opened ? std::move(opened).value() : nullptr;
+}
+
 }  // namespace
 
-TEST(Player, NotPlayableTextsGiveNoPlayer) {
-    EXPECT_EQ(Player::create("not a uri"), nullptr);
-    EXPECT_EQ(Player::create("/bare/path/tone.wav"), nullptr);
-    EXPECT_EQ(Player::create("nosuchscheme://x/y"), nullptr);
+TEST(Player, NotPlayableTextsFailAtOnce) {
+    for (const char* text : {"not a uri", "/bare/path/tone.wav", "nosuchscheme://x/y"}) {
+        const auto start = std::chrono::steady_clock::now();
+        const auto opened = Player::open(text, kTimeout);
+        ASSERT_FALSE(opened) << text;
+        EXPECT_EQ(opened.error().code, kNotPlayable) << text;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500)) << text;
+    }
 }
 
 TEST(Player, LoadsAFileWithItsExactDuration) {
-    auto p = Player::create(url(dir / "tone.wav"));
+    auto p = openReady(dir / "tone.wav");
     ASSERT_NE(p, nullptr);
-    p->waitWhileLoading(100, 0.1);
     EXPECT_EQ(p->status(), Status::readyToPlay);
     EXPECT_EQ(ms(p->duration()), 2500);
     EXPECT_EQ(ms(p->currentTime()), 0);
@@ -76,27 +90,46 @@ TEST(Player, LoadsAFileWithItsExactDuration) {
     EXPECT_FALSE(p->playerError().has_value());
 }
 
-TEST(Player, MissingFileAndNonMediaFail) {
-    auto missing = Player::create(url(dir / "missing.wav"));
-    ASSERT_NE(missing, nullptr);
-    missing->waitWhileLoading(100, 0.1);
-    EXPECT_EQ(missing->status(), Status::failed);
-    ASSERT_TRUE(missing->itemError().has_value());
-    EXPECT_EQ(missing->itemError()->code, kFileNotFound);
-    EXPECT_FALSE(missing->itemError()->reason.empty());
+TEST(Player, MissingFileAndNonMediaFailWithTheMediasError) {
+    const auto missing = Player::open(url(dir / "missing.wav"), kTimeout);
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().code, kFileNotFound);
+    EXPECT_FALSE(missing.error().message.empty());
 
-    auto text = Player::create(url(dir / "notes.txt"));
-    text->waitWhileLoading(100, 0.1);
-    EXPECT_EQ(text->status(), Status::failed);
-    ASSERT_TRUE(text->itemError().has_value());
-    EXPECT_NE(text->itemError()->code, 0);
-    EXPECT_NE(text->itemError()->code, kFileNotFound);
-    EXPECT_FALSE(text->itemError()->reason.empty());
+    const auto text = Player::open(url(dir / "notes.txt"), kTimeout);
+    ASSERT_FALSE(text);
+    EXPECT_LT(text.error().code, 0);
+    EXPECT_NE(text.error().code, kFileNotFound);
+    EXPECT_FALSE(text.error().message.empty());
+}
+
+TEST(Player, MediaThatNeverAnswersTimesOut) {
+    // An HTTP server that accepts the connection and never answers: the source waits for the
+    // response, so the media never becomes ready.
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    socklen_t length = sizeof address;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    const std::string silent = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/never.wav";
+
+    const auto start = std::chrono::steady_clock::now();
+    const auto opened = Player::open(silent, std::chrono::milliseconds(700));
+    const auto waited = std::chrono::steady_clock::now() - start;
+    close(listener);
+    ASSERT_FALSE(opened);
+    EXPECT_EQ(opened.error().code, kLoadTimedOut);
+    EXPECT_GE(waited, std::chrono::milliseconds(700));
+    EXPECT_LT(waited, std::chrono::seconds(5));
 }
 
 TEST(Player, SeekPlayPauseAndTheEnd) {
-    auto p = Player::create(url(dir / "tone.wav"));
-    p->waitWhileLoading(100, 0.1);
+    auto p = openReady(dir / "tone.wav");
+    ASSERT_NE(p, nullptr);
     p->seek({250, 1000, Time::kValid});
     EXPECT_TRUE(eventually([&] { return ms(p->currentTime()) == 250; }));
     p->play();
@@ -121,8 +154,8 @@ TEST(Player, SeekPlayPauseAndTheEnd) {
 }
 
 TEST(Player, FasterRateVolumeAndMute) {
-    auto p = Player::create(url(dir / "tone.wav"));
-    p->waitWhileLoading(100, 0.1);
+    auto p = openReady(dir / "tone.wav");
+    ASSERT_NE(p, nullptr);
     p->playImmediatelyAtRate(2.0f);
     EXPECT_EQ(p->rate(), 2.0f);
     EXPECT_TRUE(eventually([&] { return p->timeControlStatus() == TimeControl::playing; }));
@@ -140,8 +173,8 @@ TEST(Player, FasterRateVolumeAndMute) {
 
 TEST(Player, ClosingLeavesNoThreadsOrFilesBehind) {
     auto cycle = [] {
-        auto p = Player::create(url(dir / "tone.wav"));
-        p->waitWhileLoading(100, 0.1);
+        auto p = openReady(dir / "tone.wav");
+        ASSERT_NE(p, nullptr);
         ASSERT_EQ(p->status(), Status::readyToPlay);
     };
     for (int i = 0; i < 3; ++i) cycle();  // GStreamer's registry and pools settle

@@ -5,17 +5,16 @@
 #include <string>
 #include <string_view>
 
-#include "library.h"
+#include "loader.h"
 
 namespace ml = kestrane::musiclibrary;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::string error;
-    const ml::Snapshot* s = ml::parseSnapshot(std::string_view(reinterpret_cast<const char*>(data), size), error);
-    if (s == nullptr) return 0;
-    ml::Array* items = ml::snapshotItems(s);
-    for (std::size_t i = 0; i < items->size(); ++i) {
-        auto* item = static_cast<ml::MediaItem*>(items->at(i));
+    const auto loaded = ml::parseSnapshot(std::string_view(reinterpret_cast<const char*>(data), size));
+    if (!loaded) return 0;
+    const ml::Snapshot& s = *loaded->get();
+    for (ml::Object* object : s.allItems.elements) {
+        const auto* item = static_cast<const ml::MediaItem*>(object);
         (void)item->title();
         (void)item->mediaKind();
         (void)item->addedDate();
@@ -24,13 +23,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)item->valueForProperty("Blob");
         if (item->album() != nullptr) (void)item->album()->title();
     }
-    ml::Array* playlists = ml::snapshotPlaylists(s);
-    for (std::size_t i = 0; i < playlists->size(); ++i) {
-        auto* p = static_cast<ml::Playlist*>(playlists->at(i));
+    for (ml::Object* object : s.allPlaylists.elements) {
+        const auto* p = static_cast<const ml::Playlist*>(object);
         if (ml::Array* members = p->items()) {
             for (std::size_t k = 0; k < members->size(); ++k) (void)members->at(k);
         }
     }
-    ml::releaseSnapshot(s);
     return 0;
 }

@@ -14,6 +14,7 @@
 
 #include "library.h"
 #include "plist_scanner.h"
+#include "snapshot.h"
 #include "test_files.h"
 
 namespace fs = std::filesystem;
@@ -38,7 +39,7 @@ public:
 
 std::string events(std::string_view doc, std::size_t chunk = 0, std::string* error = nullptr) {
     Recorder r;
-    ml::ScanResult result;
+    kestrane::Expected<void> result;
     if (chunk == 0) {
         result = ml::scanPlist(doc, r);
     } else {
@@ -51,8 +52,8 @@ std::string events(std::string_view doc, std::size_t chunk = 0, std::string* err
                                }),
                                r);
     }
-    if (error != nullptr) *error = result.error;
-    return result.ok ? r.log : "ERROR " + result.error;
+    if (error != nullptr) *error = result ? "" : result.error().message;
+    return result ? r.log : "ERROR " + result.error().message;
 }
 
 const char* kTrackFull = R"(
@@ -125,16 +126,34 @@ std::string library(const std::string& tracks, const std::string& playlists = ""
            tracks + "</dict>\n<key>Playlists</key><array>" + playlists + "</array></dict></plist>\n";
 }
 
-struct SnapshotRef {
+// A parsed library held for a test.
+struct Parsed {
+    ml::SnapshotRef ref;
     const ml::Snapshot* s = nullptr;
-    explicit SnapshotRef(const std::string& doc) {
-        std::string error;
-        s = ml::parseSnapshot(doc, error);
-        EXPECT_NE(s, nullptr) << error;
+    explicit Parsed(const std::string& doc) {
+        auto parsed = ml::parseSnapshot(doc);
+        EXPECT_TRUE(parsed) << parsed.error().message;
+        if (parsed) ref = std::move(parsed).value();
+        s = ref.get();
     }
-    ~SnapshotRef() { ml::releaseSnapshot(s); }
-    ml::MediaItem* item(std::size_t i) const { return static_cast<ml::MediaItem*>(ml::snapshotItems(s)->at(i)); }
+    ml::MediaItem* item(std::size_t i) const { return static_cast<ml::MediaItem*>(s->allItems.at(i)); }
 };
+
+// The message of a failed parse, or "" when it parsed.
+std::string parseError(const std::string& doc) {
+    const auto parsed = ml::parseSnapshot(doc);
+    return parsed ? "" : parsed.error().message;
+}
+
+// The library opened for version, or null with its error in `error`.
+ml::Library* openLibrary(const std::string& version, std::string& error) {
+    auto opened = ml::Library::open(version);
+    if (!opened) {
+        error = opened.error().message;
+        return nullptr;
+    }
+    return *opened;
+}
 
 std::u16string text(ml::Text t) { return t ? std::u16string(*t) : u"<none>"; }
 
@@ -171,8 +190,8 @@ TEST(Scanner, ErrorsNameLineColumnAndReason) {
 }
 
 TEST(Catalogue, EveryPropertyOfAFullyPopulatedTrack) {
-    SnapshotRef lib(library(kTrackFull));
-    ASSERT_EQ(ml::snapshotItems(lib.s)->size(), 1u);
+    Parsed lib(library(kTrackFull));
+    ASSERT_EQ(lib.s->allItems.size(), 1u);
     const ml::MediaItem& t = *lib.item(0);
     EXPECT_EQ(text(t.title()), u"Lied & Tanz \U0001F3B5");
     EXPECT_EQ(text(t.sortTitle()), u"Lied");
@@ -263,8 +282,8 @@ TEST(Catalogue, TitlesIdsKindsAndSharedObjects) {
         "<dict><key>Track ID</key><integer>3</integer></dict><dict><key>Track ID</key><integer>99</integer></dict>"
         "<dict><key>Track ID</key><integer>1</integer></dict></array></dict>"
         "<dict><key>Name</key><string>Folder</string><key>Folder</key><true/><key>Visible</key><false/></dict>";
-    SnapshotRef lib(library(tracks, playlists));
-    SnapshotRef again(library(tracks, playlists));
+    Parsed lib(library(tracks, playlists));
+    Parsed again(library(tracks, playlists));
     EXPECT_EQ(text(lib.item(0)->title()), u"<none>");  // missing
     EXPECT_EQ(text(lib.item(1)->title()), u"");        // empty
     EXPECT_EQ(lib.item(0)->persistentId(), 0x8000000000000000ull);
@@ -286,7 +305,7 @@ TEST(Catalogue, TitlesIdsKindsAndSharedObjects) {
     EXPECT_EQ(lib.item(2)->artist()->persistentId(), again.item(2)->artist()->persistentId());
     EXPECT_NE(lib.item(0)->artist()->persistentId(), lib.item(2)->artist()->persistentId());
 
-    ml::Array* pls = ml::snapshotPlaylists(lib.s);
+    const ml::Array* pls = &lib.s->allPlaylists;
     ASSERT_EQ(pls->size(), 2u);
     auto* mix = static_cast<ml::Playlist*>(pls->at(0));
     ASSERT_NE(mix->items(), nullptr);
@@ -302,14 +321,46 @@ TEST(Catalogue, TitlesIdsKindsAndSharedObjects) {
 }
 
 TEST(Catalogue, MalformedValuesAreErrorsWithPositions) {
-    std::string error;
-    EXPECT_EQ(ml::parseSnapshot(library("<key>1</key><dict><key>Year</key><integer>19x9</integer></dict>"), error), nullptr);
+    std::string error = parseError(library("<key>1</key><dict><key>Year</key><integer>19x9</integer></dict>"));
     EXPECT_NE(error.find("invalid <integer> '19x9'"), std::string::npos) << error;
     EXPECT_NE(error.find("line 7, column 80"), std::string::npos) << error;
-    EXPECT_EQ(ml::parseSnapshot(library("<key>1</key><dict><key>Date Added</key><date>yesterday</date></dict>"), error), nullptr);
-    EXPECT_NE(error.find("invalid <date>"), std::string::npos);
-    EXPECT_EQ(ml::parseSnapshot("<plist><array/></plist>", error), nullptr);
-    EXPECT_NE(error.find("does not hold a dictionary"), std::string::npos);
+    error = parseError(library("<key>1</key><dict><key>Date Added</key><date>yesterday</date></dict>"));
+    EXPECT_NE(error.find("invalid <date>"), std::string::npos) << error;
+    error = parseError("<plist><array/></plist>");
+    EXPECT_NE(error.find("does not hold a dictionary"), std::string::npos) << error;
+    EXPECT_EQ(ml::parseSnapshot("<plist><array/></plist>").error().code, ml::kNotALibrary);
+}
+
+TEST(Catalogue, KnownKeysAreFoundWhereverATrackKeepsThem) {
+    // The first value of a repeated key counts; a key beyond the noted positions is still
+    // found, and unknown keys are read by name.
+    std::string many;
+    for (int i = 0; i < 300; ++i) many += "<key>Extra " + std::to_string(i) + "</key><integer>" + std::to_string(i) + "</integer>";
+    Parsed lib(library("<key>1</key><dict><key>Year</key><integer>1999</integer><key>Year</key><integer>2001</integer>" +
+                       many + "<key>Genre</key><string>far</string><key>BPM</key><integer>90</integer></dict>"
+                       "<key>2</key><dict><key>Genre</key><string>near</string></dict>"));
+    EXPECT_EQ(lib.item(0)->year(), 1999);
+    EXPECT_EQ(text(lib.item(0)->genre()), u"far");
+    EXPECT_EQ(lib.item(0)->beatsPerMinute(), 90);
+    EXPECT_EQ(*lib.item(0)->valueForProperty("Extra 299"), u"299");
+    EXPECT_EQ(*lib.item(0)->valueForProperty("Year"), u"1999");
+    EXPECT_EQ(text(lib.item(1)->genre()), u"near");
+    EXPECT_EQ(lib.item(1)->beatsPerMinute(), 0);
+    EXPECT_FALSE(lib.item(1)->valueForProperty("Extra 0").has_value());
+}
+
+TEST(Catalogue, PersistentIdIndexFindsTheFirstItemInListOrder) {
+    Parsed lib(library("<key>1</key><dict><key>Persistent ID</key><string>00000000000000A1</string></dict>"
+                       "<key>2</key><dict><key>Name</key><string>no id</string></dict>"
+                       "<key>3</key><dict><key>Persistent ID</key><string>8000000000000000</string></dict>"
+                       "<key>4</key><dict><key>Persistent ID</key><string>00000000000000a1</string></dict>"));
+    EXPECT_EQ(lib.s->firstItemWithPersistentId({0xA1}), lib.item(0));  // shared: the first
+    EXPECT_EQ(lib.s->firstItemWithPersistentId({0xA2}), nullptr);
+    // Of several IDs, the one that comes first in the list wins, whatever the order asked.
+    EXPECT_EQ(lib.s->firstItemWithPersistentId({0x8000000000000000ull, 0}), lib.item(1));
+    EXPECT_EQ(lib.s->firstItemWithPersistentId({0x8000000000000000ull}), lib.item(2));
+    Parsed empty(library(""));
+    EXPECT_EQ(empty.s->firstItemWithPersistentId({0}), nullptr);
 }
 
 class LibraryFiles : public ::testing::Test {
@@ -326,24 +377,46 @@ protected:
 
 TEST_F(LibraryFiles, OpenFailuresNameTheFileAndTheReason) {
     std::string error;
-    EXPECT_EQ(ml::Library::open("2.0", error), nullptr);
+    EXPECT_EQ(openLibrary("2.0", error), nullptr);
     EXPECT_NE(error.find("1.0 and 1.1"), std::string::npos);
-    EXPECT_EQ(ml::Library::open("1.1", error), nullptr);  // missing
+    EXPECT_EQ(ml::Library::open("2.0").error().code, ml::kUnsupportedVersion);
+    EXPECT_EQ(openLibrary("1.1", error), nullptr);  // missing
     EXPECT_NE(error.find(file.string()), std::string::npos);
     EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+    EXPECT_EQ(ml::Library::open("1.1").error().code, ml::kUnreadable);
     write("");
-    EXPECT_EQ(ml::Library::open("1.1", error), nullptr);
+    EXPECT_EQ(openLibrary("1.1", error), nullptr);
     EXPECT_NE(error.find("the document is empty"), std::string::npos) << error;
     write("<plist><dict>\n<key>Tracks</key><dict><key>1</key><dict></plist>");
-    EXPECT_EQ(ml::Library::open("1.0", error), nullptr);
+    EXPECT_EQ(openLibrary("1.0", error), nullptr);
     EXPECT_NE(error.find(file.string()), std::string::npos);
     EXPECT_NE(error.find("line 2, column"), std::string::npos) << error;
+}
+
+TEST_F(LibraryFiles, AnEmptyListReloadsOnceAndTheIndexFollowsTheReload) {
+    write(library(""));
+    std::string error;
+    ml::Library* lib = openLibrary("1.1", error);
+    ASSERT_NE(lib, nullptr) << error;
+    write(library("<key>1</key><dict><key>Persistent ID</key><string>00000000000000B2</string></dict>"));
+    EXPECT_EQ(lib->allMediaItems()->size(), 0u);  // no reload without the rule
+    EXPECT_EQ(lib->allMediaItemsReloadingIfEmpty()->size(), 1u);
+    write(library(""));
+    EXPECT_EQ(lib->allMediaItemsReloadingIfEmpty()->size(), 1u);  // not empty: no reload
+    ml::MediaItem* found = lib->mediaItemWithPersistentId({0xB2});
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->persistentId(), 0xB2u);
+    EXPECT_EQ(lib->mediaItemWithPersistentId({0xB3}), nullptr);
+    // Reloaded once more, still empty: the empty list comes back.
+    EXPECT_TRUE(lib->reloadData());
+    EXPECT_EQ(lib->allPlaylistsReloadingIfEmpty()->size(), 0u);
+    EXPECT_EQ(lib->mediaItemWithPersistentId({0xB2}), nullptr);
 }
 
 TEST_F(LibraryFiles, ReloadKeepsHeldListsAliveAndUnloadLoadsAgain) {
     write(library("<key>1</key><dict><key>Name</key><string>old</string></dict>"));
     std::string error;
-    ml::Library* lib = ml::Library::open("1.1", error);
+    ml::Library* lib = openLibrary("1.1", error);
     ASSERT_NE(lib, nullptr) << error;
     EXPECT_EQ(lib->apiMinorVersion(), 1);
     EXPECT_EQ(*lib->applicationVersion(), u"12.9");
@@ -377,8 +450,8 @@ TEST_F(LibraryFiles, ReloadWhileOtherThreadsReadNeverBreaksThem) {
     }
     write(library(tracks));
     std::string error;
-    ml::Library* lib = ml::Library::open("1.1", error);
-    ASSERT_NE(lib, nullptr);
+    ml::Library* lib = openLibrary("1.1", error);
+    ASSERT_NE(lib, nullptr) << error;
     std::atomic<bool> stop{false};
     std::atomic<long> reads{0}, reloads{0};
     std::vector<std::thread> readers;
@@ -416,15 +489,13 @@ TEST(Regressions, FuzzInputsParseOrFailCleanly) {
     for (const auto& entry : fs::directory_iterator(folder)) {
         std::ifstream in(entry.path(), std::ios::binary);
         const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        std::string error;
-        const ml::Snapshot* s = ml::parseSnapshot(bytes, error);
-        if (s != nullptr) {
-            for (std::size_t i = 0; i < ml::snapshotItems(s)->size(); ++i) {
-                (void)static_cast<ml::MediaItem*>(ml::snapshotItems(s)->at(i))->valueForProperty("Name");
+        const auto parsed = ml::parseSnapshot(bytes);
+        if (parsed) {
+            for (ml::Object* item : parsed->get()->allItems.elements) {
+                (void)static_cast<ml::MediaItem*>(item)->valueForProperty("Name");
             }
-            ml::releaseSnapshot(s);
         } else {
-            EXPECT_NE(error.find("line "), std::string::npos) << entry.path();
+            EXPECT_NE(parsed.error().message.find("line "), std::string::npos) << entry.path();
         }
         ++count;
     }

@@ -1,4 +1,4 @@
-// The exported solver against a second, deliberately plain implementation written straight
+// The solver against a second, deliberately plain implementation written straight
 // from the algorithm's numbered steps (0-based arrays, a step variable instead of loops), and
 // the Kuhn-Tucker conditions on random problems. Compiled with -ffp-contract=off, like the
 // solver.
@@ -219,11 +219,11 @@ bool sameBits(const std::vector<float>& u, const std::vector<float>& v) {
     return u.size() == v.size() && std::memcmp(u.data(), v.data(), u.size() * sizeof(float)) == 0;
 }
 
-int exported(Problem& p, std::vector<float>& x) {
+int ours(Problem& p, std::vector<float>& x) {
     std::vector<float> w(p.n), zz(p.m);
     std::vector<int> index(p.n);
     int mode = 0;
-    nnls(p.a.data(), p.mda, p.m, p.n, p.b.data(), x.data(), w.data(), zz.data(), index.data(), &mode);
+    kestrane::nnls::solve(p.a.data(), p.mda, p.m, p.n, p.b.data(), x.data(), w.data(), zz.data(), index.data(), &mode);
     return mode;
 }
 
@@ -236,7 +236,7 @@ TEST(Nnls, MatchesThePlainImplementationBitForBit) {
         Problem p = randomProblem(rng, trial % 5);
         Problem q = p;
         std::vector<float> x1(p.n, -1), x2(p.n, -1);
-        const int mode1 = exported(p, x1);
+        const int mode1 = ours(p, x1);
         const int mode2 = plain::solve(q.a, q.mda, q.m, q.n, q.b, x2);
         ASSERT_EQ(mode1, mode2) << "trial " << trial;
         ASSERT_TRUE(sameBits(x1, x2)) << "x differs, trial " << trial;
@@ -261,7 +261,7 @@ TEST(Nnls, IterationLimitGivesModeThreeInBoth) {
         {-0x1.154b24p+0f, 0x1.aca8aep-1f, -0x1.a4084cp-2f, -0x1.e30562p-3f, -0x1.a3c256p-3f, 0x1.b34f54p-1f}};
     Problem q = p;
     std::vector<float> x1(p.n), x2(p.n);
-    EXPECT_EQ(exported(p, x1), 3);
+    EXPECT_EQ(ours(p, x1), 3);
     EXPECT_EQ(plain::solve(q.a, q.mda, q.m, q.n, q.b, x2), 3);
     EXPECT_TRUE(sameBits(x1, x2));
     EXPECT_TRUE(sameBits(p.a, q.a));
@@ -274,7 +274,7 @@ TEST(Nnls, KuhnTuckerConditionsHoldOnRandomProblems) {
         Problem p = randomProblem(rng, trial % 2 == 0 ? 0 : 4);
         const Problem original = p;
         std::vector<float> x(p.n);
-        if (exported(p, x) != 1) continue;
+        if (ours(p, x) != 1) continue;
         // Dual vector A^T (b - A x) in double on the original problem.
         std::vector<double> residual(p.m);
         double scale = 0;
@@ -299,21 +299,42 @@ TEST(Nnls, KuhnTuckerConditionsHoldOnRandomProblems) {
 }
 
 TEST(Nnls, RoutinesOnTheirOwn) {
-    EXPECT_EQ(d_sign(-2.5f, 0.0f), 2.5f);
-    EXPECT_EQ(d_sign(2.5f, -1e-30f), -2.5f);
+    EXPECT_EQ(kestrane::nnls::dSign(-2.5f, 0.0f), 2.5f);
+    EXPECT_EQ(kestrane::nnls::dSign(2.5f, -1e-30f), -2.5f);
     float c, s, a = 3;
-    g1(a, 4, &c, &s, &a);  // sig into a's storage
+    kestrane::nnls::g1(a, 4, &c, &s, &a);  // sig into a's storage
     EXPECT_FLOAT_EQ(a, 5);
     EXPECT_FLOAT_EQ(c, 0.6f);
     EXPECT_FLOAT_EQ(s, 0.8f);
-    g1(0, 0, &c, &s, &a);
+    kestrane::nnls::g1(0, 0, &c, &s, &a);
     EXPECT_EQ(c, 0);
     EXPECT_EQ(s, 1);
     EXPECT_EQ(a, 0);
     // h12 reflects u = (3, 4) onto (-5, 0) and maps the same vector as target to (-5, 0).
     float u[2] = {3, 4}, up = 0, t[2] = {3, 4};
-    h12(1, 1, 2, 2, u, 1, &up, t, 1, 2, 1);
+    kestrane::nnls::h12(1, 1, 2, 2, u, 1, &up, t, 1, 2, 1);
     EXPECT_FLOAT_EQ(u[0], -5);
     EXPECT_FLOAT_EQ(t[0], -5);
     EXPECT_NEAR(t[1], 0, 1e-6);
+}
+
+TEST(Nnls, OwnWorkStorageGivesTheSameBitsOnBothSidesOfTheStackBound) {
+    std::mt19937 rng(5);
+    for (int m : {3, 40, 700}) {
+        const int n = m == 700 ? 400 : m;  // w and zz of the largest take the per-thread buffer
+        Problem p{m, n, m, std::vector<float>(static_cast<std::size_t>(m) * n), std::vector<float>(m)};
+        std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+        for (auto& v : p.a) v = dist(rng);
+        for (auto& v : p.b) v = dist(rng);
+        Problem q = p;
+        std::vector<float> x1(n), x2(n);
+        const kestrane::Expected<int> mode = kestrane::nnls::solve(p.a.data(), p.mda, p.m, p.n, p.b.data(), x1.data());
+        ASSERT_TRUE(mode);
+        EXPECT_EQ(*mode, ours(q, x2)) << m;
+        EXPECT_TRUE(sameBits(x1, x2)) << m;
+    }
+    std::vector<float> none(1);
+    const auto empty = kestrane::nnls::solve(none.data(), 1, 0, 1, none.data(), none.data());
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(*empty, 2);
 }

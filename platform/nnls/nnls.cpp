@@ -5,6 +5,11 @@
 #include "nnls.h"
 
 #include <cmath>
+#include <new>
+
+#include "scratch.h"
+
+namespace kestrane::nnls {
 
 namespace {
 
@@ -95,9 +100,7 @@ void applyToColumns(const Matrix& A, float* u, float up, int p, int l1, int m, c
 
 }  // namespace
 
-extern "C" {
-
-float d_sign(float x, float y) {
+float dSign(float x, float y) {
     const float magnitude = std::fabs(x);
     return y >= 0 ? magnitude : -magnitude;
 }
@@ -106,13 +109,13 @@ void g1(float a, float b, float* cterm, float* sterm, float* sig) {
     if (std::fabs(a) > std::fabs(b)) {
         const float xr = b / a;
         const float yr = static_cast<float>(std::sqrt(1.0 + static_cast<double>(xr * xr)));
-        *cterm = d_sign(1.0f / yr, a);
+        *cterm = dSign(1.0f / yr, a);
         *sterm = *cterm * xr;
         *sig = std::fabs(a) * yr;
     } else if (b != 0) {
         const float xr = a / b;
         const float yr = static_cast<float>(std::sqrt(1.0 + static_cast<double>(xr * xr)));
-        *sterm = d_sign(1.0f / yr, b);
+        *sterm = dSign(1.0f / yr, b);
         *cterm = *sterm * xr;
         *sig = std::fabs(b) * yr;
     } else {
@@ -164,7 +167,7 @@ void h12(int mode, int lpivot, int l1, int m, float* u, int iue, float* up, floa
     }
 }
 
-void nnls(float* a, int mda, int m, int n, float* b, float* x, float* w, float* zz, int* index, int* mode) {
+void solve(float* a, int mda, int m, int n, float* b, float* x, float* w, float* zz, int* index, int* mode) {
     *mode = 1;
     if (m <= 0 || n <= 0) {
         *mode = 2;
@@ -312,4 +315,24 @@ void nnls(float* a, int mda, int m, int n, float* b, float* x, float* w, float* 
     }
 }
 
-}  // extern "C"
+// Up to this many elements of each kind of work storage live on the stack.
+constexpr std::size_t kStackElements = 1024;
+
+Expected<int> solve(float* a, int mda, int m, int n, float* b, float* x) {
+    if (m <= 0 || n <= 0) return 2;  // nothing to solve; nothing is touched
+    const auto nn = static_cast<std::size_t>(n), mm = static_cast<std::size_t>(m);
+    try {
+        // w (n floats) and zz (m floats) share one buffer; index (n ints) has its own.
+        ScratchBuffer<float, kStackElements> floats(nn + mm);
+        ScratchBuffer<int, kStackElements> index(nn);
+        float* w = floats.data();
+        float* zz = w + nn;
+        int mode = 0;
+        solve(a, mda, m, n, b, x, w, zz, index.data(), &mode);
+        return mode;
+    } catch (const std::bad_alloc&) {
+        return Error{kOutOfMemory, "Failed to allocate the NNLS work storage."};
+    }
+}
+
+}  // namespace kestrane::nnls

@@ -6,31 +6,30 @@
 #include <jni.h>
 
 #include <cstdint>
+#include <optional>
 
+#include "handles.h"
+#include "jni_classes.h"
 #include "library.h"
-
-// The handle in the object's "pointer" field (looked up anew on every call).
-jlong getPointer(JNIEnv* env, jobject object);
-
-// The Java form of a raw persistent ID.
-jlong toPersistentId(std::optional<std::uint64_t> raw);
 
 namespace kestrane::catalog {
 
 namespace ml = kestrane::musiclibrary;
 
 // The object behind a peer's handle, as the kind the export expects; null for 0 or another
-// kind (a wrong-kind handle answers like a zero one instead of misreading memory).
+// kind (a wrong-kind handle answers like a zero one instead of misreading memory). pointer is
+// the "pointer" field of the peer's class.
 template <class T>
-T* objectOf(JNIEnv* env, jobject peer) {
-    const jlong handle = getPointer(env, peer);
-    auto* object = reinterpret_cast<ml::Object*>(static_cast<std::uintptr_t>(handle));
-    return object != nullptr ? dynamic_cast<T*>(object) : nullptr;
+T* objectOf(JNIEnv* env, jobject peer, const jni::PeerPointer& pointer) {
+    return ml::objectAs<T>(jni::fromHandle<ml::Object>(pointer.read(env, peer)));
 }
 
 // An object's handle, handed to the caller without a reference: the calling thread's release
 // scope keeps it alive until the thread's next such object.
 jlong handleOf(ml::Object* object);
+
+// The Java form of a raw persistent ID.
+jlong toPersistentId(std::optional<std::uint64_t> raw);
 
 // The Java form of an object's persistent ID; 0 for none.
 template <class T>

@@ -1,0 +1,57 @@
+// The cached classes and peer fields answer as the lookups they replace would.
+#include <gtest/gtest.h>
+
+#include "errors.h"
+#include "jni_classes.h"
+#include "jni_scoped.h"
+#include "jvm.h"
+
+using kestrane::jni::JavaClass;
+using kestrane::jni::LocalRef;
+using kestrane::jni::PeerPointer;
+using kestrane::test::jniEnv;
+using kestrane::test::takePendingException;
+
+TEST(JavaClass, TheSameClassAsFindClassLookedUpOnce) {
+    JNIEnv* env = jniEnv();
+    const JavaClass floats("[F");
+    const jclass first = floats.get(env);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(floats.get(env), first);  // the kept global reference
+    LocalRef<jclass> found(env, env->FindClass("[F"));
+    EXPECT_TRUE(env->IsSameObject(first, found.get()));
+    EXPECT_EQ(env->GetObjectRefType(first), JNIGlobalRefType);
+}
+
+TEST(JavaClass, AMissingClassFailsEveryTimeWithTheLookupsOwnError) {
+    JNIEnv* env = jniEnv();
+    const JavaClass missing("com/kestrane/NoSuchClass");
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(missing.get(env), nullptr);
+        EXPECT_EQ(takePendingException(env).rfind("java.lang.NoClassDefFoundError: com/kestrane/NoSuchClass", 0), 0u);
+    }
+    EXPECT_FALSE(kestrane::jni::throwJava(env, missing, "never thrown"));
+    EXPECT_EQ(takePendingException(env).rfind("java.lang.NoClassDefFoundError", 0), 0u);
+}
+
+TEST(PeerPointer, ReadsTheHandleOfEveryPeerOfAClass) {
+    JNIEnv* env = jniEnv();
+    LocalRef<jclass> arrayClass(env, env->FindClass("com/kestrane/itlibrary/ITLibArray"));
+    ASSERT_TRUE(arrayClass) << takePendingException(env);
+    const jmethodID ctor = env->GetMethodID(arrayClass.get(), "<init>", "(J)V");
+    LocalRef<jobject> a(env, env->NewObject(arrayClass.get(), ctor, jlong{0x1234}));
+    LocalRef<jobject> b(env, env->NewObject(arrayClass.get(), ctor, jlong{-5}));
+    ASSERT_TRUE(a && b) << takePendingException(env);
+
+    const PeerPointer pointer;
+    EXPECT_EQ(pointer.read(env, a.get()), 0x1234);
+    EXPECT_EQ(pointer.read(env, b.get()), -5);  // the field found once serves every peer
+    EXPECT_EQ(pointer.read(env, nullptr), 0);
+
+    // A class without the field reads as 0 with the lookup's error, and is not cached.
+    const PeerPointer other;
+    LocalRef<jstring> notAPeer(env, env->NewStringUTF("x"));
+    EXPECT_EQ(other.read(env, notAPeer.get()), 0);
+    EXPECT_EQ(takePendingException(env).rfind("java.lang.NoSuchFieldError", 0), 0u);
+    EXPECT_EQ(other.read(env, a.get()), 0x1234);
+}

@@ -1,0 +1,83 @@
+#include "snapshot.h"
+
+#include <memory>
+
+namespace kestrane::musiclibrary {
+
+Snapshot::Snapshot() {
+    allItems.snapshot = this;
+    allPlaylists.snapshot = this;
+}
+
+void Snapshot::release() const {
+    if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) std::unique_ptr<const Snapshot> last(this);
+}
+
+std::optional<std::uint32_t> Snapshot::keyNumber(std::string_view text) const {
+    if (auto known = knownKeyNumber(text)) return known;
+    if (auto it = unknownKeys.find(text); it != unknownKeys.end()) return it->second;
+    return std::nullopt;
+}
+
+const Field* Snapshot::find(std::uint32_t key, std::size_t first, std::uint32_t count) const {
+    for (std::size_t i = first; i < first + count; ++i) {
+        const Field& f = fields[i];
+        if (f.key == key) return &f;
+    }
+    return nullptr;
+}
+
+Text Snapshot::text(const Field* field) const {
+    if (field == nullptr || field->type != FieldType::string) return std::nullopt;
+    return pool.view(field->ref, field->length);
+}
+
+MediaItem* Snapshot::firstItemWithPersistentId(std::initializer_list<std::uint64_t> ids) const {
+    std::optional<std::uint32_t> first;
+    for (std::uint64_t id : ids) {
+        const auto it = itemPositionById.find(id);
+        if (it != itemPositionById.end() && (!first || it->second < *first)) first = it->second;
+    }
+    return first ? static_cast<MediaItem*>(allItems.elements[*first]) : nullptr;
+}
+
+// Every object of a snapshot counts its references on the snapshot.
+void SnapshotObject::retain() const { snapshot_->retain(); }
+void SnapshotObject::release() const { snapshot_->release(); }
+void SnapshotArray::retain() const { snapshot->retain(); }
+void SnapshotArray::release() const { snapshot->release(); }
+
+Array* Playlist::items() const {
+    if (!hasItems_) return nullptr;
+    return const_cast<SnapshotArray*>(&snapshot_->playlistItems[itemsIndex_]);
+}
+
+namespace {
+
+// The one object a thread has handed out last, with a reference, until the next one comes or
+// the thread ends.
+class ReleaseScope {
+public:
+    ~ReleaseScope() {
+        if (held_ != nullptr) held_->release();
+    }
+    void hold(Object* object) {
+        if (object == held_) return;
+        if (object != nullptr) object->retain();
+        if (held_ != nullptr) held_->release();
+        held_ = object;
+    }
+
+private:
+    Object* held_ = nullptr;
+};
+
+}  // namespace
+
+Object* handOut(Object* object) {
+    thread_local ReleaseScope scope;
+    scope.hold(object);
+    return object;
+}
+
+}  // namespace kestrane::musiclibrary

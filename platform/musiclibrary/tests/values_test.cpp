@@ -1,0 +1,72 @@
+// Reading and writing the library file's values, on their own.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <limits>
+
+#include "values.h"
+
+namespace ml = kestrane::musiclibrary;
+
+TEST(Values, DatesOfTheUsualAndTheLongerForm) {
+    EXPECT_EQ(ml::parseDate("1970-01-01T00:00:00Z"), 0.0);
+    EXPECT_EQ(ml::parseDate("2020-02-29T12:34:56Z"), 1582979696.0);  // a leap day
+    EXPECT_EQ(ml::parseDate(" \n1969-12-31T23:59:59Z\t"), -1.0);     // white space around
+    EXPECT_EQ(ml::parseDate("2001-01-01T00:00:00.25Z"), 978307200.25);
+    EXPECT_EQ(ml::parseDate("0001-01-01T00:00:00Z"), -62135596800.0);
+    for (const char* bad : {"", "yesterday", "2001-01-01T00:00:00", "2001-01-01T00:00:00+01:00", "2001-13-01T00:00:00Z",
+                            "2001-00-10T00:00:00Z", "2001-01-32T00:00:00Z", "2001-01-01T24:00:00Z",
+                            "2001-01-01T00:60:00Z", "2001-01-01T00:00:61Z", "2001-01-01"}) {
+        EXPECT_FALSE(ml::parseDate(bad).has_value()) << bad;
+    }
+}
+
+TEST(Values, IntegersKeepTheirBitsUpToTwoToTheSixtyFour) {
+    EXPECT_EQ(ml::parseInteger("42"), 42);
+    EXPECT_EQ(ml::parseInteger(" -20 "), -20);
+    EXPECT_EQ(ml::parseInteger("+7"), 7);
+    EXPECT_EQ(ml::parseInteger("-9223372036854775808"), std::numeric_limits<std::int64_t>::min());
+    EXPECT_EQ(ml::parseInteger("9223372036854775807"), std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(ml::parseInteger("18446744073709551615"), -1);  // 2^64 - 1, its bits kept
+    for (const char* bad : {"", "-", "12a", "1 2", "18446744073709551616", "-9223372036854775809", "0x10", "1.5"}) {
+        EXPECT_FALSE(ml::parseInteger(bad).has_value()) << bad;
+    }
+}
+
+TEST(Values, RealsHexIdsAndBase64) {
+    EXPECT_EQ(ml::parseReal("1.5"), 1.5);
+    EXPECT_EQ(ml::parseReal("-2e3"), -2000.0);
+    EXPECT_FALSE(ml::parseReal("x").has_value());
+
+    EXPECT_EQ(ml::parseHexId(u"FFFFFFFFFFFFFFFF"), 0xFFFFFFFFFFFFFFFFull);
+    EXPECT_EQ(ml::parseHexId(u"00000000000000aB"), 0xABu);
+    EXPECT_FALSE(ml::parseHexId(u"").has_value());
+    EXPECT_FALSE(ml::parseHexId(u"10000000000000000").has_value());  // 17 digits
+    EXPECT_FALSE(ml::parseHexId(u"not hex").has_value());
+
+    EXPECT_EQ(ml::decodeBase64("AAEC/w=="), std::string("\x00\x01\x02\xff", 4));
+    EXPECT_EQ(ml::decodeBase64(" SGVs\nbG8= "), "Hello");
+    EXPECT_EQ(ml::decodeBase64(""), "");
+}
+
+TEST(Values, StableIdsDependOnKindAndEveryNameApart) {
+    const auto a = ml::stableId("album", {u"X", u"A"});
+    EXPECT_EQ(a, ml::stableId("album", {u"X", u"A"}));
+    EXPECT_NE(a, ml::stableId("artist", {u"X", u"A"}));
+    EXPECT_NE(a, ml::stableId("album", {u"A", u"X"}));
+    EXPECT_NE(ml::stableId("album", {u"XA", u""}), ml::stableId("album", {u"X", u"A"}));  // names kept apart
+    EXPECT_NE(ml::stableId("artist", {u"\u00C4"}), ml::stableId("artist", {u"\u01C4"}));  // both bytes count
+    EXPECT_NE(a, 0u);
+}
+
+TEST(Values, TextFormsOfDatesRealsAndData) {
+    EXPECT_EQ(ml::formatDate(0), u"1970-01-01 00:00:00 +0000");
+    EXPECT_EQ(ml::formatDate(-1), u"1969-12-31 23:59:59 +0000");
+    EXPECT_EQ(ml::formatDate(-0.5), u"1969-12-31 23:59:59 +0000");  // toward the past
+    EXPECT_EQ(ml::formatDate(1582979696.9), u"2020-02-29 12:34:56 +0000");
+    EXPECT_EQ(ml::formatDate(-62135596800.0), u"0001-01-01 00:00:00 +0000");
+    EXPECT_EQ(ml::formatReal(1.5), u"1.5");
+    EXPECT_EQ(ml::formatReal(0.1), u"0.10000000000000001");
+    EXPECT_EQ(ml::formatData(std::string("\x00\x01\x02\xff\x10", 5)), u"<000102ff 10>");
+    EXPECT_EQ(ml::formatData(""), u"<>");
+}

@@ -1,0 +1,187 @@
+#include "values.h"
+
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace kestrane::musiclibrary {
+
+namespace {
+
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+std::string_view trimmed(std::string_view t) {
+    while (!t.empty() && isSpace(t.front())) t.remove_prefix(1);
+    while (!t.empty() && isSpace(t.back())) t.remove_suffix(1);
+    return t;
+}
+
+std::u16string ascii(std::string_view text) {
+    return std::u16string(text.begin(), text.end());
+}
+
+// Days since 1970-01-01 of a civil date (proleptic Gregorian).
+std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+}  // namespace
+
+std::optional<double> parseDate(std::string_view text) {
+    const std::string_view t = trimmed(text);
+    // The usual form has a fixed layout: read it without the C library's scanner.
+    auto digits = [&t](std::size_t at, std::size_t n, int& out) {
+        out = 0;
+        for (std::size_t i = at; i < at + n; ++i) {
+            if (i >= t.size() || t[i] < '0' || t[i] > '9') return false;
+            out = out * 10 + (t[i] - '0');
+        }
+        return true;
+    };
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, whole = 0;
+    double second = 0;
+    if (t.size() == 20 && t[4] == '-' && t[7] == '-' && t[10] == 'T' && t[13] == ':' && t[16] == ':' && t[19] == 'Z' &&
+        digits(0, 4, year) && digits(5, 2, month) && digits(8, 2, day) && digits(11, 2, hour) && digits(14, 2, minute) &&
+        digits(17, 2, whole)) {
+        second = whole;
+    } else {
+        const std::string s(t);
+        char zone = 0;
+        if (std::sscanf(s.c_str(), "%d-%d-%dT%d:%d:%lf%c", &year, &month, &day, &hour, &minute, &second, &zone) != 7 ||
+            zone != 'Z') {
+            return std::nullopt;
+        }
+    }
+    if (month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
+        !(second >= 0 && second < 61) || year < -100000 || year > 100000) {
+        return std::nullopt;
+    }
+    return static_cast<double>(daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day))) * 86400.0 +
+           hour * 3600.0 + minute * 60.0 + second;
+}
+
+std::optional<std::int64_t> parseInteger(std::string_view text) {
+    const std::string_view t = trimmed(text);
+    const bool negative = !t.empty() && t.front() == '-';
+    const std::string_view digits = t.substr(negative || (!t.empty() && t.front() == '+') ? 1 : 0);
+    if (digits.empty() || digits.size() > 20) return std::nullopt;
+    std::uint64_t v = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        const std::uint64_t next = v * 10 + static_cast<std::uint64_t>(c - '0');
+        if (next / 10 != v) return std::nullopt;  // beyond 2^64 - 1
+        v = next;
+    }
+    if (negative && v > (std::uint64_t{1} << 63)) return std::nullopt;
+    return negative ? static_cast<std::int64_t>(~v + 1) : static_cast<std::int64_t>(v);
+}
+
+std::optional<double> parseReal(std::string_view text) {
+    const std::string s(text);
+    char* end = nullptr;
+    const double d = std::strtod(s.c_str(), &end);
+    if (end == s.c_str()) return std::nullopt;
+    return d;
+}
+
+std::optional<std::uint64_t> parseHexId(std::u16string_view text) {
+    if (text.empty() || text.size() > 16) return std::nullopt;
+    std::uint64_t v = 0;
+    for (char16_t c : text) {
+        int digit;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        else return std::nullopt;
+        v = (v << 4) | static_cast<std::uint64_t>(digit);
+    }
+    return v;
+}
+
+std::string decodeBase64(std::string_view text) {
+    std::string out;
+    unsigned buffer = 0;
+    int bits = 0;
+    for (char c : text) {
+        int v;
+        if (c >= 'A' && c <= 'Z') v = c - 'A';
+        else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
+        else if (c >= '0' && c <= '9') v = c - '0' + 52;
+        else if (c == '+') v = 62;
+        else if (c == '/') v = 63;
+        else continue;  // white space and padding
+        buffer = (buffer << 6) | static_cast<unsigned>(v);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out.push_back(static_cast<char>((buffer >> bits) & 0xFF));
+        }
+    }
+    return out;
+}
+
+std::uint64_t stableId(std::string_view kind, std::initializer_list<std::u16string_view> names) {
+    std::uint64_t h = 0xcbf29ce484222325ull;
+    auto mix = [&h](std::uint64_t byte) {
+        h ^= byte;
+        h *= 0x100000001b3ull;
+    };
+    for (char c : kind) mix(static_cast<unsigned char>(c));
+    for (std::u16string_view name : names) {
+        mix(0xFF);
+        for (char16_t c : name) {
+            mix(c & 0xFF);
+            mix(c >> 8);
+        }
+    }
+    return h == 0 ? 1 : h;
+}
+
+std::u16string formatDate(double seconds) {
+    const auto whole = static_cast<std::int64_t>(std::floor(seconds));
+    std::int64_t days = whole >= 0 ? whole / 86400 : -((-whole + 86399) / 86400);
+    const std::int64_t rest = whole - days * 86400;
+    // The civil date of a day number (proleptic Gregorian).
+    days += 719468;
+    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const auto doe = static_cast<unsigned>(days - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+    const std::int64_t y = static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04" PRId64 "-%02u-%02u %02d:%02d:%02d +0000", y, m, d, static_cast<int>(rest / 3600),
+                  static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));
+    return ascii(text);
+}
+
+std::u16string formatReal(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return ascii(text);
+}
+
+std::u16string formatData(std::string_view bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::u16string out = u"<";
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        if (i > 0 && i % 4 == 0) out.push_back(u' ');
+        out.push_back(static_cast<char16_t>(kDigits[byte >> 4]));
+        out.push_back(static_cast<char16_t>(kDigits[byte & 15]));
+    }
+    out.push_back(u'>');
+    return out;
+}
+
+}  // namespace kestrane::musiclibrary
