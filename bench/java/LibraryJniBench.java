@@ -1,34 +1,55 @@
 import com.kestrane.itlibrary.ITLibArray;
 import com.kestrane.itlibrary.ITLibMediaItem;
 import com.kestrane.itlibrary.ITLibrary;
+import java.util.Arrays;
+import java.util.function.ToLongFunction;
 
 /**
- * The Java side reading ten properties of every media item of the library named by
- * KESTRANE_MUSIC_LIBRARY: nanoseconds per native call (best of several passes after warm-up).
+ * The Java side reading media-item properties of the library named by KESTRANE_MUSIC_LIBRARY:
+ * nanoseconds per native call, best of several passes after warm-up.
+ *   INT_NS, STRING_NS        one integer property (getYear), one short string property
+ *                            (getGenre), read again and again from 1,000 items: the cost of a
+ *                            call itself, with the items' data in the processor's caches
+ *   INT_SWEEP_NS, STRING_SWEEP_NS   the same once over every item of the library, where
+ *                            fetching each item's data from memory dominates
+ *   JNI_NS_PER_CALL          ten mixed properties of every item (the application's pattern)
  */
 public final class LibraryJniBench {
+    /** Best nanoseconds per call of reader over items, repeated rounds times a pass. */
+    static double best(ITLibMediaItem[] items, int rounds, int callsPerItem, ToLongFunction<ITLibMediaItem> reader) {
+        double best = Double.MAX_VALUE;
+        long sink = 0;
+        for (int pass = 0; pass < 8; pass++) {
+            long start = System.nanoTime();
+            for (int r = 0; r < rounds; r++) {
+                for (ITLibMediaItem item : items) sink += reader.applyAsLong(item);
+            }
+            double ns = (System.nanoTime() - start) / ((double) items.length * rounds * callsPerItem);
+            if (pass >= 3) best = Math.min(best, ns);  // the first passes warm up the JIT
+        }
+        if (sink == 42) System.out.print("");
+        return best;
+    }
+
     public static void main(String[] args) throws Exception {
         ITLibrary library = new ITLibrary("1.1");
-        try (ITLibArray items = library.getAllMediaItems()) {
-            int n = items._size();
-            double best = Double.MAX_VALUE;
-            long sink = 0;
-            for (int pass = 0; pass < 6; pass++) {
-                long start = System.nanoTime();
-                for (int i = 0; i < n; i++) {
-                    ITLibMediaItem item = items.getMediaItem(i);  // one call (_get)
-                    String title = item.getTitle();
-                    String genre = item.getGenre();
-                    String location = item._getLocation();
-                    sink += item.getId() + item.getTotalTime() + item.getYear() + item._getAddedDate()
-                            + item._getModifiedDate() + item.getPlayCount() + item._getArtist();
-                    sink += title.length() + genre.length() + location.length();
-                }
-                long calls = 11L * n;  // _get and ten properties per item
-                double ns = (System.nanoTime() - start) / (double) calls;
-                if (pass >= 2) best = Math.min(best, ns);
-            }
-            System.out.printf("JNI_NS_PER_CALL %.1f%nITEMS %d%nSINK %d%n", best, n, sink % 10);
+        try (ITLibArray all = library.getAllMediaItems()) {
+            int n = all._size();
+            ITLibMediaItem[] items = new ITLibMediaItem[n];
+            for (int i = 0; i < n; i++) items[i] = all.getMediaItem(i);
+            ITLibMediaItem[] few = Arrays.copyOf(items, Math.min(n, 1000));
+
+            ToLongFunction<ITLibMediaItem> year = ITLibMediaItem::getYear;
+            ToLongFunction<ITLibMediaItem> genre = item -> item.getGenre().length();
+            System.out.printf("INT_NS %.1f%n", best(few, 100, 1, year));
+            System.out.printf("STRING_NS %.1f%n", best(few, 100, 1, genre));
+            System.out.printf("INT_SWEEP_NS %.1f%n", best(items, 1, 1, year));
+            System.out.printf("STRING_SWEEP_NS %.1f%n", best(items, 1, 1, genre));
+            System.out.printf("JNI_NS_PER_CALL %.1f%n", best(items, 1, 10, item -> item.getTitle().length()
+                    + item.getGenre().length() + item._getLocation().length() + item.getId() + item.getTotalTime()
+                    + item.getYear() + item._getAddedDate() + item._getModifiedDate() + item.getPlayCount()
+                    + item._getArtist()));
+            System.out.printf("ITEMS %d%n", n);
         }
     }
 }
