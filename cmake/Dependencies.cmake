@@ -19,6 +19,7 @@ pkg_check_modules(GOBJECT REQUIRED IMPORTED_TARGET gobject-2.0)
 pkg_check_modules(GIO REQUIRED IMPORTED_TARGET gio-2.0 gio-unix-2.0)
 pkg_check_modules(GST REQUIRED IMPORTED_TARGET gstreamer-1.0)
 pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
+pkg_check_modules(TAGLIB REQUIRED IMPORTED_TARGET taglib)
 
 if(BUILD_TESTING)
   find_package(GTest REQUIRED)

@@ -1,0 +1,37 @@
+// Pictures embedded in media files (cover art), read with TagLib: ID3v2 attached pictures
+// (MP3, AIFF, WAV, TrueAudio), FLAC pictures, Vorbis/Opus/Speex/Ogg-FLAC pictures, MP4 cover
+// art, APE cover items (Monkey's Audio, WavPack, Musepack) and ASF pictures. The bytes are the
+// encoded image as the file holds it; the format comes from the image's leading bytes.
+//
+// Reading never throws and never crashes on a damaged file: what cannot be read gives no
+// picture. Calls on different files may run on several threads at once.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kestrane::artwork {
+
+// Image formats, by the platform's codes.
+enum Format : int { none = 0, bitmap = 1, jpeg = 2, jpeg2000 = 3, gif = 4, png = 5, bmp = 6, tiff = 7, pict = 8 };
+
+struct Picture {
+    std::string data;  // the encoded image
+    int format = none;
+};
+
+// The format of encoded image bytes from their leading bytes; none when no known format's
+// signature starts them.
+int formatOf(std::string_view bytes);
+
+// The picture embedded in the media file at path: the front cover when the file marks one,
+// else its first picture. None when the file is missing, unreadable, of a kind TagLib does
+// not read, damaged, or holds no picture.
+std::optional<Picture> embeddedPicture(const std::string& path);
+
+// The same for a file named by a file:// URL (percent-escapes decoded); none for any other
+// text.
+std::optional<Picture> embeddedPictureOfUrl(const std::string& url);
+
+}  // namespace kestrane::artwork

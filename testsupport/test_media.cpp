@@ -1,0 +1,114 @@
+#include "test_media.h"
+
+#include <attachedpictureframe.h>
+#include <flacfile.h>
+#include <flacpicture.h>
+#include <gst/gst.h>
+#include <id3v2tag.h>
+#include <mp4file.h>
+#include <mp4tag.h>
+#include <mpegfile.h>
+#include <opusfile.h>
+#include <vorbisfile.h>
+#include <xiphcomment.h>
+
+#include <memory>
+
+namespace kestrane::test {
+
+namespace {
+
+TagLib::ByteVector bytesOf(const std::string& s) {
+    return TagLib::ByteVector(s.data(), static_cast<unsigned>(s.size()));
+}
+
+// A FLAC-style picture block, as FLAC and Ogg files keep pictures (transfer full).
+std::unique_ptr<TagLib::FLAC::Picture> flacPicture(const std::string& image, bool frontCover) {
+    auto picture = std::make_unique<TagLib::FLAC::Picture>();
+    picture->setData(bytesOf(image));
+    picture->setType(frontCover ? TagLib::FLAC::Picture::FrontCover : TagLib::FLAC::Picture::Other);
+    picture->setMimeType("image/png");
+    return picture;
+}
+
+}  // namespace
+
+bool encodeTone(const std::filesystem::path& path, const std::string& encoder) {
+    if (!gst_init_check(nullptr, nullptr, nullptr)) return false;
+    const std::string description = "audiotestsrc num-buffers=12 ! audioconvert ! audioresample ! " + encoder +
+                                    " ! filesink location=\"" + path.string() + "\"";
+    GError* error = nullptr;
+    GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
+    if (error != nullptr) {
+        g_error_free(error);
+        if (pipeline != nullptr) gst_object_unref(pipeline);
+        return false;
+    }
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    GstBus* bus = gst_element_get_bus(pipeline);
+    GstMessage* message = gst_bus_timed_pop_filtered(bus, 10 * GST_SECOND,
+                                                     static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    const bool ok = message != nullptr && GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS;
+    if (message != nullptr) gst_message_unref(message);
+    gst_object_unref(bus);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+    return ok;
+}
+
+bool attachPicture(const std::filesystem::path& path, const std::string& image, bool frontCover) {
+    const std::string extension = path.extension().string();
+    const char* name = path.c_str();
+    if (extension == ".mp3") {
+        TagLib::MPEG::File file(name);
+        auto frame = std::make_unique<TagLib::ID3v2::AttachedPictureFrame>();
+        frame->setPicture(bytesOf(image));
+        frame->setType(frontCover ? TagLib::ID3v2::AttachedPictureFrame::FrontCover
+                                  : TagLib::ID3v2::AttachedPictureFrame::Other);
+        frame->setMimeType("image/png");
+        file.ID3v2Tag(true)->addFrame(frame.release());  // the tag owns its frames
+        return file.save();
+    }
+    if (extension == ".flac") {
+        TagLib::FLAC::File file(name);
+        file.addPicture(flacPicture(image, frontCover).release());  // the file owns its pictures
+        return file.save();
+    }
+    if (extension == ".ogg") {
+        TagLib::Ogg::Vorbis::File file(name);
+        file.tag()->addPicture(flacPicture(image, frontCover).release());
+        return file.save();
+    }
+    if (extension == ".opus") {
+        TagLib::Ogg::Opus::File file(name);
+        file.tag()->addPicture(flacPicture(image, frontCover).release());
+        return file.save();
+    }
+    if (extension == ".m4a") {
+        TagLib::MP4::File file(name);
+        TagLib::MP4::CoverArtList covers;
+        covers.append(TagLib::MP4::CoverArt(TagLib::MP4::CoverArt::Unknown, bytesOf(image)));
+        file.tag()->setItem("covr", TagLib::MP4::Item(covers));
+        return file.save();
+    }
+    return false;
+}
+
+std::string tinyPng() {
+    // A 1 x 1 pixel PNG.
+    static const unsigned char bytes[] = {
+        0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44, 0x52, 0x00, 0x00,
+        0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x06, 0x00, 0x00, 0x00, 0x1F, 0x15, 0xC4, 0x89, 0x00, 0x00, 0x00,
+        0x0D, 0x49, 0x44, 0x41, 0x54, 0x78, 0x9C, 0x63, 0xF8, 0xCF, 0xC0, 0xF0, 0x1F, 0x00, 0x05, 0x00, 0x01, 0xFF,
+        0x89, 0x99, 0x3D, 0x1D, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+    return std::string(reinterpret_cast<const char*>(bytes), sizeof bytes);
+}
+
+std::string tinyJpeg() {
+    // The start of a JFIF file, with an end-of-image marker.
+    static const unsigned char bytes[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 0x4A, 0x46, 0x49, 0x46, 0x00, 0x01,
+                                          0x01, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0xFF, 0xD9};
+    return std::string(reinterpret_cast<const char*>(bytes), sizeof bytes);
+}
+
+}  // namespace kestrane::test

@@ -1,0 +1,23 @@
+// Media files for tests, made here rather than shipped: short tones encoded by GStreamer, with
+// pictures attached by TagLib.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace kestrane::test {
+
+// A short tone encoded into path by the GStreamer elements of encoder, e.g. "lamemp3enc",
+// "flacenc", "vorbisenc ! oggmux". False when an element is missing or the pipeline fails.
+bool encodeTone(const std::filesystem::path& path, const std::string& encoder);
+
+// Attaches a picture to the media file at path in the way its kind keeps pictures (chosen by
+// its extension: .mp3, .flac, .ogg, .opus, .m4a). frontCover marks it as the front cover where
+// the kind can say so. False when the kind is not one of these or TagLib cannot save.
+bool attachPicture(const std::filesystem::path& path, const std::string& image, bool frontCover = true);
+
+// Small images with the signatures of their formats (the decoders never see them).
+std::string tinyPng();
+std::string tinyJpeg();
+
+}  // namespace kestrane::test
