@@ -11,11 +11,18 @@ using namespace kestrane::catalog;
 
 namespace {
 
-constinit const kestrane::jni::JavaClass kITLibException("com/kestrane/itlibrary/ITLibException");
 constinit const kestrane::jni::PeerPointer kLibraryPointer;
 
 ml::Library* libraryOf(JNIEnv* env, jobject self) {
     return objectOf<ml::Library>(env, self, kLibraryPointer);
+}
+
+// Logs where's failure with the error's message and throws ITLibException with it. Without
+// the exception class nothing is logged: the lookup's own error goes to Java.
+void reportFailure(JNIEnv* env, const char* where, const kestrane::Error& error) {
+    if (kITLibException.get(env) == nullptr) return;
+    kestrane::logFormat("%s%s", where, error.message.c_str());
+    kestrane::jni::throwJava(env, kITLibException, error.message.c_str());
 }
 
 }  // namespace
@@ -90,9 +97,47 @@ JNIEXPORT jlong JNICALL Java_com_kestrane_itlibrary_ITLibrary__1getMediaItem(JNI
 }
 
 JNIEXPORT jlong JNICALL Java_com_kestrane_itlibrary_ITLibrary__1artworkForMediaFile(JNIEnv* env, jobject self, jstring url) {
+    // The URL is converted before the handle is read; text that is no file URL finds nothing.
     const PlatformString text = kestrane::jni::platformString(env, url, "url");
     if (!text) return 0;
+    if (libraryOf(env, self) == nullptr) return 0;
+    return kestrane::jni::toHandle(ml::Library::artworkForMediaFile(kestrane::jni::utf8FromUtf16(*text)));
+}
+
+// ---- change tracking ---------------------------------------------------------------------------
+
+JNIEXPORT jlong JNICALL Java_com_kestrane_itlibrary_ITLibrary__1getLastItemModification(JNIEnv* env, jobject self) {
     ml::Library* library = libraryOf(env, self);
-    if (library == nullptr) return 0;
-    return 0;  // no artwork reader yet: no file has artwork
+    if (library == nullptr) {
+        return kestrane::jni::throwJava(env, kITLibException, "Failed get last modification date. No library."), 0;
+    }
+    const kestrane::Expected<std::optional<double>> newest = library->lastItemModification();
+    if (!newest) return reportFailure(env, "getLastItemModification: Failed to get last modification date: ", newest.error()), 0;
+    return millisecondsOf(*newest);
+}
+
+JNIEXPORT jlong JNICALL Java_com_kestrane_itlibrary_ITLibrary__1getMediaItemsChangedSince(JNIEnv* env, jobject self,
+                                                                                          jlong sinceMillis) {
+    // A zero handle gives an empty list, which is a list all the same.
+    ml::Library* library = libraryOf(env, self);
+    if (library == nullptr) return kestrane::jni::toHandle(ml::Library::emptyList());
+    const kestrane::Expected<ml::Array*> changed = library->mediaItemsChangedSince(static_cast<double>(sinceMillis));
+    if (!changed) return kestrane::jni::throwOutOfMemory(env, changed.error().message.c_str()), 0;
+    return kestrane::jni::toHandle(*changed);
+}
+
+JNIEXPORT jlongArray JNICALL Java_com_kestrane_itlibrary_ITLibrary_getMediaItemIds(JNIEnv* env, jobject self) {
+    // The IDs go straight into the new array; no library gives an empty one.
+    PersistentIdArray ids(env);
+    if (ml::Library* library = libraryOf(env, self)) library->mediaItemIds([&ids](std::size_t n) { return ids.room(n); });
+    return ids.finish();
+}
+
+JNIEXPORT jint JNICALL Java_com_kestrane_itlibrary_ITLibrary_getPlaylistHash(JNIEnv* env, jobject self) {
+    ml::Library* library = libraryOf(env, self);
+    if (library == nullptr) return kestrane::jni::throwJava(env, kITLibException, "Failed to compute playlist hash. No library."), 0;
+    const kestrane::Expected<ml::PlaylistHash> hash = library->playlistHash();
+    if (!hash) return reportFailure(env, "getPlaylistHash: Failed to compute library playlists hash: ", hash.error()), 0;
+    for (std::size_t i = 0; i < hash->visibleWithoutItems; ++i) kestrane::logLine("getPlaylistHash: No items found.");
+    return static_cast<jint>(hash->hash);  // the same 32 bits
 }

@@ -21,32 +21,6 @@ const ml::MediaItem* itemOf(JNIEnv* env, jobject self) {
     return objectOf<ml::MediaItem>(env, self, kItemPointer);
 }
 
-// A property value as the Java result R of its export.
-template <class R>
-R toJava(JNIEnv* env, ml::Text value) {
-    return kestrane::jni::javaString(env, value);
-}
-template <class R>
-R toJava(JNIEnv*, ml::Integer value) {
-    return static_cast<R>(value);  // a Java int keeps the low 32 bits
-}
-template <class R>
-R toJava(JNIEnv*, ml::Flag value) {
-    return value ? JNI_TRUE : JNI_FALSE;
-}
-template <class R>
-R toJava(JNIEnv*, ml::Date seconds) {
-    return millisecondsOf(seconds);
-}
-
-// The steps of every property export: read the handle, ask the item, convert by the kind.
-template <class R, auto Accessor>
-R property(JNIEnv* env, jobject self) {
-    const ml::MediaItem* item = itemOf(env, self);
-    if (item == nullptr) return R{};  // null, 0 or false
-    return toJava<R>(env, (item->*Accessor)());
-}
-
 }  // namespace
 
 #define KESTRANE_ITEM_EXPORT_NAME(peerMethod) Java_com_kestrane_itlibrary_ITLibMediaItem_##peerMethod
@@ -54,14 +28,14 @@ R property(JNIEnv* env, jobject self) {
     JNIEXPORT decltype(KESTRANE_ITEM_EXPORT_NAME(peerMethod)(nullptr, nullptr)) JNICALL                         \
     KESTRANE_ITEM_EXPORT_NAME(peerMethod)(JNIEnv * env, jobject self) {                                         \
         return property<decltype(KESTRANE_ITEM_EXPORT_NAME(peerMethod)(nullptr, nullptr)), &ml::MediaItem::accessor>( \
-            env, self);                                                                                         \
+            env, self, kItemPointer);                                                                           \
     }
 KESTRANE_MEDIA_ITEM_PROPERTIES(KESTRANE_ITEM_EXPORT, KESTRANE_ITEM_EXPORT)
 #undef KESTRANE_ITEM_EXPORT
 #undef KESTRANE_ITEM_EXPORT_NAME
 
 JNIEXPORT jlong JNICALL Java_com_kestrane_itlibrary_ITLibMediaItem_getId(JNIEnv* env, jobject self) {
-    return persistentIdOf(itemOf(env, self));
+    return persistentIdOfPeer<ml::MediaItem>(env, self, kItemPointer);
 }
 
 JNIEXPORT jlong JNICALL Java_com_kestrane_itlibrary_ITLibMediaItem__1getArtist(JNIEnv* env, jobject self) {

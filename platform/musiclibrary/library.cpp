@@ -2,8 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <new>
 
 #include "folders.h"
 
@@ -38,17 +40,25 @@ Expected<Library*> Library::open(const std::string& apiVersion) {
     return std::make_unique<Library>(Key(), std::move(path), minor, std::move(first).value()).release();
 }
 
-SnapshotRef Library::current() {
+Expected<SnapshotRef> Library::loaded() {
     {
         std::lock_guard lock(mutex_);
         if (snapshot_) return snapshot_.share();
     }
-    // Unloaded: load again. A file that cannot be read now gives an empty library.
-    Expected<SnapshotRef> loaded = loadSnapshot(path_);
-    SnapshotRef fresh = loaded ? std::move(loaded).value() : std::move(parseSnapshot("<plist><dict/></plist>").value());
+    // Unloaded: load again.
+    Expected<SnapshotRef> fresh = loadSnapshot(path_);
+    if (!fresh) return fresh.error();
     std::lock_guard lock(mutex_);
-    if (!snapshot_) snapshot_ = std::move(fresh);  // else another thread loaded it first
+    if (!snapshot_) snapshot_ = std::move(fresh).value();  // else another thread loaded it first
     return snapshot_.share();
+}
+
+SnapshotRef Library::current() {
+    Expected<SnapshotRef> snapshot = loaded();
+    if (snapshot) return std::move(snapshot).value();
+    // A file that cannot be read now gives an empty library (not kept: the next access tries
+    // the file again).
+    return std::move(parseSnapshot("<plist><dict/></plist>").value());
 }
 
 std::optional<std::u16string> Library::musicFolderLocation() {
@@ -104,6 +114,48 @@ Array* Library::allMediaItemsReloadingIfEmpty() {
 
 Array* Library::allPlaylistsReloadingIfEmpty() {
     return reloadingIfEmpty(&Library::allPlaylists);
+}
+
+Artwork* Library::artworkForMediaFile(const std::string& url) {
+    return handOutNew(Artwork::ofMediaFile(url));
+}
+
+Expected<std::optional<double>> Library::lastItemModification() {
+    Expected<SnapshotRef> s = loaded();
+    if (!s) return Error{kListUnreadable, s.error().message};
+    return newestChangeDate(s->get()->allItems);
+}
+
+Expected<Array*> Library::mediaItemsChangedSince(double sinceMillis) {
+    SnapshotRef s = current();
+    std::vector<Object*> changed;
+    if (Expected<void> collected = collectChangedSince(s->allItems, sinceMillis, changed); !collected) {
+        return collected.error();
+    }
+    try {
+        return handOutNew(ItemList::make(std::move(s), std::move(changed)));
+    } catch (const std::bad_alloc&) {
+        return Error{kListUnreadable, "There is not enough memory to read the library's lists."};
+    }
+}
+
+Array* Library::emptyList() {
+    return handOutNew(ItemList::make(SnapshotRef(), {}));
+}
+
+void Library::mediaItemIds(const std::function<std::uint64_t*(std::size_t)>& room) {
+    const SnapshotRef s = current();  // the list cannot change while it is copied
+    if (std::uint64_t* out = room(s->itemIds.size())) std::copy(s->itemIds.begin(), s->itemIds.end(), out);
+}
+
+std::vector<std::uint64_t> Library::mediaItemIds() {
+    return current()->itemIds;
+}
+
+Expected<PlaylistHash> Library::playlistHash() {
+    Expected<SnapshotRef> s = loaded();
+    if (!s) return Error{kListUnreadable, s.error().message};
+    return musiclibrary::playlistHash(s->get()->allPlaylists);
 }
 
 MediaItem* Library::mediaItemWithPersistentId(std::initializer_list<std::uint64_t> ids) {

@@ -13,12 +13,15 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <mutex>
 #include <optional>
 #include <string>
 
 #include "album.h"
+#include "catalogue_artwork.h"
+#include "change_tracking.h"
 #include "expected.h"
 #include "loader.h"
 #include "media_item.h"
@@ -70,6 +73,25 @@ public:
     // is one of ids; null when there is none (transfer none, into the release scope).
     MediaItem* mediaItemWithPersistentId(std::initializer_list<std::uint64_t> ids);
 
+    // The artwork embedded in the media file named by a file:// URL; null when it has none
+    // (transfer none, into the release scope).
+    static Artwork* artworkForMediaFile(const std::string& url);
+
+    // Change tracking (change_tracking.h) over the lists as they are now: no reload when a list
+    // is empty. An unloaded library loads again; when that fails, lastItemModification and
+    // playlistHash report the load's error (the other two see an empty library).
+    Expected<std::optional<double>> lastItemModification();
+    // A new list (transfer none, into the release scope); kListUnreadable without memory for it.
+    Expected<Array*> mediaItemsChangedSince(double sinceMillis);
+    // The raw persistent IDs of all media items, in list order: room(n) gives the room for the
+    // n of them (nothing is written when it gives null).
+    void mediaItemIds(const std::function<std::uint64_t*(std::size_t)>& room);
+    std::vector<std::uint64_t> mediaItemIds();
+    Expected<PlaylistHash> playlistHash();
+    // A new empty list, as mediaItemsChangedSince gives when there is no library (transfer
+    // none, into the release scope).
+    static Array* emptyList();
+
     // Only open() makes the key, so only open() makes libraries.
     class Key {
         friend class Library;
@@ -78,8 +100,11 @@ public:
     Library(Key, std::string path, int minor, SnapshotRef first);
 
 private:
-    // The current snapshot with a reference for the caller, loading it when needed.
+    // The current snapshot with a reference for the caller, loading it when needed; an empty
+    // library when that load fails.
     SnapshotRef current();
+    // The same, with the load's error instead of an empty library.
+    Expected<SnapshotRef> loaded();
     Array* reloadingIfEmpty(Array* (Library::*fetch)());
 
     std::string path_;

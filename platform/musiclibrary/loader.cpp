@@ -9,11 +9,44 @@
 #include <memory>
 #include <unordered_map>
 
+#include "log.h"
 #include "plist_scanner.h"
 #include "utf.h"
 #include "values.h"
 
 namespace kestrane::musiclibrary {
+
+namespace {
+
+// The platform's code of a distinguished playlist from the number that music-library
+// applications write in "Distinguished Kind"; none for numbers without a counterpart.
+Integer distinguishedKindOfFileNumber(std::int64_t number) {
+    switch (number) {
+        case 2: return codes::movies;
+        case 3: return codes::tvShows;
+        case 4: return codes::music;
+        case 5: return codes::audiobooks;
+        case 10: return codes::podcasts;
+        case 19: return codes::purchases;
+        case 31: return codes::iTunesUCollection;
+        default: return codes::noDistinguishedKind;
+    }
+}
+
+// The platform's code of a distinguished playlist from the marker key that the file sets to
+// true in it ("Music", "Movies", ...); none for any other key.
+Integer distinguishedKindOfMarker(std::string_view key) {
+    if (key == "Music") return codes::music;
+    if (key == "Movies") return codes::movies;
+    if (key == "TV Shows") return codes::tvShows;
+    if (key == "Podcasts") return codes::podcasts;
+    if (key == "Audiobooks") return codes::audiobooks;
+    if (key == "Purchased Music") return codes::purchases;
+    if (key == "iTunesU") return codes::iTunesUCollection;
+    return codes::noDistinguishedKind;
+}
+
+}  // namespace
 
 // Builds a snapshot from the scanner's events, then ties its parts together in finish().
 class LibraryLoader final : public PlistSink {
@@ -234,7 +267,13 @@ private:
         else if (key_ == "Folder" && kind == ValueKind::boolean && text == "true") p.kind_ = codes::folder;
         else if (key_ == "Smart Info" && kind == ValueKind::data && p.kind_ == codes::regular) p.kind_ = codes::smart;
         else if (key_ == "Genius Track ID" && p.kind_ == codes::regular) p.kind_ = codes::genius;
-        else if (key_ == "Distinguished Kind" && kind == ValueKind::integer) return integer(text, p.distinguishedKind_);
+        else if (key_ == "Distinguished Kind" && kind == ValueKind::integer) {
+            std::int64_t number = 0;
+            if (!integer(text, number)) return false;
+            if (const Integer code = distinguishedKindOfFileNumber(number)) p.distinguishedKind_ = code;
+        } else if (kind == ValueKind::boolean && text == "true") {
+            if (const Integer code = distinguishedKindOfMarker(key_)) p.distinguishedKind_ = code;
+        }
         return true;
     }
 
@@ -260,8 +299,8 @@ private:
     // Every track in file order forms the list of all media items.
     void listItems() {
         Snapshot& s = *snapshot_;
-        s.allItems.elements.reserve(s.items.size());
-        for (MediaItem& item : s.items) s.allItems.elements.push_back(&item);
+        s.allItems.list.reserve(s.items.size());
+        for (MediaItem& item : s.items) s.allItems.list.push_back(&item);
     }
 
     // One artist per name, shared by its tracks; the first track gives its sort name.
@@ -329,17 +368,21 @@ private:
     }
 
     // The position of the first item with each persistent ID, so that finding an item by its
-    // ID needs no search.
+    // ID needs no search, and the IDs in list order.
     void indexPersistentIds() {
         Snapshot& s = *snapshot_;
-        s.itemPositionById.reserve(s.allItems.elements.size());
-        for (std::uint32_t i = 0; i < s.allItems.elements.size(); ++i) {
-            s.itemPositionById.try_emplace(static_cast<MediaItem*>(s.allItems.elements[i])->persistentId_, i);
+        s.itemPositionById.reserve(s.allItems.list.size());
+        s.itemIds.reserve(s.allItems.list.size());
+        for (std::uint32_t i = 0; i < s.allItems.list.size(); ++i) {
+            const std::uint64_t id = static_cast<MediaItem*>(s.allItems.list[i])->persistentId_;
+            s.itemPositionById.try_emplace(id, i);
+            s.itemIds.push_back(id);
         }
     }
 
     // Every playlist in file order forms the list of all playlists; its members are the tracks
-    // whose "Track ID" its items name (names of unknown tracks are passed over).
+    // whose "Track ID" its items name. Names of unknown tracks are passed over, with one log
+    // line per playlist that has any.
     void resolvePlaylists() {
         Snapshot& s = *snapshot_;
         std::unordered_map<std::int64_t, MediaItem*> byTrackId;
@@ -349,11 +392,18 @@ private:
             if (id != nullptr && id->type == FieldType::integer) byTrackId.emplace(id->i, &item);
         }
         for (Playlist& playlist : s.playlists) {
-            s.allPlaylists.elements.push_back(&playlist);
+            s.allPlaylists.list.push_back(&playlist);
             if (!playlist.hasItems_) continue;
             SnapshotArray& members = s.playlistItems[playlist.itemsIndex_];
+            std::size_t unknown = 0;
             for (std::int64_t trackId : pendingItems_[playlist.itemsIndex_]) {
-                if (const auto it = byTrackId.find(trackId); it != byTrackId.end()) members.elements.push_back(it->second);
+                if (const auto it = byTrackId.find(trackId); it != byTrackId.end()) members.list.push_back(it->second);
+                else ++unknown;
+            }
+            if (unknown > 0) {
+                const std::string name = playlist.name_ ? text::utf8FromUtf16(*playlist.name_) : std::string();
+                logFormat("Playlist \"%s\": %zu of its items name tracks that the library does not have; they are left out.",
+                          name.c_str(), unknown);
             }
         }
     }

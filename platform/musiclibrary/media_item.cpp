@@ -41,6 +41,10 @@ Date MediaItem::readDate(TrackKey key) const {
     return f->d;
 }
 
+Artwork* MediaItem::artwork() const {
+    return snapshot_->artworks.of(*this);
+}
+
 // ---- derived properties: the platform's codes from the track's flags and texts ------------
 
 Flag MediaItem::hasArtworkAvailable() const {

@@ -17,6 +17,7 @@ namespace kestrane::musiclibrary {
 
 class Album;
 class Artist;
+class Artwork;
 struct Field;
 
 // The kinds of the property table.
@@ -35,6 +36,13 @@ enum LyricsRating : int { none = 0, explicitLyrics = 1, clean = 2 };
 enum LocationType : int { unknownLocation = 0, file = 1, url = 2, remote = 3 };
 enum PlayStatus : int { noStatus = 0, partiallyPlayed = 1, unplayed = 2 };
 enum PlaylistKind : int { regular = 0, smart = 1, genius = 2, folder = 3, geniusMix = 4 };
+enum DistinguishedKind : int { noDistinguishedKind = 0, movies = 1, tvShows = 2, music = 3, audiobooks = 4, ringtones = 5,
+                               podcasts = 7, voiceMemos = 14, purchases = 16, iTunesUCollection = 26, nineties = 42,
+                               myTopRated = 43, top25MostPlayed = 44, recentlyPlayed = 45, recentlyAdded = 46,
+                               musicVideos = 47, classicalMusic = 48, libraryMusicVideos = 49, homeVideos = 50,
+                               applications = 51, lovedSongs = 52, musicShowsAndMovies = 53 };
+// Artwork formats: those of platform/artwork (none 0, bitmap 1, JPEG 2, JPEG 2000 3, GIF 4,
+// PNG 5, BMP 6, TIFF 7, PICT 8).
 }  // namespace codes
 
 class MediaItem final : public SnapshotObject {
@@ -53,7 +61,9 @@ public:
     std::uint64_t persistentId() const { return persistentId_; }  // 0 when absent
     Artist* artist() const { return artist_; }  // transfer none; null when the track names none
     Album* album() const { return album_; }
-    Object* artwork() const { return nullptr; }  // artwork comes with the artwork reader
+    // The picture embedded in the item's file, read on first use and kept by the snapshot;
+    // null when the file is missing, unreadable or has none (transfer none).
+    Artwork* artwork() const;
 
     // The text of the value under a key of the track's dictionary ("Name", "BPM", ...): a
     // string gives itself, integers are decimal, dates "YYYY-MM-DD HH:MM:SS +0000", booleans

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "media_item.h"
 
@@ -19,8 +20,10 @@ public:
     bool isMaster() const { return master_; }
     Text name() const { return name_ ? Text(*name_) : std::nullopt; }
     Array* items() const;  // transfer none; null when the playlist has no item list
-    std::int64_t distinguishedKind() const { return distinguishedKind_; }
-    int kind() const { return kind_; }
+    Integer distinguishedKind() const { return distinguishedKind_; }  // codes::DistinguishedKind
+    Integer kind() const { return kind_; }                            // codes::PlaylistKind
+    // The raw persistent IDs of the items, in playlist order (empty without an item list).
+    std::vector<std::uint64_t> itemIds() const;
 
 private:
     friend class LibraryLoader;
@@ -28,8 +31,8 @@ private:
     std::optional<std::uint64_t> parentId_;
     bool visible_ = true, master_ = false, hasItems_ = false;
     std::optional<std::u16string> name_;
-    std::int64_t distinguishedKind_ = 0;
-    int kind_ = codes::regular;
+    Integer distinguishedKind_ = codes::noDistinguishedKind;
+    Integer kind_ = codes::regular;
     std::size_t itemsIndex_ = 0;
 };
 

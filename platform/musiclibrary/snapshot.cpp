@@ -2,6 +2,9 @@
 
 #include <memory>
 
+#include "change_tracking.h"
+#include "utf.h"
+
 namespace kestrane::musiclibrary {
 
 Snapshot::Snapshot() {
@@ -38,7 +41,7 @@ MediaItem* Snapshot::firstItemWithPersistentId(std::initializer_list<std::uint64
         const auto it = itemPositionById.find(id);
         if (it != itemPositionById.end() && (!first || it->second < *first)) first = it->second;
     }
-    return first ? static_cast<MediaItem*>(allItems.elements[*first]) : nullptr;
+    return first ? static_cast<MediaItem*>(allItems.list[*first]) : nullptr;
 }
 
 // Every object of a snapshot counts its references on the snapshot.
@@ -47,9 +50,40 @@ void SnapshotObject::release() const { snapshot_->release(); }
 void SnapshotArray::retain() const { snapshot->retain(); }
 void SnapshotArray::release() const { snapshot->release(); }
 
+std::vector<std::uint64_t> Playlist::itemIds() const {
+    const Array* list = items();
+    return list != nullptr ? persistentIds(*list) : std::vector<std::uint64_t>();
+}
+
 Array* Playlist::items() const {
     if (!hasItems_) return nullptr;
     return const_cast<SnapshotArray*>(&snapshot_->playlistItems[itemsIndex_]);
+}
+
+ItemList* ItemList::make(SnapshotRef snapshot, std::vector<Object*> elements) {
+    return std::make_unique<ItemList>(Key(), std::move(snapshot), std::move(elements)).release();
+}
+
+ArtworkCache::~ArtworkCache() {
+    for (auto& [item, entry] : entries_) {
+        if (entry->artwork != nullptr) entry->artwork->release();
+    }
+}
+
+Artwork* ArtworkCache::of(const MediaItem& item) {
+    Entry* entry;
+    {
+        std::lock_guard lock(mutex_);
+        std::unique_ptr<Entry>& slot = entries_[&item];
+        if (!slot) slot = std::make_unique<Entry>();
+        entry = slot.get();
+    }
+    // The file is read outside the lock, so other items' artwork is not held up; threads asking
+    // for this item wait for the one that reads it.
+    std::call_once(entry->read, [&] {
+        if (const Text location = item.location()) entry->artwork = Artwork::ofMediaFile(text::utf8FromUtf16(*location));
+    });
+    return entry->artwork;
 }
 
 namespace {

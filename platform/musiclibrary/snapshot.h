@@ -5,13 +5,17 @@
 #include <atomic>
 #include <deque>
 #include <initializer_list>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "album.h"
+#include "catalogue_artwork.h"
 #include "media_item.h"
 #include "playlist.h"
 #include "storage.h"
@@ -20,15 +24,80 @@ namespace kestrane::musiclibrary {
 
 class Snapshot;
 
+// One reference to a snapshot, given back when the holder goes (transfer full in and out).
+class SnapshotRef {
+public:
+    SnapshotRef() = default;
+    // Adopts a reference the caller holds.
+    explicit SnapshotRef(const Snapshot* adopted) : snapshot_(adopted) {}
+    SnapshotRef(SnapshotRef&& other) noexcept : snapshot_(std::exchange(other.snapshot_, nullptr)) {}
+    SnapshotRef& operator=(SnapshotRef&& other) noexcept;
+    SnapshotRef(const SnapshotRef&) = delete;
+    SnapshotRef& operator=(const SnapshotRef&) = delete;
+    ~SnapshotRef() { reset(); }
+
+    // A new reference to the same snapshot.
+    SnapshotRef share() const;
+    void reset();
+
+    const Snapshot* get() const { return snapshot_; }
+    const Snapshot* operator->() const { return snapshot_; }
+    explicit operator bool() const { return snapshot_ != nullptr; }
+
+private:
+    const Snapshot* snapshot_ = nullptr;
+};
+
+// A list made for one caller (the items changed since a moment, say): a reference count of its
+// own and a reference to the snapshot its elements belong to (none for a list made empty).
+class ItemList final : public Counted<Array> {
+public:
+    // The list of elements (which belong to snapshot), with one reference for the caller
+    // (transfer full).
+    static ItemList* make(SnapshotRef snapshot, std::vector<Object*> elements);
+    std::span<Object* const> elements() const override { return elements_; }
+
+    class Key {
+        friend class ItemList;
+        Key() = default;
+    };
+    ItemList(Key, SnapshotRef snapshot, std::vector<Object*> elements)
+        : snapshot_(std::move(snapshot)), elements_(std::move(elements)) {}
+
+private:
+    SnapshotRef snapshot_;
+    std::vector<Object*> elements_;
+};
+
+// The artwork of each media item asked for so far: read from the item's file once (also when
+// several threads ask at once) and kept, with a reference, until the snapshot goes.
+class ArtworkCache {
+public:
+    ArtworkCache() = default;
+    ArtworkCache(const ArtworkCache&) = delete;
+    ArtworkCache& operator=(const ArtworkCache&) = delete;
+    ~ArtworkCache();
+
+    // The item's artwork, or null when its file has none (transfer none).
+    Artwork* of(const MediaItem& item);
+
+private:
+    struct Entry {
+        std::once_flag read;
+        Artwork* artwork = nullptr;  // one reference held
+    };
+    std::mutex mutex_;
+    std::unordered_map<const MediaItem*, std::unique_ptr<Entry>> entries_;
+};
+
 // A list owned by a snapshot.
 class SnapshotArray final : public Array {
 public:
     const Snapshot* snapshot = nullptr;
-    std::vector<Object*> elements;
+    std::vector<Object*> list;
     void retain() const override;
     void release() const override;
-    std::size_t size() const override { return elements.size(); }
-    Object* at(std::size_t index) const override { return elements[index]; }
+    std::span<Object* const> elements() const override { return list; }
 };
 
 struct StringHash {
@@ -68,11 +137,33 @@ public:
     KeyNumbers unknownKeys;  // the numbers given to keys beyond the known ones
     // Position in allItems of the first item with each persistent ID.
     std::unordered_map<std::uint64_t, std::uint32_t> itemPositionById;
+    // The persistent ID of each item of allItems, in its order: change tracking reads them all
+    // at once, and a compact copy streams through the cache where the items would not.
+    std::vector<std::uint64_t> itemIds;
     std::optional<std::u16string> applicationVersion, musicFolder;
     bool showContentRating = false;
+    mutable ArtworkCache artworks;
 
 private:
     mutable std::atomic<long> refs_{1};
 };
+
+inline SnapshotRef& SnapshotRef::operator=(SnapshotRef&& other) noexcept {
+    if (this != &other) {
+        reset();
+        snapshot_ = std::exchange(other.snapshot_, nullptr);
+    }
+    return *this;
+}
+
+inline SnapshotRef SnapshotRef::share() const {
+    if (snapshot_ != nullptr) snapshot_->retain();
+    return SnapshotRef(snapshot_);
+}
+
+inline void SnapshotRef::reset() {
+    if (snapshot_ != nullptr) snapshot_->release();
+    snapshot_ = nullptr;
+}
 
 }  // namespace kestrane::musiclibrary

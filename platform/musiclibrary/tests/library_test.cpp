@@ -491,7 +491,7 @@ TEST(Regressions, FuzzInputsParseOrFailCleanly) {
         const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         const auto parsed = ml::parseSnapshot(bytes);
         if (parsed) {
-            for (ml::Object* item : parsed->get()->allItems.elements) {
+            for (ml::Object* item : parsed->get()->allItems.list) {
                 (void)static_cast<ml::MediaItem*>(item)->valueForProperty("Name");
             }
         } else {

@@ -1,8 +1,15 @@
 package com.kestrane.demo;
 
+import com.kestrane.itlibrary.ITLibArray;
+import com.kestrane.itlibrary.ITLibArtwork;
+import com.kestrane.itlibrary.ITLibMediaItem;
+import com.kestrane.itlibrary.ITLibPlaylist;
 import java.lang.reflect.Method;
 import java.lang.reflect.Modifier;
+import java.util.ArrayList;
+import java.util.HashMap;
 import java.util.List;
+import java.util.Map;
 
 /**
  * The demo application: loads the three native libraries through their peer classes, prints
@@ -54,10 +61,59 @@ public final class ListLibraries {
                     com.kestrane.itlibrary.ITLibMediaItem first = items.getMediaItem(0);
                     System.out.printf("catalogbridge first item: \"%s\" (%d ms)%n", first.getTitle(), first.getTotalTime());
                 }
+                showPlaylistTree(playlists);
+                showFirstArtwork(items);
             }
         } catch (com.kestrane.itlibrary.ITLibException e) {
             System.out.printf("catalogbridge no music library: %s%n", e.getMessage());
         }
+    }
+
+    private static final String[] KINDS = {"regular", "smart", "genius", "folder", "genius mix"};
+    private static final String[] FORMATS = {"none", "bitmap", "JPEG", "JPEG 2000", "GIF", "PNG", "BMP", "TIFF", "PICT"};
+    private static final int MAX_TREE_LINES = 40;
+
+    /** The playlists as the tree their parent IDs make. */
+    private static void showPlaylistTree(ITLibArray playlists) {
+        Map<Long, List<ITLibPlaylist>> children = new HashMap<>();
+        for (int i = 0; i < playlists._size(); i++) {
+            ITLibPlaylist p = playlists.getPlaylist(i);
+            children.computeIfAbsent(p._getParentId(), k -> new ArrayList<>()).add(p);
+        }
+        System.out.println("catalogbridge playlists:");
+        int shown = printTree(children, 0L, 1, 0);
+        if (shown < playlists._size()) System.out.printf("                ... and %d more%n", playlists._size() - shown);
+    }
+
+    private static int printTree(Map<Long, List<ITLibPlaylist>> children, long parent, int depth, int shown) {
+        for (ITLibPlaylist p : children.getOrDefault(parent, List.of())) {
+            if (shown >= MAX_TREE_LINES) return shown;
+            int kind = p._getKind();
+            System.out.printf("              %s%s (%s%s, %d items)%n", "  ".repeat(depth), p.getName(),
+                    kind >= 0 && kind < KINDS.length ? KINDS[kind] : "kind " + kind,
+                    p.isVisible() ? "" : ", hidden", p.getItemsIds().length);
+            shown = printTree(children, p.getId(), depth + 1, shown + 1);
+        }
+        return shown;
+    }
+
+    /** The artwork of the first track, among those that claim one, whose file holds a picture. */
+    private static void showFirstArtwork(ITLibArray items) {
+        int tried = 0;
+        for (int i = 0; i < items._size() && tried < 200; i++) {
+            ITLibMediaItem item = items.getMediaItem(i);
+            if (!item.isArtworkAvailable()) continue;
+            tried++;
+            long handle = item._getArtwork();
+            if (handle == 0) continue;
+            ITLibArtwork artwork = new ITLibArtwork(handle);
+            int format = artwork._getImageDataFormat();
+            System.out.printf("catalogbridge artwork of \"%s\": %s, %d bytes%n", item.getTitle(),
+                    format >= 0 && format < FORMATS.length ? FORMATS[format] : "format " + format,
+                    artwork.getImageData().length);
+            return;
+        }
+        System.out.println("catalogbridge no track's file holds a picture");
     }
 
     /** A 440 Hz tone through the FFT, and a small non-negative fit. */
