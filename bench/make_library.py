@@ -93,15 +93,29 @@ def main():
         w("\t\t\t<key>File Folder Count</key><integer>5</integer>\n\t\t\t<key>Library Folder Count</key><integer>1</integer>\n")
         w("\t\t</dict>\n")
     w("\t</dict>\n\t<key>Playlists</key>\n\t<array>\n")
+    folders = []
     for p in range(args.playlists):
+        # The master playlist first, then a mix like a real library's: a folder every 25th
+        # playlist, some playlists inside folders, some smart, some hidden.
+        folder = p > 0 and p % 25 == 1
+        persistent_id = f"{rng.getrandbits(64):016X}"
         w("\t\t<dict>\n")
         w(f"\t\t\t<key>Name</key><string>{esc(words(rng, 2)) if p else 'Library'}</string>\n")
         if p == 0:
             w("\t\t\t<key>Master</key><true/>\n\t\t\t<key>Visible</key><false/>\n")
+        elif rng.random() < 0.05:
+            w("\t\t\t<key>Visible</key><false/>\n")
         w(f"\t\t\t<key>Playlist ID</key><integer>{100000 + p}</integer>\n")
-        w(f"\t\t\t<key>Playlist Persistent ID</key><string>{rng.getrandbits(64):016X}</string>\n")
+        w(f"\t\t\t<key>Playlist Persistent ID</key><string>{persistent_id}</string>\n")
+        if p > 0 and folders and rng.random() < 0.5:
+            w(f"\t\t\t<key>Parent Persistent ID</key><string>{rng.choice(folders)}</string>\n")
+        if folder:
+            w("\t\t\t<key>Folder</key><true/>\n")
+            folders.append(persistent_id)
+        elif p > 0 and rng.random() < 0.2:
+            w("\t\t\t<key>Smart Info</key><data>AQEAAwAAAAIAAAAZAAAAAAAAAAcAAAABAAAAAAAAAAAAAAAA</data>\n")
         w("\t\t\t<key>All Items</key><true/>\n")
-        members = ids if p == 0 else rng.sample(ids, min(len(ids), rng.randint(0, 200)))
+        members = ids if p == 0 else [] if folder else rng.sample(ids, min(len(ids), rng.randint(0, 200)))
         if members:
             w("\t\t\t<key>Playlist Items</key>\n\t\t\t<array>\n")
             for tid in members:
