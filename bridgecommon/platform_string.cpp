@@ -7,6 +7,7 @@
 #include "errors.h"
 #include "jni_classes.h"
 #include "jni_scoped.h"
+#include "scratch.h"
 
 namespace kestrane::jni {
 
@@ -24,6 +25,19 @@ jstring javaString(JNIEnv* env, PlatformStringView string) {
     // Our platform strings are contiguous UTF-16, so NewString reads them in place: no
     // intermediate buffer, and so no stack spent however long the string is.
     return env->NewString(asJchars(string->data()), static_cast<jsize>(string->size()));
+}
+
+jstring javaStringFromUtf8(JNIEnv* env, std::optional<std::string_view> utf8) {
+    if (!utf8) return nullptr;
+    try {
+        // UTF-16 never has more units than UTF-8 has bytes; short strings convert on the stack.
+        ScratchBuffer<char16_t, 256> units(utf8->size());
+        const std::size_t n = text::utf16FromUtf8(*utf8, units.data());
+        return env->NewString(asJchars(units.data()), static_cast<jsize>(n));
+    } catch (const std::bad_alloc&) {
+        throwJava(env, kOutOfMemoryError, "Out of memory converting a string.");
+        return nullptr;
+    }
 }
 
 PlatformString platformString(JNIEnv* env, jstring string, const char* argumentName) {

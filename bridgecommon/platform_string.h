@@ -27,6 +27,11 @@ namespace kestrane::jni {
 // Returns a new local reference (transfer full), or null with the VM's error pending.
 jstring javaString(JNIEnv* env, PlatformStringView string);
 
+// UTF-8 text (the catalogue keeps its strings so) as a Java string: the units of its UTF-16
+// form, invalid sequences becoming U+FFFD; none gives null without a JNI call. Returns a new
+// local reference (transfer full), or null with the VM's error pending.
+jstring javaStringFromUtf8(JNIEnv* env, std::optional<std::string_view> utf8);
+
 // Java to platform, copying: the units are copied while the VM holds them (GetStringChars ..
 // ReleaseStringChars). A Java null throws java.lang.NullPointerException naming
 // argumentName and gives nil, so that the export returns its neutral value.

@@ -6,6 +6,7 @@
 #include <jni.h>
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
 
@@ -68,15 +69,20 @@ inline constinit const jni::JavaClass kITLibException("com/kestrane/itlibrary/IT
 
 // ---- property exports ------------------------------------------------------------------------
 
-// A property value of the catalogue as the Java result R of its export: strings unit for unit
-// (null when absent), whole numbers in the Java declaration's width (a Java int keeps the low
-// 32 bits), flags, dates in milliseconds (0 when absent).
+// A property value of the catalogue as the Java result R of its export: strings (null when
+// absent), whole numbers in the Java declaration's width (held to its range, not wrapped),
+// flags, dates in milliseconds (0 when absent).
 template <class R>
 R toJava(JNIEnv* env, ml::Text value) {
-    return jni::javaString(env, value);
+    return jni::javaStringFromUtf8(env, value);
 }
+// A whole number beyond the range of the Java result is held to its nearest end.
 template <class R>
 R toJava(JNIEnv*, ml::Integer value) {
+    if constexpr (sizeof(R) < sizeof(ml::Integer)) {
+        if (value > std::numeric_limits<R>::max()) return std::numeric_limits<R>::max();
+        if (value < std::numeric_limits<R>::min()) return std::numeric_limits<R>::min();
+    }
     return static_cast<R>(value);
 }
 template <class R>

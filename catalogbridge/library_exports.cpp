@@ -44,7 +44,7 @@ JNIEXPORT jlong JNICALL Java_com_kestrane_itlibrary_ITLibrary_init(JNIEnv* env, 
 
 JNIEXPORT jstring JNICALL Java_com_kestrane_itlibrary_ITLibrary__1getMusicFolderLocation(JNIEnv* env, jobject self) {
     ml::Library* library = libraryOf(env, self);
-    return library != nullptr ? kestrane::jni::javaString(env, library->musicFolderLocation()) : nullptr;
+    return library != nullptr ? kestrane::jni::javaStringFromUtf8(env, library->musicFolderLocation()) : nullptr;
 }
 
 JNIEXPORT jboolean JNICALL Java_com_kestrane_itlibrary_ITLibrary_isShowContentRating(JNIEnv* env, jobject self) {
@@ -54,7 +54,7 @@ JNIEXPORT jboolean JNICALL Java_com_kestrane_itlibrary_ITLibrary_isShowContentRa
 
 JNIEXPORT jstring JNICALL Java_com_kestrane_itlibrary_ITLibrary_getApplicationVersion(JNIEnv* env, jobject self) {
     ml::Library* library = libraryOf(env, self);
-    return library != nullptr ? kestrane::jni::javaString(env, library->applicationVersion()) : nullptr;
+    return library != nullptr ? kestrane::jni::javaStringFromUtf8(env, library->applicationVersion()) : nullptr;
 }
 
 JNIEXPORT jint JNICALL Java_com_kestrane_itlibrary_ITLibrary_getAPIMajorVersion(JNIEnv* env, jobject self) {

@@ -57,5 +57,5 @@ JNIEXPORT jstring JNICALL Java_com_kestrane_itlibrary_ITLibMediaItem__1getProper
     const ml::MediaItem* item = itemOf(env, self);
     const PlatformString name = kestrane::jni::platformString(env, key, "key");
     if (!name || item == nullptr) return nullptr;
-    return kestrane::jni::javaString(env, item->valueForProperty(kestrane::jni::utf8FromUtf16(*name)));
+    return kestrane::jni::javaStringFromUtf8(env, item->valueForProperty(kestrane::jni::utf8FromUtf16(*name)));
 }

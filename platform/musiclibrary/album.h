@@ -29,9 +29,9 @@ public:
 
 private:
     friend class LibraryLoader;
-    static Text view(const std::optional<std::u16string>& s) { return s ? Text(*s) : std::nullopt; }
+    static Text view(const std::optional<std::string>& s) { return s ? Text(*s) : std::nullopt; }
     std::uint64_t id_ = 0;
-    std::optional<std::u16string> title_, sortTitle_, albumArtist_, sortAlbumArtist_;
+    std::optional<std::string> title_, sortTitle_, albumArtist_, sortAlbumArtist_;
     std::int64_t trackCount_ = 0, rating_ = 0, discNumber_ = 0, discCount_ = 0;
     bool ratingComputed_ = false, gapless_ = false, compilation_ = false;
 };
@@ -47,7 +47,7 @@ public:
 private:
     friend class LibraryLoader;
     std::uint64_t id_ = 0;
-    std::optional<std::u16string> name_, sortName_;
+    std::optional<std::string> name_, sortName_;
 };
 
 }  // namespace kestrane::musiclibrary

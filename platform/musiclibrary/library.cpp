@@ -61,11 +61,11 @@ SnapshotRef Library::current() {
     return std::move(parseSnapshot("<plist><dict/></plist>").value());
 }
 
-std::optional<std::u16string> Library::musicFolderLocation() {
+std::optional<std::string> Library::musicFolderLocation() {
     return current()->musicFolder;
 }
 
-std::optional<std::u16string> Library::applicationVersion() {
+std::optional<std::string> Library::applicationVersion() {
     return current()->applicationVersion;
 }
 

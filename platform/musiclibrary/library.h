@@ -52,8 +52,8 @@ public:
     int apiMajorVersion() const { return 1; }
     int apiMinorVersion() const { return minor_; }
     // Copies: they stay valid whatever happens to the loaded lists.
-    std::optional<std::u16string> musicFolderLocation();  // the URL's text
-    std::optional<std::u16string> applicationVersion();
+    std::optional<std::string> musicFolderLocation();  // the URL's text (UTF-8)
+    std::optional<std::string> applicationVersion();
     bool shouldShowContentRating();
 
     // Re-reads the file and swaps in the new lists; false (the old lists stay) on failure.

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <unordered_map>
 
@@ -46,12 +47,21 @@ Integer distinguishedKindOfMarker(std::string_view key) {
     return codes::noDistinguishedKind;
 }
 
+// Key numbers are 16 bits wide in a field; keys beyond these many distinct ones are dropped.
+constexpr std::size_t kMaxKeyNumbers = 65535;
+
 }  // namespace
 
 // Builds a snapshot from the scanner's events, then ties its parts together in finish().
+//
+// A value that does not parse costs that value, not the library: it is left out as if absent
+// and counted, and finish() writes one log line that names the keys. Structure is another
+// matter: an element out of place still fails the load, so that a half-written file never
+// looks like a library whose tracks were deleted.
 class LibraryLoader final : public PlistSink {
 public:
-    LibraryLoader() : snapshot_(std::make_unique<Snapshot>()) {}
+    // source names the file in messages ("The music library file '...'").
+    explicit LibraryLoader(std::string source) : source_(std::move(source)), snapshot_(std::make_unique<Snapshot>()) {}
 
     bool beginDict() override { return container(true); }
     bool beginArray() override { return container(false); }
@@ -76,6 +86,16 @@ public:
 
     std::string reason() const override { return reason_; }
 
+    // Where the reader was, for a message about a failed load: " (in track 7, at key "Name")".
+    std::string where() const {
+        std::string at;
+        if (inTrack_) at = "track " + trackKey_;
+        else if (inPlaylist_) at = "playlist " + std::to_string(snapshot_->playlists.size());
+        if (at.empty()) return "";
+        if (!key_.empty()) at += ", at key \"" + key_ + "\"";
+        return " (in " + at + ")";
+    }
+
     // The complete snapshot (transfer full).
     SnapshotRef finish() {
         listItems();
@@ -83,6 +103,7 @@ public:
         shareAlbums();
         indexPersistentIds();
         resolvePlaylists();
+        reportLeftOut();
         return SnapshotRef(snapshot_.release());
     }
 
@@ -105,9 +126,16 @@ private:
                 stack_.push_back(Ctx::topDict);
                 return true;
             case Ctx::topDict:
-                if (dict && key_ == "Tracks") stack_.push_back(Ctx::tracks);
-                else if (!dict && key_ == "Playlists") stack_.push_back(Ctx::playlists);
-                else stack_.push_back(Ctx::skip);
+                if (dict && key_ == "Tracks") {
+                    dropAll(droppedItems_, snapshot_->items.size());  // a second "Tracks" replaces the first
+                    trackByKey_.clear();
+                    stack_.push_back(Ctx::tracks);
+                } else if (!dict && key_ == "Playlists") {
+                    dropAll(droppedPlaylists_, snapshot_->playlists.size());
+                    stack_.push_back(Ctx::playlists);
+                } else {
+                    stack_.push_back(Ctx::skip);
+                }
                 return true;
             case Ctx::tracks:
                 if (!dict) {
@@ -119,12 +147,14 @@ private:
                 return true;
             case Ctx::track:
                 // A nested value is kept as a field of its own kind; what it holds is not read.
-                addField(dict ? FieldType::dict : FieldType::array, 0, 0, 0);
+                addField(Field::ofContainer(0, dict ? FieldType::dict : FieldType::array));
                 stack_.push_back(Ctx::skip);
                 return true;
             case Ctx::playlists:
                 if (dict) {
                     snapshot_->playlists.emplace_back().snapshot_ = snapshot_.get();
+                    droppedPlaylists_.push_back(false);
+                    inPlaylist_ = true;
                     stack_.push_back(Ctx::playlist);
                 } else {
                     stack_.push_back(Ctx::skip);
@@ -153,7 +183,12 @@ private:
         const Ctx ctx = stack_.back();
         stack_.pop_back();
         if (ctx == Ctx::track) finishTrack();
+        if (ctx == Ctx::playlist) inPlaylist_ = false;
         return true;
+    }
+
+    static void dropAll(std::vector<bool>& dropped, std::size_t count) {
+        dropped.assign(count, true);
     }
 
     // ---- tracks --------------------------------------------------------------------------------
@@ -162,85 +197,95 @@ private:
         MediaItem& item = snapshot_->items.emplace_back();
         item.snapshot_ = snapshot_.get();
         item.firstField_ = snapshot_->fields.size();
+        droppedItems_.push_back(false);
+        trackKey_ = key_;
+        inTrack_ = true;
     }
 
     void finishTrack() {
+        inTrack_ = false;
+        const std::size_t index = snapshot_->items.size() - 1;
         MediaItem& item = snapshot_->items.back();
         item.fieldCount_ = static_cast<std::uint32_t>(snapshot_->fields.size() - item.firstField_);
-        if (const Text id = item.readText(TrackKey::persistentId)) item.persistentId_ = parseHexId(*id).value_or(0);
+        if (const Text id = item.readText(TrackKey::persistentId)) {
+            item.persistentId_ = parseHexId(text::utf16FromUtf8(*id)).value_or(0);
+        }
+        // The track's ID: its key in "Tracks", else its inner "Track ID".
+        std::optional<std::int64_t> id;
+        if (const auto fromKey = parseInteger(trackKey_); fromKey && !fromKey->isUnsigned) id = fromKey->value();
+        const Field* inner = item.field(keyNumber(TrackKey::trackId));
+        if (inner != nullptr && inner->type == FieldType::integer && !inner->isUnsigned()) {
+            innerTrackIds_.emplace_back(inner->integer(), index);
+            if (!id) id = inner->integer();
+        }
+        if (!id) {
+            droppedItems_[index] = true;
+            logFormat("%s: the track with the key \"%s\" (line %zu) has no usable Track ID; it is left out.", source_.c_str(),
+                      trackKey_.c_str(), line());
+            return;
+        }
+        const auto [it, fresh] = trackByKey_.try_emplace(*id, index);
+        if (!fresh) {
+            // The last track with a key wins.
+            droppedItems_[it->second] = true;
+            it->second = index;
+            ++repeatedTrackKeys_[*id];
+        }
     }
 
-    std::uint32_t keyNumberFor(const std::string& text) {
-        if (const auto known = knownKeyNumber(text)) return *known;
+    // The number of a key's text: a known key's, or one given to the key when first met; none
+    // when there are too many distinct keys to number.
+    std::optional<std::uint16_t> keyNumberFor(const std::string& text) {
+        if (const auto known = knownKeyNumber(text)) return static_cast<std::uint16_t>(*known);
         KeyNumbers& unknown = snapshot_->unknownKeys;
-        if (const auto it = unknown.find(text); it != unknown.end()) return it->second;
-        const auto number = static_cast<std::uint32_t>(kKnownKeyCount + unknown.size());
+        if (const auto it = unknown.find(text); it != unknown.end()) return static_cast<std::uint16_t>(it->second);
+        if (kKnownKeyCount + unknown.size() >= kMaxKeyNumbers) return std::nullopt;
+        const auto number = static_cast<std::uint16_t>(kKnownKeyCount + unknown.size());
         unknown.emplace(text, number);
         return number;
     }
 
     // Adds a value under the current key to the current track, noting where a known key's
-    // first value sits so that reading it later needs no search.
-    void addField(FieldType type, std::int64_t i, double d, std::uint64_t ref, std::uint32_t length = 0) {
-        Field f{};
-        f.key = keyNumberFor(key_);
-        f.type = type;
-        f.length = length;
-        if (type == FieldType::real || type == FieldType::date) f.d = d;
-        else if (type == FieldType::string || type == FieldType::data) f.ref = ref;
-        else f.i = i;
+    // value sits so that reading it later needs no search. A key repeated inside the track: the
+    // last value is the one read.
+    void addField(Field f) {
+        const std::optional<std::uint16_t> number = keyNumberFor(key_);
+        if (!number) return leaveOut("(keys beyond the 65,535th)");
+        f.key = *number;
         MediaItem& item = snapshot_->items.back();
-        if (f.key < kKnownKeyCount && item.slots_[f.key] == 0) {
+        if (f.key < kKnownKeyCount) {
             const std::size_t offset = snapshot_->fields.size() - item.firstField_;
             item.slots_[f.key] = offset + 1 < MediaItem::kFarSlot ? static_cast<std::uint8_t>(offset + 1) : MediaItem::kFarSlot;
         }
         snapshot_->fields.push_back(f);
     }
 
-    bool integer(std::string_view text, std::int64_t& out) {
-        const auto value = parseInteger(text);
-        if (!value) return fail("invalid <integer> '" + std::string(text.substr(0, 40)) + "'");
-        out = *value;
-        return true;
-    }
-
     bool trackValue(ValueKind kind, std::string_view text) {
         switch (kind) {
             case ValueKind::string: {
-                if (text.size() > UINT32_MAX) return fail("string too long");
-                // Straight into the pool: no string of its own for each value.
-                char16_t* room = nullptr;
-                const std::uint64_t ref = snapshot_->pool.reserve(text.size(), room);
-                const std::size_t units = text::utf16FromUtf8(text, room);
-                snapshot_->pool.commit(units);
-                addField(FieldType::string, 0, 0, ref, static_cast<std::uint32_t>(units));
+                // The pool keeps the file's UTF-8 as it is: no conversion while loading.
+                const auto ref = snapshot_->pool.add(text);
+                if (!ref) return fail("the library holds more text than one catalogue can keep (2 GiB)");
+                addField(Field::ofString(0, FieldType::string, *ref));
                 return true;
             }
-            case ValueKind::integer: {
-                std::int64_t i = 0;
-                if (!integer(text, i)) return false;
-                addField(FieldType::integer, i, 0, 0);
+            case ValueKind::integer:
+                if (const auto number = parseInteger(text)) addField(Field::ofInteger(0, number->bits, number->isUnsigned));
+                else leaveOut(key_);
                 return true;
-            }
-            case ValueKind::real: {
-                const auto d = parseReal(text);
-                if (!d) return fail("invalid <real> '" + std::string(text.substr(0, 40)) + "'");
-                addField(FieldType::real, 0, *d, 0);
+            case ValueKind::real:
+                if (const auto d = parseReal(text)) addField(Field::ofDouble(0, FieldType::real, *d));
+                else leaveOut(key_);
                 return true;
-            }
-            case ValueKind::date: {
-                const auto d = parseDate(text);
-                if (!d) return fail("invalid <date> '" + std::string(text.substr(0, 40)) + "'");
-                addField(FieldType::date, 0, *d, 0);
+            case ValueKind::date:
+                if (const auto d = parseDate(text)) addField(Field::ofDouble(0, FieldType::date, *d));
+                else leaveOut(key_);
                 return true;
-            }
-            case ValueKind::boolean: addField(FieldType::boolean, text == "true" ? 1 : 0, 0, 0); return true;
+            case ValueKind::boolean: addField(Field::ofBoolean(0, text == "true")); return true;
             case ValueKind::data: {
-                // One unit per byte: data values are rare and small in a library file.
-                const std::string bytes = decodeBase64(text);
-                std::u16string units(bytes.size(), u'\0');
-                for (std::size_t i = 0; i < bytes.size(); ++i) units[i] = static_cast<unsigned char>(bytes[i]);
-                addField(FieldType::data, 0, 0, snapshot_->pool.add(units), static_cast<std::uint32_t>(units.size()));
+                const auto ref = snapshot_->pool.add(decodeBase64(text));
+                if (!ref) return fail("the library holds more text than one catalogue can keep (2 GiB)");
+                addField(Field::ofString(0, FieldType::data, *ref));
                 return true;
             }
         }
@@ -251,15 +296,15 @@ private:
 
     bool topValue(ValueKind kind, std::string_view text) {
         Snapshot& s = *snapshot_;
-        if (key_ == "Application Version" && kind == ValueKind::string) s.applicationVersion = text::utf16FromUtf8(text);
-        else if (key_ == "Music Folder" && kind == ValueKind::string) s.musicFolder = text::utf16FromUtf8(text);
+        if (key_ == "Application Version" && kind == ValueKind::string) s.applicationVersion = std::string(text);
+        else if (key_ == "Music Folder" && kind == ValueKind::string) s.musicFolder = std::string(text);
         else if (key_ == "Show Content Ratings" && kind == ValueKind::boolean) s.showContentRating = text == "true";
         return true;
     }
 
     bool playlistValue(ValueKind kind, std::string_view text) {
         Playlist& p = snapshot_->playlists.back();
-        if (key_ == "Name" && kind == ValueKind::string) p.name_ = text::utf16FromUtf8(text);
+        if (key_ == "Name" && kind == ValueKind::string) p.name_ = std::string(text);
         else if (key_ == "Playlist Persistent ID" && kind == ValueKind::string) p.persistentId_ = parseHexId(text::utf16FromUtf8(text)).value_or(0);
         else if (key_ == "Parent Persistent ID" && kind == ValueKind::string) p.parentId_ = parseHexId(text::utf16FromUtf8(text));
         else if (key_ == "Visible" && kind == ValueKind::boolean) p.visible_ = text == "true";
@@ -268,9 +313,9 @@ private:
         else if (key_ == "Smart Info" && kind == ValueKind::data && p.kind_ == codes::regular) p.kind_ = codes::smart;
         else if (key_ == "Genius Track ID" && p.kind_ == codes::regular) p.kind_ = codes::genius;
         else if (key_ == "Distinguished Kind" && kind == ValueKind::integer) {
-            std::int64_t number = 0;
-            if (!integer(text, number)) return false;
-            if (const Integer code = distinguishedKindOfFileNumber(number)) p.distinguishedKind_ = code;
+            const auto number = parseInteger(text);
+            if (!number) return leaveOut(key_), true;
+            if (const Integer code = distinguishedKindOfFileNumber(number->value())) p.distinguishedKind_ = code;
         } else if (kind == ValueKind::boolean && text == "true") {
             if (const Integer code = distinguishedKindOfMarker(key_)) p.distinguishedKind_ = code;
         }
@@ -279,7 +324,10 @@ private:
 
     void startPlaylistItems() {
         Playlist& p = snapshot_->playlists.back();
-        if (p.hasItems_) return;  // a second list adds to the first
+        if (p.hasItems_) {
+            pendingItems_[p.itemsIndex_].clear();  // a repeated list replaces the first
+            return;
+        }
         p.hasItems_ = true;
         p.itemsIndex_ = snapshot_->playlistItems.size();
         snapshot_->playlistItems.emplace_back().snapshot = snapshot_.get();
@@ -288,35 +336,75 @@ private:
 
     bool playlistItemValue(ValueKind kind, std::string_view text) {
         if (key_ != "Track ID" || kind != ValueKind::integer) return true;
-        std::int64_t trackId = 0;
-        if (!integer(text, trackId)) return false;
-        pendingItems_.back().push_back(trackId);
+        const auto number = parseInteger(text);
+        if (!number) return leaveOut(key_), true;
+        pendingItems_.back().push_back(number->value());
         return true;
+    }
+
+    // ---- values left out -----------------------------------------------------------------------
+
+    struct LeftOut {
+        std::size_t count = 0;
+        std::string firstWhere;
+        std::size_t firstLine = 0;
+    };
+
+    void leaveOut(const std::string& key) {
+        LeftOut& entry = leftOut_[key];
+        if (entry.count++ == 0) {
+            entry.firstWhere = inTrack_ ? "track " + trackKey_
+                               : inPlaylist_ ? "playlist " + std::to_string(snapshot_->playlists.size())
+                                             : "the library's settings";
+            entry.firstLine = line();
+        }
+    }
+
+    // One line for the whole load: how many values were left out, by key.
+    void reportLeftOut() {
+        if (leftOut_.empty()) return;
+        std::size_t total = 0;
+        std::string detail;
+        for (const auto& [key, entry] : leftOut_) {
+            total += entry.count;
+            if (!detail.empty()) detail += "; ";
+            detail += "\"" + key + "\" " + std::to_string(entry.count) + " (first in " + entry.firstWhere + ", line " +
+                      std::to_string(entry.firstLine) + ")";
+        }
+        logFormat("%s: %zu value%s could not be read and %s left out: %s.", source_.c_str(), total, total == 1 ? "" : "s",
+                  total == 1 ? "was" : "were", detail.c_str());
     }
 
     // ---- finishing: the steps that tie the tracks together -----------------------------------
 
-    // Every track in file order forms the list of all media items.
+    // Every track in file order that was not left out forms the list of all media items.
     void listItems() {
         Snapshot& s = *snapshot_;
         s.allItems.list.reserve(s.items.size());
-        for (MediaItem& item : s.items) s.allItems.list.push_back(&item);
+        for (std::size_t i = 0; i < s.items.size(); ++i) {
+            if (!droppedItems_[i]) s.allItems.list.push_back(&s.items[i]);
+        }
+        for (const auto& [key, repeats] : repeatedTrackKeys_) {
+            logFormat("%s: the track key %lld appears %zu times in \"Tracks\"; the last one is kept.", source_.c_str(),
+                      static_cast<long long>(key), repeats + 1);
+        }
     }
 
     // One artist per name, shared by its tracks; the first track gives its sort name.
     void shareArtists() {
         Snapshot& s = *snapshot_;
-        std::unordered_map<std::u16string, Artist*> byName;
-        for (MediaItem& item : s.items) {
+        std::unordered_map<std::string_view, Artist*> byName;
+        for (Object* object : s.allItems.list) {
+            auto& item = *static_cast<MediaItem*>(object);
             const Text name = item.readText(TrackKey::artist);
             if (!name) continue;
-            auto [it, fresh] = byName.try_emplace(std::u16string(*name), nullptr);
+            auto [it, fresh] = byName.try_emplace(*name, nullptr);
             if (fresh) {
                 Artist& a = s.artists.emplace_back();
                 a.snapshot_ = &s;
-                a.name_ = std::u16string(*name);
-                if (const Text sort = item.readText(TrackKey::sortArtist)) a.sortName_ = std::u16string(*sort);
-                a.id_ = stableId("artist", {*name});
+                a.name_ = std::string(*name);
+                if (const Text sort = item.readText(TrackKey::sortArtist)) a.sortName_ = std::string(*sort);
+                a.id_ = stableId("artist", {text::utf16FromUtf8(*name)});
                 it->second = &a;
             }
             item.artist_ = it->second;
@@ -327,29 +415,29 @@ private:
     // its tracks; the first track gives the album's other values.
     void shareAlbums() {
         Snapshot& s = *snapshot_;
-        std::unordered_map<std::u16string, Album*> byIdentity;
-        for (MediaItem& item : s.items) {
+        std::unordered_map<std::string, Album*> byIdentity;
+        for (Object* object : s.allItems.list) {
+            auto& item = *static_cast<MediaItem*>(object);
             const Text title = item.readText(TrackKey::album);
             if (!title) continue;
             const Text albumArtist = item.readText(TrackKey::albumArtist);
-            const std::u16string_view who = albumArtist ? *albumArtist : item.readText(TrackKey::artist).value_or(u"");
+            const std::string_view who = albumArtist ? *albumArtist : item.readText(TrackKey::artist).value_or("");
             const bool compilation = item.readFlag(TrackKey::compilation);
             const std::int64_t disc = item.readInteger(TrackKey::discNumber);
-            const std::string discDigits = std::to_string(disc);
-            const std::u16string discText(discDigits.begin(), discDigits.end());
-            std::u16string identity(*title);
-            identity.push_back(0);
+            const std::string discText = std::to_string(disc);
+            std::string identity(*title);
+            identity.push_back('\0');
             identity += who;
-            identity.push_back(0);
-            identity.push_back(compilation ? u'1' : u'0');
-            identity.push_back(0);
+            identity.push_back('\0');
+            identity.push_back(compilation ? '1' : '0');
+            identity.push_back('\0');
             identity += discText;
             auto [it, fresh] = byIdentity.try_emplace(identity, nullptr);
             if (fresh) {
                 Album& a = s.albums.emplace_back();
                 a.snapshot_ = &s;
-                auto copy = [](Text t) { return t ? std::optional<std::u16string>(*t) : std::nullopt; };
-                a.title_ = std::u16string(*title);
+                auto copy = [](Text t) { return t ? std::optional<std::string>(*t) : std::nullopt; };
+                a.title_ = std::string(*title);
                 a.sortTitle_ = copy(item.readText(TrackKey::sortAlbum));
                 a.albumArtist_ = copy(albumArtist);
                 a.sortAlbumArtist_ = copy(item.readText(TrackKey::sortAlbumArtist));
@@ -360,7 +448,10 @@ private:
                 a.discNumber_ = disc;
                 a.discCount_ = item.readInteger(TrackKey::discCount);
                 a.compilation_ = compilation;
-                a.id_ = stableId("album", {*title, who, compilation ? u"1" : u"0", discText});
+                // The same IDs as names hashed as UTF-16 have always given.
+                const std::u16string discUnits(discText.begin(), discText.end());
+                a.id_ = stableId("album", {text::utf16FromUtf8(*title), text::utf16FromUtf8(who), compilation ? u"1" : u"0",
+                                           discUnits});
                 it->second = &a;
             }
             item.album_ = it->second;
@@ -381,44 +472,58 @@ private:
     }
 
     // Every playlist in file order forms the list of all playlists; its members are the tracks
-    // whose "Track ID" its items name. Names of unknown tracks are passed over, with one log
-    // line per playlist that has any.
+    // its items name: by their key in "Tracks" (what exporters write), else by their inner
+    // "Track ID". Names of unknown tracks are passed over, with one log line per playlist that
+    // has any.
     void resolvePlaylists() {
         Snapshot& s = *snapshot_;
-        std::unordered_map<std::int64_t, MediaItem*> byTrackId;
-        byTrackId.reserve(s.items.size());
-        for (MediaItem& item : s.items) {
-            const Field* id = item.field(keyNumber(TrackKey::trackId));
-            if (id != nullptr && id->type == FieldType::integer) byTrackId.emplace(id->i, &item);
+        std::unordered_map<std::int64_t, MediaItem*> byInnerId;
+        byInnerId.reserve(innerTrackIds_.size());
+        for (const auto& [id, index] : innerTrackIds_) {
+            if (!droppedItems_[index]) byInnerId[id] = &s.items[index];  // the last one wins
         }
-        for (Playlist& playlist : s.playlists) {
+        auto trackNamed = [&](std::int64_t id) -> MediaItem* {
+            if (const auto it = trackByKey_.find(id); it != trackByKey_.end()) return &s.items[it->second];
+            if (const auto it = byInnerId.find(id); it != byInnerId.end()) return it->second;
+            return nullptr;
+        };
+        for (std::size_t p = 0; p < s.playlists.size(); ++p) {
+            if (droppedPlaylists_[p]) continue;
+            Playlist& playlist = s.playlists[p];
             s.allPlaylists.list.push_back(&playlist);
             if (!playlist.hasItems_) continue;
             SnapshotArray& members = s.playlistItems[playlist.itemsIndex_];
             std::size_t unknown = 0;
             for (std::int64_t trackId : pendingItems_[playlist.itemsIndex_]) {
-                if (const auto it = byTrackId.find(trackId); it != byTrackId.end()) members.list.push_back(it->second);
+                if (MediaItem* item = trackNamed(trackId)) members.list.push_back(item);
                 else ++unknown;
             }
             if (unknown > 0) {
-                const std::string name = playlist.name_ ? text::utf8FromUtf16(*playlist.name_) : std::string();
                 logFormat("Playlist \"%s\": %zu of its items name tracks that the library does not have; they are left out.",
-                          name.c_str(), unknown);
+                          playlist.name_.value_or("").c_str(), unknown);
             }
         }
     }
 
+    std::string source_;
     std::unique_ptr<Snapshot> snapshot_;
     std::vector<Ctx> stack_;
     std::string key_;
+    std::string trackKey_;
+    bool inTrack_ = false, inPlaylist_ = false;
+    std::vector<bool> droppedItems_, droppedPlaylists_;
+    std::unordered_map<std::int64_t, std::size_t> trackByKey_;        // track key -> item index
+    std::vector<std::pair<std::int64_t, std::size_t>> innerTrackIds_;  // inner "Track ID" -> item index
+    std::map<std::int64_t, std::size_t> repeatedTrackKeys_;             // key -> times repeated
+    std::map<std::string, LeftOut> leftOut_;                            // by key, in key order
     std::deque<std::vector<std::int64_t>> pendingItems_;
     std::string reason_;
 };
 
 Expected<SnapshotRef> parseSnapshot(std::string_view bytes) {
-    LibraryLoader loader;
+    LibraryLoader loader("The library data");
     if (const Expected<void> scanned = scanPlist(bytes, loader); !scanned) {
-        return Error{kNotALibrary, scanned.error().message};
+        return Error{kNotALibrary, scanned.error().message + loader.where()};
     }
     return loader.finish();
 }
@@ -431,7 +536,7 @@ Expected<SnapshotRef> loadSnapshot(const std::string& path) {
         ::close(fd);
         return Error{kUnreadable, "Cannot read the music library file '" + path + "': it is a folder."};
     }
-    LibraryLoader loader;
+    LibraryLoader loader("The music library file '" + path + "'");
     const ByteSource source = [fd](char* buffer, std::size_t capacity) -> std::ptrdiff_t {
         for (;;) {
             const ssize_t n = ::read(fd, buffer, capacity);
@@ -442,8 +547,8 @@ Expected<SnapshotRef> loadSnapshot(const std::string& path) {
     const Expected<void> scanned = scanPlist(source, loader);
     ::close(fd);
     if (!scanned) {
-        return Error{kNotALibrary,
-                     "The music library file '" + path + "' is not a valid library: " + scanned.error().message + "."};
+        return Error{kNotALibrary, "The music library file '" + path + "' is not a valid library: " + scanned.error().message +
+                                       loader.where() + "."};
     }
     return loader.finish();
 }

@@ -1,5 +1,6 @@
 #include "media_item.h"
 
+#include <cmath>
 #include <string>
 
 #include "snapshot.h"
@@ -9,14 +10,18 @@ namespace kestrane::musiclibrary {
 
 namespace {
 
-std::u16string ascii(std::string_view text) {
-    return std::u16string(text.begin(), text.end());
-}
-
+// A whole number of the field: integers and booleans as they are (an unsigned value beyond the
+// signed range held to its largest value), reals truncated toward zero and held to the range.
 Integer integerOf(const Field* f) {
     if (f == nullptr) return 0;
-    if (f->type == FieldType::integer || f->type == FieldType::boolean) return f->i;
-    if (f->type == FieldType::real) return static_cast<Integer>(f->d);
+    if (f->type == FieldType::integer || f->type == FieldType::boolean) return f->integer();
+    if (f->type == FieldType::real) {
+        const double d = f->real();
+        if (std::isnan(d)) return 0;
+        if (d >= 9223372036854775807.0) return INT64_MAX;
+        if (d <= -9223372036854775808.0) return INT64_MIN;
+        return static_cast<Integer>(d);
+    }
     return 0;
 }
 
@@ -38,7 +43,7 @@ Flag MediaItem::readFlag(TrackKey key) const { return integerOf(field(keyNumber(
 Date MediaItem::readDate(TrackKey key) const {
     const Field* f = field(keyNumber(key));
     if (f == nullptr || f->type != FieldType::date) return std::nullopt;
-    return f->d;
+    return f->real();
 }
 
 Artwork* MediaItem::artwork() const {
@@ -54,7 +59,7 @@ Flag MediaItem::hasArtworkAvailable() const {
 Flag MediaItem::isCloud() const {
     if (readFlag(TrackKey::appleMusic) || readFlag(TrackKey::matched) || readFlag(TrackKey::playlistOnly)) return true;
     const Text type = readText(TrackKey::trackType);
-    return type && *type == u"Remote";
+    return type && *type == "Remote";
 }
 
 Integer MediaItem::mediaKind() const {
@@ -63,17 +68,17 @@ Integer MediaItem::mediaKind() const {
     if (readFlag(TrackKey::musicVideo)) return codes::musicVideo;
     if (readFlag(TrackKey::tvShow)) return codes::tvShow;
     if (readFlag(TrackKey::audiobook)) return codes::audiobook;
-    const std::u16string_view kindText = kind().value_or(u"");
-    auto has = [kindText](std::u16string_view word) { return kindText.find(word) != std::u16string_view::npos; };
-    if (has(u"PDF")) return codes::pdfBooklet;
-    if (has(u"Ringtone")) return codes::ringtone;
-    if (has(u"Alert Tone")) return codes::alertTone;
-    if (has(u"Voice Memo")) return codes::voiceMemo;
-    if (has(u"iTunes U")) return codes::iTunesU;
-    if (has(u"Digital Booklet") || has(u"digital booklet")) return codes::digitalBooklet;
-    if (has(u"iTunes LP") || has(u"iTunes Extras")) return codes::interactiveBooklet;
-    if (has(u"app")) return codes::iosApplication;
-    if (has(u"Book") || has(u"book")) return codes::book;
+    const std::string_view kindText = kind().value_or("");
+    auto has = [kindText](std::string_view word) { return kindText.find(word) != std::string_view::npos; };
+    if (has("PDF")) return codes::pdfBooklet;
+    if (has("Ringtone")) return codes::ringtone;
+    if (has("Alert Tone")) return codes::alertTone;
+    if (has("Voice Memo")) return codes::voiceMemo;
+    if (has("iTunes U")) return codes::iTunesU;
+    if (has("Digital Booklet") || has("digital booklet")) return codes::digitalBooklet;
+    if (has("iTunes LP") || has("iTunes Extras")) return codes::interactiveBooklet;
+    if (has("app")) return codes::iosApplication;
+    if (has("Book") || has("book")) return codes::book;
     if (isVideo()) return codes::homeVideo;
     return codes::song;
 }
@@ -87,9 +92,9 @@ Integer MediaItem::lyricsContentRating() const {
 Integer MediaItem::locationType() const {
     const Text type = readText(TrackKey::trackType);
     if (!type) return codes::unknownLocation;
-    if (*type == u"File") return codes::file;
-    if (*type == u"URL") return codes::url;
-    if (*type == u"Remote") return codes::remote;
+    if (*type == "File") return codes::file;
+    if (*type == "URL") return codes::url;
+    if (*type == "Remote") return codes::remote;
     return codes::unknownLocation;
 }
 
@@ -101,26 +106,20 @@ Integer MediaItem::playStatus() const {
 
 // ---- any value by key --------------------------------------------------------------------------
 
-std::optional<std::u16string> MediaItem::valueForProperty(std::string_view key) const {
+std::optional<std::string> MediaItem::valueForProperty(std::string_view key) const {
     const auto number = snapshot_->keyNumber(key);
     if (!number) return std::nullopt;
     const Field* f = field(*number);
     if (f == nullptr) return std::nullopt;
     switch (f->type) {
-        case FieldType::string: return std::u16string(snapshot_->pool.view(f->ref, f->length));
-        case FieldType::integer: return ascii(std::to_string(f->i));
-        case FieldType::boolean: return ascii(f->i != 0 ? "1" : "0");
-        case FieldType::real: return formatReal(f->d);
-        case FieldType::date: return formatDate(f->d);
-        case FieldType::data: {
-            // The pool holds one byte per unit.
-            const std::u16string_view units = snapshot_->pool.view(f->ref, f->length);
-            std::string bytes(units.size(), '\0');
-            for (std::size_t i = 0; i < units.size(); ++i) bytes[i] = static_cast<char>(units[i] & 0xFF);
-            return formatData(bytes);
-        }
-        case FieldType::array: return ascii("(array)");
-        case FieldType::dict: return ascii("{dictionary}");
+        case FieldType::string: return std::string(snapshot_->pool.view(f->ref()));
+        case FieldType::integer: return formatInteger(WholeNumber{f->bits(), f->isUnsigned()});
+        case FieldType::boolean: return std::string(f->integer() != 0 ? "1" : "0");
+        case FieldType::real: return formatReal(f->real());
+        case FieldType::date: return formatDate(f->real());
+        case FieldType::data: return formatData(snapshot_->pool.view(f->ref()));
+        case FieldType::array: return std::string("(array)");
+        case FieldType::dict: return std::string("{dictionary}");
     }
     return std::nullopt;
 }

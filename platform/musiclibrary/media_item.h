@@ -21,7 +21,7 @@ class Artwork;
 struct Field;
 
 // The kinds of the property table.
-using Text = std::optional<std::u16string_view>;  // none: the track has no such string
+using Text = std::optional<std::string_view>;  // UTF-8; none: the track has no such string
 using Integer = std::int64_t;
 using Flag = bool;
 using Date = std::optional<double>;  // seconds since 1970; none: the track has no such date
@@ -65,11 +65,11 @@ public:
     // null when the file is missing, unreadable or has none (transfer none).
     Artwork* artwork() const;
 
-    // The text of the value under a key of the track's dictionary ("Name", "BPM", ...): a
-    // string gives itself, integers are decimal, dates "YYYY-MM-DD HH:MM:SS +0000", booleans
-    // 1 or 0, reals as %.17g, data as <hex>, arrays "(array)" and dictionaries
-    // "{dictionary}"; none when the track has no such key.
-    std::optional<std::u16string> valueForProperty(std::string_view key) const;
+    // The text (UTF-8) of the value under a key of the track's dictionary ("Name", "BPM",
+    // ...): a string gives itself, integers are exact decimals, dates "YYYY-MM-DD HH:MM:SS
+    // +0000", booleans 1 or 0, reals as %.17g, data as <hex>, arrays "(array)" and
+    // dictionaries "{dictionary}"; none when the track has no such key.
+    std::optional<std::string> valueForProperty(std::string_view key) const;
 
 private:
     friend class LibraryLoader;
@@ -82,8 +82,8 @@ private:
     // The track's value under a key number, or null: O(1) for the known keys.
     const Field* field(std::uint32_t key) const;
 
-    // Where a known key's value sits among the track's fields: 1 + its offset, 0 for none, and
-    // kFarSlot when the offset is too large to note (the fields are then searched).
+    // Where a known key's (last) value sits among the track's fields: 1 + its offset, 0 for
+    // none, and kFarSlot when the offset is too large to note (the fields are then searched).
     static constexpr std::uint8_t kFarSlot = 255;
 
     std::size_t firstField_ = 0;

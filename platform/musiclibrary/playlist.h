@@ -30,7 +30,7 @@ private:
     std::uint64_t persistentId_ = 0;
     std::optional<std::uint64_t> parentId_;
     bool visible_ = true, master_ = false, hasItems_ = false;
-    std::optional<std::u16string> name_;
+    std::optional<std::string> name_;
     Integer distinguishedKind_ = codes::noDistinguishedKind;
     Integer kind_ = codes::regular;
     std::size_t itemsIndex_ = 0;

@@ -14,9 +14,20 @@ namespace {
 
 constexpr std::size_t kChunk = 1 << 20;
 
-class Scanner {
+class Scanner final : public PlistLocator {
 public:
-    Scanner(const ByteSource& source, PlistSink& sink) : source_(source), sink_(sink) { buffer_.resize(kChunk); }
+    Scanner(const ByteSource& source, PlistSink& sink) : source_(source), sink_(sink) {
+        buffer_.resize(kChunk);
+        sink_.attach(this);
+    }
+    ~Scanner() override { sink_.attach(nullptr); }
+    Scanner(const Scanner&) = delete;
+    Scanner& operator=(const Scanner&) = delete;
+
+    std::size_t line() const override {
+        advanceLines(std::min(pos_, end_));
+        return line_;
+    }
 
     Expected<void> run() {
         if (parseDocument()) return {};
@@ -50,7 +61,7 @@ private:
     }
 
     // Counts the lines of buffer_[scanned_, upTo).
-    void advanceLines(std::size_t upTo) {
+    void advanceLines(std::size_t upTo) const {
         if (upTo <= scanned_) return;
         const char* p = buffer_.data() + scanned_;
         const char* stop = buffer_.data() + upTo;
@@ -406,7 +417,8 @@ private:
     Tag endTag_;
     std::string error_;
     // Position bookkeeping for error messages.
-    std::size_t line_ = 1, scanned_ = 0, lineStartAbs_ = 0, consumedBase_ = 0;
+    mutable std::size_t line_ = 1, scanned_ = 0, lineStartAbs_ = 0;
+    std::size_t consumedBase_ = 0;
 };
 
 }  // namespace

@@ -18,11 +18,20 @@ namespace kestrane::musiclibrary {
 
 enum class ValueKind { string, integer, real, date, data, boolean };
 
+// Where the reader is in the document, for the messages of a sink.
+class PlistLocator {
+public:
+    virtual ~PlistLocator() = default;
+    virtual std::size_t line() const = 0;
+};
+
 // Receives the document's events. Returning false stops the parse; the sink's reason is then
 // reported as the error.
 class PlistSink {
 public:
     virtual ~PlistSink() = default;
+    // The reader tells the sink where it is for the time of a scan (transfer none).
+    void attach(const PlistLocator* locator) { locator_ = locator; }
     virtual bool beginDict() = 0;
     virtual bool endDict() = 0;
     virtual bool beginArray() = 0;
@@ -31,6 +40,13 @@ public:
     // The element's text with entities resolved; for booleans "true" or "false".
     virtual bool value(ValueKind kind, std::string_view text) = 0;
     virtual std::string reason() const { return "the document's structure is not the expected one"; }
+
+protected:
+    // The line the reader is on (1 for the first), or 0 outside a scan.
+    std::size_t line() const { return locator_ != nullptr ? locator_->line() : 0; }
+
+private:
+    const PlistLocator* locator_ = nullptr;
 };
 
 // Supplies the next bytes: fills up to `capacity` bytes at `buffer`, returns how many (0 at the

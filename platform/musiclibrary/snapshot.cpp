@@ -3,7 +3,6 @@
 #include <memory>
 
 #include "change_tracking.h"
-#include "utf.h"
 
 namespace kestrane::musiclibrary {
 
@@ -23,7 +22,8 @@ std::optional<std::uint32_t> Snapshot::keyNumber(std::string_view text) const {
 }
 
 const Field* Snapshot::find(std::uint32_t key, std::size_t first, std::uint32_t count) const {
-    for (std::size_t i = first; i < first + count; ++i) {
+    // From the end: of a key repeated inside a track, the last value counts.
+    for (std::size_t i = first + count; i-- > first;) {
         const Field& f = fields[i];
         if (f.key == key) return &f;
     }
@@ -32,7 +32,7 @@ const Field* Snapshot::find(std::uint32_t key, std::size_t first, std::uint32_t 
 
 Text Snapshot::text(const Field* field) const {
     if (field == nullptr || field->type != FieldType::string) return std::nullopt;
-    return pool.view(field->ref, field->length);
+    return pool.view(field->ref());
 }
 
 MediaItem* Snapshot::firstItemWithPersistentId(std::initializer_list<std::uint64_t> ids) const {
@@ -81,7 +81,7 @@ Artwork* ArtworkCache::of(const MediaItem& item) {
     // The file is read outside the lock, so other items' artwork is not held up; threads asking
     // for this item wait for the one that reads it.
     std::call_once(entry->read, [&] {
-        if (const Text location = item.location()) entry->artwork = Artwork::ofMediaFile(text::utf8FromUtf16(*location));
+        if (const Text location = item.location()) entry->artwork = Artwork::ofMediaFile(std::string(*location));
     });
     return entry->artwork;
 }

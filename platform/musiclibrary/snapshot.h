@@ -119,7 +119,7 @@ public:
 
     // The number of a key's text: a known key's, or one this snapshot gave a key it met.
     std::optional<std::uint32_t> keyNumber(std::string_view text) const;
-    // The first field with the key among count fields from first, or null.
+    // The last field with the key among count fields from first, or null.
     const Field* find(std::uint32_t key, std::size_t first, std::uint32_t count) const;
     Text text(const Field* field) const;
 
@@ -140,7 +140,7 @@ public:
     // The persistent ID of each item of allItems, in its order: change tracking reads them all
     // at once, and a compact copy streams through the cache where the items would not.
     std::vector<std::uint64_t> itemIds;
-    std::optional<std::u16string> applicationVersion, musicFolder;
+    std::optional<std::string> applicationVersion, musicFolder;  // UTF-8
     bool showContentRating = false;
     mutable ArtworkCache artworks;
 

@@ -1,12 +1,15 @@
-// How a snapshot stores what it read: every value of every track as a small fixed-size field,
-// strings and data as UTF-16 units in large pooled chunks. Nothing here reallocates a whole
-// store as it grows, so a load never holds twice its memory, and addresses stay put.
+// How a snapshot stores what it read: every value of every track as a 12-byte field, strings
+// and data as UTF-8 bytes (as the file has them) in large pooled chunks. Nothing here
+// reallocates a whole store as it grows, so a load never holds twice its memory, and
+// addresses stay put.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -14,18 +17,61 @@ namespace kestrane::musiclibrary {
 
 enum class FieldType : std::uint8_t { string, integer, real, date, boolean, data, array, dict };
 
-// One value of a track. Strings and data live in the snapshot's string pool (data one byte
-// per unit).
-struct Field {
-    std::uint32_t key;     // TrackKey number, or a number the snapshot gave an unknown key
-    std::uint32_t length;  // units of a pooled string
-    FieldType type;
-    union {
-        std::int64_t i;     // integer; boolean 1 or 0
-        double d;           // real; date in seconds since 1970
-        std::uint64_t ref;  // pool position
-    };
+// A pooled string's place: see StringPool.
+struct PoolRef {
+    std::uint32_t position = 0;
+    std::uint32_t length = 0;
 };
+
+// One value of a track, in 12 bytes: two thirds of the memory a catalogue holds is fields.
+struct Field {
+    static constexpr std::uint8_t kUnsigned = 1;  // an integer of 2^63 or more, kept unsigned
+
+    std::uint16_t key = 0;  // TrackKey number, or a number the snapshot gave an unknown key
+    FieldType type = FieldType::string;
+    std::uint8_t flags = 0;
+    std::uint32_t words[2] = {0, 0};  // the value: 8 bytes of an integer or double, or a PoolRef
+
+    static Field ofInteger(std::uint16_t key, std::uint64_t bits, bool isUnsigned) {
+        Field f = with(key, FieldType::integer, bits);
+        f.flags = isUnsigned ? kUnsigned : 0;
+        return f;
+    }
+    static Field ofDouble(std::uint16_t key, FieldType type, double value) {
+        std::uint64_t bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        return with(key, type, bits);
+    }
+    static Field ofString(std::uint16_t key, FieldType type, PoolRef ref) {
+        Field f{key, type, 0, {ref.position, ref.length}};
+        return f;
+    }
+    static Field ofBoolean(std::uint16_t key, bool value) { return with(key, FieldType::boolean, value ? 1 : 0); }
+    static Field ofContainer(std::uint16_t key, FieldType type) { return with(key, type, 0); }
+
+    std::uint64_t bits() const { return (static_cast<std::uint64_t>(words[1]) << 32) | words[0]; }
+    bool isUnsigned() const { return (flags & kUnsigned) != 0; }
+    // An integer or a boolean; an unsigned integer beyond the signed range reads as the
+    // largest signed value.
+    std::int64_t integer() const {
+        if (isUnsigned()) return INT64_MAX;
+        return static_cast<std::int64_t>(bits());
+    }
+    double real() const {  // a real or a date
+        const std::uint64_t b = bits();
+        double value;
+        std::memcpy(&value, &b, sizeof value);
+        return value;
+    }
+    PoolRef ref() const { return PoolRef{words[0], words[1]}; }
+
+private:
+    static Field with(std::uint16_t key, FieldType type, std::uint64_t bits) {
+        Field f{key, type, 0, {static_cast<std::uint32_t>(bits), static_cast<std::uint32_t>(bits >> 32)}};
+        return f;
+    }
+};
+static_assert(sizeof(Field) == 12);
 
 // A vector that grows in fixed chunks.
 template <class T, std::size_t ChunkSize>
@@ -40,6 +86,7 @@ public:
         ++size_;
         return chunks_.back().emplace_back(value);
     }
+    T& operator[](std::size_t i) { return chunks_[i / ChunkSize][i % ChunkSize]; }
     const T& operator[](std::size_t i) const { return chunks_[i / ChunkSize][i % ChunkSize]; }
 
 private:
@@ -47,39 +94,40 @@ private:
     std::size_t size_ = 0;
 };
 
-// UTF-16 text in large chunks; a position packs the chunk and the offset.
+// UTF-8 text and data bytes in chunks of 1 MiB; a position packs the chunk (11 bits) and the
+// offset (20 bits). A value longer than a chunk gets a chunk of its own size at offset 0.
+// Every value is followed by a NUL byte.
 class StringPool {
 public:
-    // Room for at least units more units at the end (transfer none): write them, then commit()
-    // how many were used. Returns the position they will have.
-    std::uint64_t reserve(std::size_t units, char16_t*& room) {
-        if (chunks_.empty() || chunks_.back().capacity - chunks_.back().used < units) {
-            const std::size_t capacity = std::max<std::size_t>(kChunk, units);
-            chunks_.push_back(Chunk{std::make_unique_for_overwrite<char16_t[]>(capacity), 0, capacity});
+    static constexpr std::size_t kChunk = std::size_t{1} << 20;
+    static constexpr std::size_t kMaxChunks = std::size_t{1} << 11;  // 2 GiB of text in all
+
+    // The place of a copy of bytes; none when the pool is full.
+    std::optional<PoolRef> add(std::string_view bytes) {
+        if (bytes.size() >= UINT32_MAX) return std::nullopt;
+        const std::size_t need = bytes.size() + 1;
+        if (chunks_.empty() || chunks_.back().capacity - chunks_.back().used < need) {
+            if (chunks_.size() == kMaxChunks) return std::nullopt;
+            const std::size_t capacity = std::max(kChunk, need);
+            chunks_.push_back(Chunk{std::make_unique_for_overwrite<char[]>(capacity), 0, capacity});
         }
         Chunk& chunk = chunks_.back();
-        room = chunk.units.get() + chunk.used;
-        return (static_cast<std::uint64_t>(chunks_.size() - 1) << 32) | chunk.used;
-    }
-    void commit(std::size_t units) { chunks_.back().used += units; }
-
-    std::uint64_t add(std::u16string_view s) {
-        char16_t* room = nullptr;
-        const std::uint64_t ref = reserve(s.size(), room);
-        std::copy(s.begin(), s.end(), room);
-        commit(s.size());
+        const PoolRef ref{static_cast<std::uint32_t>(((chunks_.size() - 1) << 20) | chunk.used),
+                          static_cast<std::uint32_t>(bytes.size())};
+        std::memcpy(chunk.bytes.get() + chunk.used, bytes.data(), bytes.size());
+        chunk.bytes[chunk.used + bytes.size()] = '\0';
+        chunk.used += need;
         return ref;
     }
-    std::u16string_view view(std::uint64_t ref, std::uint32_t length) const {
-        return std::u16string_view(chunks_[ref >> 32].units.get() + (ref & 0xFFFFFFFFu), length);
+    std::string_view view(PoolRef ref) const {
+        return std::string_view(chunks_[ref.position >> 20].bytes.get() + (ref.position & 0xFFFFFu), ref.length);
     }
 
 private:
     struct Chunk {
-        std::unique_ptr<char16_t[]> units;
+        std::unique_ptr<char[]> bytes;
         std::size_t used, capacity;
     };
-    static constexpr std::size_t kChunk = 1 << 20;
     std::vector<Chunk> chunks_;
 };
 

@@ -19,10 +19,6 @@ std::string_view trimmed(std::string_view t) {
     return t;
 }
 
-std::u16string ascii(std::string_view text) {
-    return std::u16string(text.begin(), text.end());
-}
-
 // Days since 1970-01-01 of a civil date (proleptic Gregorian).
 std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
     y -= m <= 2;
@@ -37,38 +33,65 @@ std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
 
 std::optional<double> parseDate(std::string_view text) {
     const std::string_view t = trimmed(text);
-    // The usual form has a fixed layout: read it without the C library's scanner.
-    auto digits = [&t](std::size_t at, std::size_t n, int& out) {
+    std::size_t at = 0;
+    // n digits at the reading position as a number; false when they are not there.
+    auto digits = [&t, &at](std::size_t n, int& out) {
+        if (at + n > t.size()) return false;
         out = 0;
         for (std::size_t i = at; i < at + n; ++i) {
-            if (i >= t.size() || t[i] < '0' || t[i] > '9') return false;
+            if (t[i] < '0' || t[i] > '9') return false;
             out = out * 10 + (t[i] - '0');
         }
+        at += n;
         return true;
     };
+    auto next = [&t, &at](char c) {
+        if (at < t.size() && t[at] == c) {
+            ++at;
+            return true;
+        }
+        return false;
+    };
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, whole = 0;
-    double second = 0;
-    if (t.size() == 20 && t[4] == '-' && t[7] == '-' && t[10] == 'T' && t[13] == ':' && t[16] == ':' && t[19] == 'Z' &&
-        digits(0, 4, year) && digits(5, 2, month) && digits(8, 2, day) && digits(11, 2, hour) && digits(14, 2, minute) &&
-        digits(17, 2, whole)) {
-        second = whole;
-    } else {
-        const std::string s(t);
-        char zone = 0;
-        if (std::sscanf(s.c_str(), "%d-%d-%dT%d:%d:%lf%c", &year, &month, &day, &hour, &minute, &second, &zone) != 7 ||
-            zone != 'Z') {
-            return std::nullopt;
+    double fraction = 0;
+    if (!digits(4, year) || !next('-') || !digits(2, month) || !next('-') || !digits(2, day)) return std::nullopt;
+    if (next('T')) {
+        if (!digits(2, hour) || !next(':') || !digits(2, minute)) return std::nullopt;
+        if (next(':')) {
+            if (!digits(2, whole)) return std::nullopt;
+            if (next('.')) {
+                double scale = 0.1;
+                const std::size_t start = at;
+                for (; at < t.size() && t[at] >= '0' && t[at] <= '9'; ++at, scale /= 10) fraction += (t[at] - '0') * scale;
+                if (at == start) return std::nullopt;
+            }
         }
     }
-    if (month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
-        !(second >= 0 && second < 61) || year < -100000 || year > 100000) {
-        return std::nullopt;
+    // The zone: none or Z for UTC, or a numeric offset from it.
+    int offsetMinutes = 0;
+    if (at < t.size() && (t[at] == '+' || t[at] == '-')) {
+        const int sign = t[at++] == '-' ? -1 : 1;
+        int hours = 0, minutes = 0;
+        if (!digits(2, hours)) return std::nullopt;
+        next(':');
+        if (at < t.size() && !digits(2, minutes)) return std::nullopt;
+        if (hours > 23 || minutes > 59) return std::nullopt;
+        offsetMinutes = sign * (hours * 60 + minutes);
+    } else {
+        next('Z');
+    }
+    if (at != t.size()) return std::nullopt;
+    static constexpr int kDaysIn[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (month < 1 || month > 12 || day < 1 || day > kDaysIn[month - 1] + (month == 2 && leap ? 1 : 0) || hour > 23 ||
+        minute > 59 || whole > 60) {
+        return std::nullopt;  // not a day of the calendar, or not a time of day
     }
     return static_cast<double>(daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day))) * 86400.0 +
-           hour * 3600.0 + minute * 60.0 + second;
+           hour * 3600.0 + minute * 60.0 + whole + fraction - offsetMinutes * 60.0;
 }
 
-std::optional<std::int64_t> parseInteger(std::string_view text) {
+std::optional<WholeNumber> parseInteger(std::string_view text) {
     const std::string_view t = trimmed(text);
     const bool negative = !t.empty() && t.front() == '-';
     const std::string_view digits = t.substr(negative || (!t.empty() && t.front() == '+') ? 1 : 0);
@@ -81,14 +104,16 @@ std::optional<std::int64_t> parseInteger(std::string_view text) {
         v = next;
     }
     if (negative && v > (std::uint64_t{1} << 63)) return std::nullopt;
-    return negative ? static_cast<std::int64_t>(~v + 1) : static_cast<std::int64_t>(v);
+    if (negative) return WholeNumber{~v + 1, false};
+    return WholeNumber{v, v > static_cast<std::uint64_t>(INT64_MAX)};
 }
 
 std::optional<double> parseReal(std::string_view text) {
-    const std::string s(text);
+    const std::string s(trimmed(text));
+    if (s.empty()) return std::nullopt;
     char* end = nullptr;
     const double d = std::strtod(s.c_str(), &end);
-    if (end == s.c_str()) return std::nullopt;
+    if (end != s.c_str() + s.size()) return std::nullopt;  // something after the number
     return d;
 }
 
@@ -145,7 +170,7 @@ std::uint64_t stableId(std::string_view kind, std::initializer_list<std::u16stri
     return h == 0 ? 1 : h;
 }
 
-std::u16string formatDate(double seconds) {
+std::string formatDate(double seconds) {
     const auto whole = static_cast<std::int64_t>(std::floor(seconds));
     std::int64_t days = whole >= 0 ? whole / 86400 : -((-whole + 86399) / 86400);
     const std::int64_t rest = whole - days * 86400;
@@ -162,26 +187,30 @@ std::u16string formatDate(double seconds) {
     char text[64];
     std::snprintf(text, sizeof text, "%04" PRId64 "-%02u-%02u %02d:%02d:%02d +0000", y, m, d, static_cast<int>(rest / 3600),
                   static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));
-    return ascii(text);
+    return text;
 }
 
-std::u16string formatReal(double value) {
+std::string formatReal(double value) {
     char text[64];
     std::snprintf(text, sizeof text, "%.17g", value);
-    return ascii(text);
+    return text;
 }
 
-std::u16string formatData(std::string_view bytes) {
+std::string formatData(std::string_view bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";
-    std::u16string out = u"<";
+    std::string out = "<";
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const auto byte = static_cast<unsigned char>(bytes[i]);
-        if (i > 0 && i % 4 == 0) out.push_back(u' ');
-        out.push_back(static_cast<char16_t>(kDigits[byte >> 4]));
-        out.push_back(static_cast<char16_t>(kDigits[byte & 15]));
+        if (i > 0 && i % 4 == 0) out.push_back(' ');
+        out.push_back(kDigits[byte >> 4]);
+        out.push_back(kDigits[byte & 15]);
     }
-    out.push_back(u'>');
+    out.push_back('>');
     return out;
+}
+
+std::string formatInteger(WholeNumber number) {
+    return number.isUnsigned ? std::to_string(number.bits) : std::to_string(number.value());
 }
 
 }  // namespace kestrane::musiclibrary

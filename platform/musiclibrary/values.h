@@ -11,15 +11,26 @@
 
 namespace kestrane::musiclibrary {
 
-// "YYYY-MM-DDTHH:MM:SSZ" (the seconds may carry a fraction; white space around is ignored)
-// as seconds since 1970-01-01 00:00:00 UTC; none for any other form or a field out of range.
+// A date as seconds since 1970-01-01 00:00:00 UTC: "YYYY-MM-DD", optionally followed by
+// "THH:MM", ":SS" and a fraction of the seconds, then optionally "Z" or a numeric offset from
+// UTC ("+02:00", "-0500", "+01"); white space around is ignored. None for any other form, or
+// for a day the calendar does not have (30 February) or a time of day out of range.
 std::optional<double> parseDate(std::string_view text);
 
-// A decimal integer, optionally signed, white space around ignored. Unsigned values up to
-// 2^64 - 1 keep their bits (so they read as negative numbers); none for anything else.
-std::optional<std::int64_t> parseInteger(std::string_view text);
+// A whole number as the file writes it: its 64 bits, and whether it is an unsigned value of
+// 2^63 or more (whose bits alone would read as a negative number).
+struct WholeNumber {
+    std::uint64_t bits = 0;
+    bool isUnsigned = false;
+    std::int64_t value() const { return static_cast<std::int64_t>(bits); }  // when !isUnsigned
+    bool operator==(const WholeNumber&) const = default;
+};
 
-// A real as strtod reads it; none when no number starts the text.
+// A decimal integer, optionally signed, white space around ignored, from -2^63 to 2^64 - 1;
+// none for anything else.
+std::optional<WholeNumber> parseInteger(std::string_view text);
+
+// A real as strtod reads it, white space around ignored; none when the text is not one number.
 std::optional<double> parseReal(std::string_view text);
 
 // Up to 16 hexadecimal digits (either case); none for anything else.
@@ -34,12 +45,15 @@ std::string decodeBase64(std::string_view text);
 std::uint64_t stableId(std::string_view kind, std::initializer_list<std::u16string_view> names);
 
 // Seconds since 1970 as "YYYY-MM-DD HH:MM:SS +0000" (the fraction dropped toward the past).
-std::u16string formatDate(double seconds);
+std::string formatDate(double seconds);
 
 // %.17g, which reads back as the same double.
-std::u16string formatReal(double value);
+std::string formatReal(double value);
 
 // Bytes as "<0001 02ff>": lower-case hex, a space after every four bytes.
-std::u16string formatData(std::string_view bytes);
+std::string formatData(std::string_view bytes);
+
+// The exact decimal of a whole number.
+std::string formatInteger(WholeNumber number);
 
 }  // namespace kestrane::musiclibrary
