@@ -153,6 +153,28 @@ std::string decodeBase64(std::string_view text) {
     return out;
 }
 
+std::string encodeBase64(std::string_view bytes) {
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    std::size_t i = 0;
+    for (; i + 3 <= bytes.size(); i += 3) {
+        const std::uint32_t v = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << 16 |
+                                static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8 |
+                                static_cast<unsigned char>(bytes[i + 2]);
+        for (int shift = 18; shift >= 0; shift -= 6) out.push_back(kAlphabet[(v >> shift) & 63]);
+    }
+    if (const std::size_t left = bytes.size() - i; left > 0) {
+        std::uint32_t v = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << 16;
+        if (left == 2) v |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
+        out.push_back(kAlphabet[(v >> 18) & 63]);
+        out.push_back(kAlphabet[(v >> 12) & 63]);
+        out.push_back(left == 2 ? kAlphabet[(v >> 6) & 63] : '=');
+        out.push_back('=');
+    }
+    return out;
+}
+
 std::uint64_t stableId(std::string_view kind, std::initializer_list<std::u16string_view> names) {
     std::uint64_t h = 0xcbf29ce484222325ull;
     auto mix = [&h](std::uint64_t byte) {
@@ -170,11 +192,18 @@ std::uint64_t stableId(std::string_view kind, std::initializer_list<std::u16stri
     return h == 0 ? 1 : h;
 }
 
-std::string formatDate(double seconds) {
-    const auto whole = static_cast<std::int64_t>(std::floor(seconds));
+namespace {
+
+struct CivilTime {
+    std::int64_t year;
+    unsigned month, day;
+    int hour, minute, second;
+};
+
+// The civil date and time of day of whole seconds since 1970 (proleptic Gregorian).
+CivilTime civilTime(std::int64_t whole) {
     std::int64_t days = whole >= 0 ? whole / 86400 : -((-whole + 86399) / 86400);
     const std::int64_t rest = whole - days * 86400;
-    // The civil date of a day number (proleptic Gregorian).
     days += 719468;
     const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
     const auto doe = static_cast<unsigned>(days - era * 146097);
@@ -183,10 +212,35 @@ std::string formatDate(double seconds) {
     const unsigned mp = (5 * doy + 2) / 153;
     const unsigned d = doy - (153 * mp + 2) / 5 + 1;
     const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-    const std::int64_t y = static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2);
+    return {static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2), m, d, static_cast<int>(rest / 3600),
+            static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60)};
+}
+
+}  // namespace
+
+std::string formatDate(double seconds) {
+    const CivilTime t = civilTime(static_cast<std::int64_t>(std::floor(seconds)));
     char text[64];
-    std::snprintf(text, sizeof text, "%04" PRId64 "-%02u-%02u %02d:%02d:%02d +0000", y, m, d, static_cast<int>(rest / 3600),
-                  static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));
+    std::snprintf(text, sizeof text, "%04" PRId64 "-%02u-%02u %02d:%02d:%02d +0000", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
+    return text;
+}
+
+std::string formatIsoDate(double seconds) {
+    // Beyond what four-digit years hold there is no date to write: such text is refused by
+    // parseDate like any other bad date.
+    if (!(seconds > -62167219200.0 && seconds < 253402300800.0)) return "not a date";
+    const double floored = std::floor(seconds);
+    const CivilTime t = civilTime(static_cast<std::int64_t>(floored));
+    char text[64];
+    int n = std::snprintf(text, sizeof text, "%04" PRId64 "-%02u-%02uT%02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                          t.second);
+    if (const double fraction = seconds - floored; fraction > 0) {
+        char digits[32];
+        std::snprintf(digits, sizeof digits, "%.6f", fraction);  // "0.xxxxxx", or "1.000000" when it rounds up
+        if (digits[0] == '0') n += std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), "%s", digits + 1);
+    }
+    std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), "Z");
     return text;
 }
 

@@ -40,12 +40,19 @@ std::optional<std::uint64_t> parseHexId(std::u16string_view text);
 // passed over.
 std::string decodeBase64(std::string_view text);
 
+// Bytes as base64 text with padding, on one line.
+std::string encodeBase64(std::string_view bytes);
+
 // A stable, non-zero 64-bit ID for an object of a kind ("album", "artist") from the names that
 // identify it: FNV-1a over the kind and each name's UTF-16 units, names kept apart.
 std::uint64_t stableId(std::string_view kind, std::initializer_list<std::u16string_view> names);
 
 // Seconds since 1970 as "YYYY-MM-DD HH:MM:SS +0000" (the fraction dropped toward the past).
 std::string formatDate(double seconds);
+
+// Seconds since 1970 as "YYYY-MM-DDTHH:MM:SSZ", with the fraction of a second (to the
+// microsecond) when there is one; text that parseDate refuses beyond years 0 to 9999.
+std::string formatIsoDate(double seconds);
 
 // %.17g, which reads back as the same double.
 std::string formatReal(double value);

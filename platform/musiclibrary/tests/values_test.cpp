@@ -61,6 +61,15 @@ TEST(Values, RealsHexIdsAndBase64) {
     EXPECT_EQ(ml::decodeBase64("AAEC/w=="), std::string("\x00\x01\x02\xff", 4));
     EXPECT_EQ(ml::decodeBase64(" SGVs\nbG8= "), "Hello");
     EXPECT_EQ(ml::decodeBase64(""), "");
+    // Every length modulo three pads as it should and reads back.
+    EXPECT_EQ(ml::encodeBase64(std::string("\x00\x01\x02\xff", 4)), "AAEC/w==");
+    EXPECT_EQ(ml::encodeBase64("Hello"), "SGVsbG8=");
+    EXPECT_EQ(ml::encodeBase64("Hel"), "SGVs");
+    std::string bytes;
+    for (int i = 0; i < 256; ++i) {
+        EXPECT_EQ(ml::decodeBase64(ml::encodeBase64(bytes)), bytes);
+        bytes.push_back(static_cast<char>(i * 37));
+    }
 }
 
 TEST(Values, StableIdsDependOnKindAndEveryNameApart) {
@@ -79,6 +88,14 @@ TEST(Values, TextFormsOfDatesRealsAndData) {
     EXPECT_EQ(ml::formatDate(-0.5), "1969-12-31 23:59:59 +0000");  // toward the past
     EXPECT_EQ(ml::formatDate(1582979696.9), "2020-02-29 12:34:56 +0000");
     EXPECT_EQ(ml::formatDate(-62135596800.0), "0001-01-01 00:00:00 +0000");
+    // The binary format's dates pass through this form: it reads back to the same second, and
+    // to the microsecond with a fraction.
+    EXPECT_EQ(ml::formatIsoDate(0), "1970-01-01T00:00:00Z");
+    EXPECT_EQ(ml::formatIsoDate(-0.25), "1969-12-31T23:59:59.750000Z");
+    EXPECT_EQ(ml::parseDate(ml::formatIsoDate(1582979696.5)), 1582979696.5);
+    EXPECT_EQ(ml::parseDate(ml::formatIsoDate(-62135596800.0)), -62135596800.0);
+    EXPECT_FALSE(ml::parseDate(ml::formatIsoDate(1e300)).has_value());  // beyond year 9999: refused
+    EXPECT_FALSE(ml::parseDate(ml::formatIsoDate(std::numeric_limits<double>::quiet_NaN())).has_value());
     EXPECT_EQ(ml::formatReal(1.5), "1.5");
     EXPECT_EQ(ml::formatReal(0.1), "0.10000000000000001");
     EXPECT_EQ(ml::formatData(std::string("\x00\x01\x02\xff\x10", 5)), "<000102ff 10>");
