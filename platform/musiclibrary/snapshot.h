@@ -126,7 +126,7 @@ public:
     // The first media item in list order whose persistent ID is one of ids; null when none.
     MediaItem* firstItemWithPersistentId(std::initializer_list<std::uint64_t> ids) const;
 
-    ChunkedStore<Field, 65536> fields;
+    ChunkedStore<Field> fields;
     StringPool pool;
     std::deque<MediaItem> items;
     std::deque<Playlist> playlists;

@@ -9,9 +9,13 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string_view>
+#include <type_traits>
 #include <vector>
+
+#include "large_block.h"
 
 namespace kestrane::musiclibrary {
 
@@ -73,60 +77,66 @@ private:
 };
 static_assert(sizeof(Field) == 12);
 
-// A vector that grows in fixed chunks.
-template <class T, std::size_t ChunkSize>
+// A vector of trivially copyable values that grows in chunks of one huge page each (the values
+// never move).
+template <class T>
 class ChunkedStore {
+    static_assert(std::is_trivially_copyable_v<T>);
+
 public:
+    static constexpr std::size_t kChunkSize = LargeBlock::kPage / sizeof(T);
+
     std::size_t size() const { return size_; }
     T& push_back(const T& value) {
-        if (chunks_.empty() || chunks_.back().size() == ChunkSize) {
-            chunks_.emplace_back();
-            chunks_.back().reserve(ChunkSize);
-        }
+        if (size_ == chunks_.size() * kChunkSize) chunks_.emplace_back(LargeBlock::kPage);
+        T* slot = chunkAt(size_ / kChunkSize) + size_ % kChunkSize;
         ++size_;
-        return chunks_.back().emplace_back(value);
+        return *new (slot) T(value);
     }
-    T& operator[](std::size_t i) { return chunks_[i / ChunkSize][i % ChunkSize]; }
-    const T& operator[](std::size_t i) const { return chunks_[i / ChunkSize][i % ChunkSize]; }
+    T& operator[](std::size_t i) { return chunkAt(i / kChunkSize)[i % kChunkSize]; }
+    const T& operator[](std::size_t i) const { return chunkAt(i / kChunkSize)[i % kChunkSize]; }
 
 private:
-    std::vector<std::vector<T>> chunks_;
+    T* chunkAt(std::size_t c) const { return reinterpret_cast<T*>(chunks_[c].data()); }
+
+    std::vector<LargeBlock> chunks_;
     std::size_t size_ = 0;
 };
 
-// UTF-8 text and data bytes in chunks of 1 MiB; a position packs the chunk (11 bits) and the
-// offset (20 bits). A value longer than a chunk gets a chunk of its own size at offset 0.
-// Every value is followed by a NUL byte.
+// UTF-8 text and data bytes in chunks of 2 MiB (one huge page); a position packs the chunk
+// (10 bits) and the offset (21 bits). A value longer than a chunk gets a chunk of its own size
+// at offset 0. Every value is followed by a NUL byte.
 class StringPool {
 public:
-    static constexpr std::size_t kChunk = std::size_t{1} << 20;
-    static constexpr std::size_t kMaxChunks = std::size_t{1} << 11;  // 2 GiB of text in all
+    static constexpr std::size_t kChunk = LargeBlock::kPage;
+    static constexpr unsigned kOffsetBits = 21;
+    static_assert(kChunk == std::size_t{1} << kOffsetBits);
+    static constexpr std::size_t kMaxChunks = std::size_t{1} << 10;  // 2 GiB of text in all
 
     // The place of a copy of bytes; none when the pool is full.
     std::optional<PoolRef> add(std::string_view bytes) {
         if (bytes.size() >= UINT32_MAX) return std::nullopt;
         const std::size_t need = bytes.size() + 1;
-        if (chunks_.empty() || chunks_.back().capacity - chunks_.back().used < need) {
+        if (chunks_.empty() || chunks_.back().block.size() - chunks_.back().used < need) {
             if (chunks_.size() == kMaxChunks) return std::nullopt;
-            const std::size_t capacity = std::max(kChunk, need);
-            chunks_.push_back(Chunk{std::make_unique_for_overwrite<char[]>(capacity), 0, capacity});
+            chunks_.push_back(Chunk{LargeBlock(std::max(kChunk, need)), 0});
         }
         Chunk& chunk = chunks_.back();
-        const PoolRef ref{static_cast<std::uint32_t>(((chunks_.size() - 1) << 20) | chunk.used),
+        const PoolRef ref{static_cast<std::uint32_t>(((chunks_.size() - 1) << kOffsetBits) | chunk.used),
                           static_cast<std::uint32_t>(bytes.size())};
-        std::memcpy(chunk.bytes.get() + chunk.used, bytes.data(), bytes.size());
-        chunk.bytes[chunk.used + bytes.size()] = '\0';
+        if (!bytes.empty()) std::memcpy(chunk.block.data() + chunk.used, bytes.data(), bytes.size());
+        chunk.block.data()[chunk.used + bytes.size()] = '\0';
         chunk.used += need;
         return ref;
     }
     std::string_view view(PoolRef ref) const {
-        return std::string_view(chunks_[ref.position >> 20].bytes.get() + (ref.position & 0xFFFFFu), ref.length);
+        return std::string_view(chunks_[ref.position >> kOffsetBits].block.data() + (ref.position & (kChunk - 1)), ref.length);
     }
 
 private:
     struct Chunk {
-        std::unique_ptr<char[]> bytes;
-        std::size_t used, capacity;
+        LargeBlock block;
+        std::size_t used;
     };
     std::vector<Chunk> chunks_;
 };
