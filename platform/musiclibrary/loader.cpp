@@ -47,6 +47,23 @@ Integer distinguishedKindOfMarker(std::string_view key) {
     return codes::noDistinguishedKind;
 }
 
+// Equality of two texts, in words of eight bytes: keys are short, and comparing them inline
+// beats a call to memcmp.
+bool sameShortText(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    std::size_t i = 0;
+    for (; i + 8 <= a.size(); i += 8) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a.data() + i, 8);
+        std::memcpy(&y, b.data() + i, 8);
+        if (x != y) return false;
+    }
+    for (; i < a.size(); ++i) {
+        if (a[i] != b[i]) return false;
+    }
+    return true;
+}
+
 // Key numbers are 16 bits wide in a field; keys beyond these many distinct ones are dropped.
 constexpr std::size_t kMaxKeyNumbers = 65535;
 
@@ -220,8 +237,8 @@ private:
         }
         if (!id) {
             droppedItems_[index] = true;
-            logFormat("%s: the track with the key \"%s\" (line %zu) has no usable Track ID; it is left out.", source_.c_str(),
-                      trackKey_.c_str(), line());
+            logFormat("%s: the track with the key \"%s\" (%s) has no usable Track ID; it is left out.", source_.c_str(),
+                      trackKey_.c_str(), position().c_str());
             return;
         }
         const auto [it, fresh] = trackByKey_.try_emplace(*id, index);
@@ -236,6 +253,19 @@ private:
     // The number of a key's text: a known key's, or one given to the key when first met; none
     // when there are too many distinct keys to number.
     std::optional<std::uint16_t> keyNumberFor(const std::string& text) {
+        // Tracks mostly list their keys in the same order: the key met last time at this place
+        // in a track is tried first, which spares the hash of the key's text.
+        const std::size_t place = snapshot_->fields.size() - snapshot_->items.back().firstField_;
+        if (place < recentKeys_.size() && sameShortText(recentKeys_[place].first, text)) return recentKeys_[place].second;
+        const std::optional<std::uint16_t> number = lookUpKeyNumber(text);
+        if (number && place < kRecentKeyPlaces) {
+            if (place >= recentKeys_.size()) recentKeys_.resize(place + 1);
+            recentKeys_[place] = {text, *number};
+        }
+        return number;
+    }
+
+    std::optional<std::uint16_t> lookUpKeyNumber(const std::string& text) {
         if (const auto known = knownKeyNumber(text)) return static_cast<std::uint16_t>(*known);
         KeyNumbers& unknown = snapshot_->unknownKeys;
         if (const auto it = unknown.find(text); it != unknown.end()) return static_cast<std::uint16_t>(it->second);
@@ -347,7 +377,7 @@ private:
     struct LeftOut {
         std::size_t count = 0;
         std::string firstWhere;
-        std::size_t firstLine = 0;
+        std::string firstPosition;
     };
 
     void leaveOut(const std::string& key) {
@@ -356,7 +386,7 @@ private:
             entry.firstWhere = inTrack_ ? "track " + trackKey_
                                : inPlaylist_ ? "playlist " + std::to_string(snapshot_->playlists.size())
                                              : "the library's settings";
-            entry.firstLine = line();
+            entry.firstPosition = position();
         }
     }
 
@@ -368,8 +398,7 @@ private:
         for (const auto& [key, entry] : leftOut_) {
             total += entry.count;
             if (!detail.empty()) detail += "; ";
-            detail += "\"" + key + "\" " + std::to_string(entry.count) + " (first in " + entry.firstWhere + ", line " +
-                      std::to_string(entry.firstLine) + ")";
+            detail += "\"" + key + "\" " + std::to_string(entry.count) + " (first in " + entry.firstWhere + ", " + entry.firstPosition + ")";
         }
         logFormat("%s: %zu value%s could not be read and %s left out: %s.", source_.c_str(), total, total == 1 ? "" : "s",
                   total == 1 ? "was" : "were", detail.c_str());
@@ -517,6 +546,8 @@ private:
     std::map<std::int64_t, std::size_t> repeatedTrackKeys_;             // key -> times repeated
     std::map<std::string, LeftOut> leftOut_;                            // by key, in key order
     std::deque<std::vector<std::int64_t>> pendingItems_;
+    static constexpr std::size_t kRecentKeyPlaces = 128;
+    std::vector<std::pair<std::string, std::uint16_t>> recentKeys_;  // by place in a track
     std::string reason_;
 };
 

@@ -2,8 +2,9 @@
 // as events (dictionaries, arrays, keys and values); no tree of the document is built. It reads
 // the subset of XML that property lists use (elements without attributes that matter, the five
 // predefined entities, character references, CDATA, comments, processing instructions and a
-// DOCTYPE without an internal subset), in UTF-8. Errors carry the line and column where they
-// were found.
+// DOCTYPE without an internal subset), in UTF-8 or UTF-16 (transcoded as it streams). Binary
+// property lists are recognised by their first bytes and read by their own decoder into the
+// same events. Errors carry the line and column (in characters) where they were found.
 #pragma once
 
 #include <cstddef>
@@ -18,11 +19,12 @@ namespace kestrane::musiclibrary {
 
 enum class ValueKind { string, integer, real, date, data, boolean };
 
-// Where the reader is in the document, for the messages of a sink.
+// Where the reader is in the document, for the messages of a sink: "line 12" in a text
+// document, "object 345" in a binary one.
 class PlistLocator {
 public:
     virtual ~PlistLocator() = default;
-    virtual std::size_t line() const = 0;
+    virtual std::string position() const = 0;
 };
 
 // Receives the document's events. Returning false stops the parse; the sink's reason is then
@@ -42,8 +44,8 @@ public:
     virtual std::string reason() const { return "the document's structure is not the expected one"; }
 
 protected:
-    // The line the reader is on (1 for the first), or 0 outside a scan.
-    std::size_t line() const { return locator_ != nullptr ? locator_->line() : 0; }
+    // Where the reader is, or "" outside a scan.
+    std::string position() const { return locator_ != nullptr ? locator_->position() : std::string(); }
 
 private:
     const PlistLocator* locator_ = nullptr;
@@ -54,7 +56,7 @@ private:
 using ByteSource = std::function<std::ptrdiff_t(char* buffer, std::size_t capacity)>;
 
 // The error of a document that is not a well-formed property list (or that the sink refused):
-// its message is "line L, column C: reason".
+// its message is "line L, column C: reason", or "object N: reason" for a binary one.
 constexpr int kMalformed = 1;
 
 Expected<void> scanPlist(const ByteSource& source, PlistSink& sink);

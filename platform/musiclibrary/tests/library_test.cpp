@@ -186,7 +186,6 @@ TEST(Scanner, ErrorsNameLineColumnAndReason) {
     EXPECT_EQ(events("<plist><string>a &bogus; b</string></plist>").rfind("ERROR line 1, column 25: unknown entity &bogus;", 0), 0u);
     EXPECT_EQ(events("<plist><array><string>open"), "ERROR line 1, column 27: unexpected end of the document in <string>");
     EXPECT_EQ(events("<!DOCTYPE plist [<!ENTITY x \"y\">]><plist/>").find("internal subset") != std::string::npos, true);
-    EXPECT_EQ(events("<?xml version=\"1.0\" encoding=\"UTF-16\"?><plist/>").find("only UTF-8") != std::string::npos, true);
     std::string deep = "<plist>";
     for (int i = 0; i < 2000; ++i) deep += "<array>";
     EXPECT_NE(events(deep).find("nesting too deep"), std::string::npos);
@@ -491,13 +490,19 @@ TEST(Regressions, FuzzInputsParseOrFailCleanly) {
     for (const auto& entry : fs::directory_iterator(folder)) {
         std::ifstream in(entry.path(), std::ios::binary);
         const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        const auto parsed = ml::parseSnapshot(bytes);
+        kestrane::Expected<ml::SnapshotRef> parsed = kestrane::Error{0, ""};
+        (void)kestrane::test::captureStderr([&] { parsed = ml::parseSnapshot(bytes); });
+        // The seeds are libraries in each form the reader takes: they load.
+        if (entry.path().filename().string().rfind("seed-", 0) == 0) {
+            EXPECT_TRUE(parsed) << entry.path();
+        }
         if (parsed) {
             for (ml::Object* item : parsed->get()->allItems.list) {
                 (void)static_cast<ml::MediaItem*>(item)->valueForProperty("Name");
             }
         } else {
-            EXPECT_NE(parsed.error().message.find("line "), std::string::npos) << entry.path();
+            EXPECT_EQ(parsed.error().code, ml::kNotALibrary) << entry.path();
+            EXPECT_FALSE(parsed.error().message.empty()) << entry.path();
         }
         ++count;
     }
