@@ -8,6 +8,7 @@
 #include <new>
 
 #include "folders.h"
+#include "snapshot_cache.h"
 
 namespace kestrane::musiclibrary {
 
@@ -34,7 +35,7 @@ Expected<Library*> Library::open(const std::string& apiVersion) {
                                               "\" is not supported; the supported versions are 1.0 and 1.1."};
     }
     std::string path = locateFile();
-    Expected<SnapshotRef> first = loadSnapshot(path);
+    Expected<SnapshotRef> first = loadSharedSnapshot(path);
     if (!first) return first.error();
     // Lives until the process ends.
     return std::make_unique<Library>(Key(), std::move(path), minor, std::move(first).value()).release();
@@ -46,7 +47,7 @@ Expected<SnapshotRef> Library::loaded() {
         if (snapshot_) return snapshot_.share();
     }
     // Unloaded: load again.
-    Expected<SnapshotRef> fresh = loadSnapshot(path_);
+    Expected<SnapshotRef> fresh = loadSharedSnapshot(path_);
     if (!fresh) return fresh.error();
     std::lock_guard lock(mutex_);
     if (!snapshot_) snapshot_ = std::move(fresh).value();  // else another thread loaded it first
@@ -74,7 +75,7 @@ bool Library::shouldShowContentRating() {
 }
 
 bool Library::reloadData() {
-    Expected<SnapshotRef> fresh = loadSnapshot(path_);
+    Expected<SnapshotRef> fresh = loadSharedSnapshot(path_);
     if (!fresh) return false;
     SnapshotRef old;
     {

@@ -6,12 +6,14 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <unordered_map>
 
 #include "log.h"
 #include "plist_scanner.h"
+#include "snapshot_cache.h"
 #include "utf.h"
 #include "values.h"
 
@@ -122,6 +124,11 @@ public:
         resolvePlaylists();
         reportLeftOut();
         return SnapshotRef(snapshot_.release());
+    }
+
+    void setFile(std::string path, std::optional<FileIdentity> identity) {
+        snapshot_->path = std::move(path);
+        snapshot_->file = identity;
     }
 
 private:
@@ -551,6 +558,24 @@ private:
     std::string reason_;
 };
 
+namespace {
+
+// The identity of a file about to be read, when it can stand for the file's contents: a file
+// modified within the last seconds may be rewritten again without its size or modification time
+// changing (timestamps are only as fine as the file system keeps them), so it gets none and is
+// read again every time.
+std::optional<FileIdentity> trustedIdentity(const struct stat& status) {
+    constexpr std::int64_t kGranularityNs = 2'000'000'000;
+    timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const FileIdentity identity = identityOf(status);
+    const std::int64_t nowNs = static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+    if (identity.modifiedNs > nowNs - kGranularityNs) return std::nullopt;
+    return identity;
+}
+
+}  // namespace
+
 Expected<SnapshotRef> parseSnapshot(std::string_view bytes) {
     LibraryLoader loader("The library data");
     if (const Expected<void> scanned = scanPlist(bytes, loader); !scanned) {
@@ -563,11 +588,13 @@ Expected<SnapshotRef> loadSnapshot(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return Error{kUnreadable, "Cannot read the music library file '" + path + "': " + std::strerror(errno) + "."};
     struct stat st {};
-    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    const bool known = fstat(fd, &st) == 0;
+    if (known && S_ISDIR(st.st_mode)) {
         ::close(fd);
         return Error{kUnreadable, "Cannot read the music library file '" + path + "': it is a folder."};
     }
     LibraryLoader loader("The music library file '" + path + "'");
+    loader.setFile(path, known ? trustedIdentity(st) : std::nullopt);
     const ByteSource source = [fd](char* buffer, std::size_t capacity) -> std::ptrdiff_t {
         for (;;) {
             const ssize_t n = ::read(fd, buffer, capacity);

@@ -3,16 +3,40 @@
 #include <memory>
 
 #include "change_tracking.h"
+#include "snapshot_cache.h"
 
 namespace kestrane::musiclibrary {
+
+namespace {
+std::atomic<std::size_t> liveSnapshots{0};
+}  // namespace
 
 Snapshot::Snapshot() {
     allItems.snapshot = this;
     allPlaylists.snapshot = this;
+    liveSnapshots.fetch_add(1, std::memory_order_relaxed);
+}
+
+Snapshot::~Snapshot() {
+    liveSnapshots.fetch_sub(1, std::memory_order_relaxed);
+}
+
+std::size_t Snapshot::liveCount() {
+    return liveSnapshots.load(std::memory_order_relaxed);
+}
+
+bool Snapshot::tryRetain() const {
+    long n = refs_.load(std::memory_order_relaxed);
+    while (n > 0) {
+        if (refs_.compare_exchange_weak(n, n + 1, std::memory_order_relaxed)) return true;
+    }
+    return false;
 }
 
 void Snapshot::release() const {
-    if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) std::unique_ptr<const Snapshot> last(this);
+    if (refs_.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+    if (shared.load(std::memory_order_acquire)) forgetSharedSnapshot(this);
+    std::unique_ptr<const Snapshot> last(this);
 }
 
 std::optional<std::uint32_t> Snapshot::keyNumber(std::string_view text) const {

@@ -106,16 +106,32 @@ struct StringHash {
 };
 using KeyNumbers = std::unordered_map<std::string, std::uint32_t, StringHash, std::equal_to<>>;
 
+// What the file system tells of a library file's contents. Two reads of a file that agree on
+// all of it saw the same contents, unless the file was rewritten within the file system's
+// timestamp granularity; the loader only records an identity for files older than that.
+struct FileIdentity {
+    std::uint64_t device = 0, inode = 0;
+    std::int64_t size = 0, modifiedNs = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
 class Snapshot {
 public:
     // Starts with one reference, the caller's.
     Snapshot();
+    ~Snapshot();
     Snapshot(const Snapshot&) = delete;
     Snapshot& operator=(const Snapshot&) = delete;
 
     void retain() const { refs_.fetch_add(1, std::memory_order_relaxed); }
+    // A new reference unless the last one is already gone (then the snapshot is on its way
+    // out and must not be handed out again).
+    bool tryRetain() const;
     // The last release frees the snapshot with everything in it.
     void release() const;
+
+    // How many snapshots exist in the process now (for tests).
+    static std::size_t liveCount();
 
     // The number of a key's text: a known key's, or one this snapshot gave a key it met.
     std::optional<std::uint32_t> keyNumber(std::string_view text) const;
@@ -143,6 +159,11 @@ public:
     std::optional<std::string> applicationVersion, musicFolder;  // UTF-8
     bool showContentRating = false;
     mutable ArtworkCache artworks;
+    // The file the snapshot was read from, and its identity when it may be shared with other
+    // readers of the file while it stays unchanged (snapshot_cache.h).
+    std::string path;
+    std::optional<FileIdentity> file;
+    mutable std::atomic<bool> shared{false};
 
 private:
     mutable std::atomic<long> refs_{1};

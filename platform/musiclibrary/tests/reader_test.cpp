@@ -1,5 +1,6 @@
 // The library reader against the files users have: values that do not parse, values at the
-// edges of their range, other encodings and the binary format.
+// edges of their range, other encodings and the binary format, and snapshots shared between
+// readers of one unchanged file.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -401,4 +402,80 @@ TEST_F(BinaryPlists, DamagedBinaryFilesFailCleanly) {
     const auto bomb = ml::parseSnapshot(bplist(doubling));
     ASSERT_FALSE(bomb);
     EXPECT_NE(bomb.error().message.find("shared too often"), std::string::npos) << bomb.error().message;
+}
+
+class SharedSnapshots : public ::testing::Test {
+protected:
+    kestrane::test::TempFolder folder{"shared"};
+    fs::path file = folder.path() / "Library.xml";
+
+    void SetUp() override { setenv("KESTRANE_MUSIC_LIBRARY", file.c_str(), 1); }
+
+    // Writes the file and dates it secondsAgo in the past.
+    void write(const std::string& text, long secondsAgo = 3600) {
+        std::ofstream(file) << text;
+        age(secondsAgo);
+    }
+    void age(long secondsAgo) {
+        const timespec when{std::time(nullptr) - secondsAgo, 0};
+        const timespec times[2] = {when, when};
+        ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    }
+    ml::Library* open() {
+        auto opened = ml::Library::open("1.1");
+        EXPECT_TRUE(opened) << opened.error().message;
+        return opened ? *opened : nullptr;
+    }
+};
+
+TEST_F(SharedSnapshots, LibrariesOnOneUnchangedFileShareOneSnapshot) {
+    write(oneTrack("<key>Name</key><string>one</string>"));
+    const std::size_t before = ml::Snapshot::liveCount();
+    ml::Library* a = open();
+    ml::Library* b = open();
+    ml::Library* c = open();
+    ASSERT_TRUE(a && b && c);
+    EXPECT_EQ(ml::Snapshot::liveCount(), before + 1);
+    ml::Array* items = a->allMediaItems();
+    EXPECT_EQ(b->allMediaItems(), items);
+    EXPECT_EQ(c->allMediaItems(), items);
+    EXPECT_TRUE(b->reloadData());  // unchanged: the snapshot stays
+    EXPECT_EQ(b->allMediaItems(), items);
+    EXPECT_EQ(ml::Snapshot::liveCount(), before + 1);
+
+    // Touched: the next reload reads the file again, and the other libraries share the new read
+    // when they reload.
+    write(oneTrack("<key>Name</key><string>two</string>"), 1800);
+    EXPECT_TRUE(b->reloadData());
+    ml::Array* fresh = b->allMediaItems();
+    EXPECT_NE(fresh, items);
+    EXPECT_EQ(*static_cast<ml::MediaItem*>(fresh->at(0))->title(), "two");
+    EXPECT_EQ(a->allMediaItems(), items);  // until it reloads
+    EXPECT_TRUE(a->reloadData());
+    EXPECT_EQ(a->allMediaItems(), fresh);
+    EXPECT_TRUE(c->reloadData());
+    EXPECT_EQ(ml::Snapshot::liveCount(), before + 1);  // the first read went with its last holder
+
+    // The same bytes written again under a new date are read again too.
+    age(900);
+    EXPECT_TRUE(a->reloadData());
+    EXPECT_NE(a->allMediaItems(), fresh);
+    for (ml::Library* l : {a, b, c}) l->unloadData();
+}
+
+TEST_F(SharedSnapshots, AnEmptyLibraryIsNotReadAgainWhileUnchanged) {
+    write("<plist><dict><key>Tracks</key><dict/></dict></plist>");
+    ml::Library* lib = open();
+    ASSERT_NE(lib, nullptr);
+    const ml::Array* first = lib->allMediaItemsReloadingIfEmpty();
+    EXPECT_EQ(first->size(), 0u);
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(lib->allMediaItemsReloadingIfEmpty(), first);  // the same snapshot: no read
+    // A file written just now could change again unseen within the file system's timestamp
+    // granularity: it is read on every reload until it has aged.
+    write(oneTrack("<key>Name</key><string>now</string>"), 0);
+    EXPECT_EQ(lib->allMediaItemsReloadingIfEmpty()->size(), 1u);
+    const ml::Array* recent = lib->allMediaItems();
+    EXPECT_TRUE(lib->reloadData());
+    EXPECT_NE(lib->allMediaItems(), recent);
+    lib->unloadData();
 }

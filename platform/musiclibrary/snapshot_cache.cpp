@@ -1,0 +1,63 @@
+#include "snapshot_cache.h"
+
+#include <sys/stat.h>
+
+#include <mutex>
+#include <unordered_map>
+
+#include "loader.h"
+#include "no_destructor.h"
+
+namespace kestrane::musiclibrary {
+
+namespace {
+
+struct Cache {
+    std::mutex mutex;
+    std::unordered_map<std::string, const Snapshot*> byPath;  // no references held
+};
+
+// Never destroyed: snapshots may still be released by threads that outlive static destructors.
+Cache& cache() {
+    static NoDestructor<Cache> instance;
+    return instance.get();
+}
+
+std::optional<FileIdentity> identityOfPath(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return identityOf(st);
+}
+
+}  // namespace
+
+FileIdentity identityOf(const struct stat& status) {
+    return FileIdentity{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
+                        static_cast<std::int64_t>(status.st_size),
+                        static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
+}
+
+Expected<SnapshotRef> loadSharedSnapshot(const std::string& path) {
+    Cache& c = cache();
+    if (const std::optional<FileIdentity> now = identityOfPath(path)) {
+        std::lock_guard lock(c.mutex);
+        const auto it = c.byPath.find(path);
+        if (it != c.byPath.end() && it->second->file == now && it->second->tryRetain()) return SnapshotRef(it->second);
+    }
+    Expected<SnapshotRef> fresh = loadSnapshot(path);
+    if (!fresh || !fresh->get()->file) return fresh;
+    const Snapshot* snapshot = fresh->get();
+    std::lock_guard lock(c.mutex);
+    c.byPath[path] = snapshot;  // a newer read replaces an older one
+    snapshot->shared.store(true, std::memory_order_release);
+    return fresh;
+}
+
+void forgetSharedSnapshot(const Snapshot* snapshot) {
+    Cache& c = cache();
+    std::lock_guard lock(c.mutex);
+    const auto it = c.byPath.find(snapshot->path);
+    if (it != c.byPath.end() && it->second == snapshot) c.byPath.erase(it);
+}
+
+}  // namespace kestrane::musiclibrary
