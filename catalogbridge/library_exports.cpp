@@ -36,7 +36,8 @@ JNIEXPORT jlong JNICALL Java_com_kestrane_itlibrary_ITLibrary_init(JNIEnv* env, 
     // Without the exception class nothing is logged: the lookup's own error goes to Java.
     if (kITLibException.get(env) == nullptr) return 0;
     const kestrane::Error& error = library.error();
-    kestrane::logFormat("Failed to init library: %s\nError Domain=KestraneMusicLibrary Code=%d \"%s\"",
+    // The description, then the error object, on one line: a log line is one message.
+    kestrane::logFormat("Failed to init library: %s Error Domain=KestraneMusicLibrary Code=%d \"%s\"",
                         error.message.c_str(), error.code, error.message.c_str());
     kestrane::jni::throwJava(env, kITLibException, error.message.c_str());
     return 0;
