@@ -13,6 +13,8 @@ import java.util.function.ToLongFunction;
  *   INT_SWEEP_NS, STRING_SWEEP_NS   the same once over every item of the library, where
  *                            fetching each item's data from memory dominates
  *   JNI_NS_PER_CALL          ten mixed properties of every item (the application's pattern)
+ *   LOAD_SECONDS             opening the library (the file read into the catalogue), once
+ * With the argument "load" only the library is opened and LOAD_SECONDS printed.
  */
 public final class LibraryJniBench {
     /** Best nanoseconds per call of reader over items, repeated rounds times a pass. */
@@ -32,7 +34,11 @@ public final class LibraryJniBench {
     }
 
     public static void main(String[] args) throws Exception {
+        Class.forName("com.kestrane.itlibrary.ITLibrary");  // the native library loads outside the timing
+        long loadStart = System.nanoTime();
         ITLibrary library = new ITLibrary("1.1");
+        System.out.printf("LOAD_SECONDS %.4f%n", (System.nanoTime() - loadStart) / 1e9);
+        if (args.length > 0 && args[0].equals("load")) return;
         try (ITLibArray all = library.getAllMediaItems()) {
             int n = all._size();
             ITLibMediaItem[] items = new ITLibMediaItem[n];
