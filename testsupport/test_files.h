@@ -34,6 +34,12 @@ private:
     std::filesystem::path path_;
 };
 
+// The whole content of a file ("" when it cannot be read).
+inline std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 // What body writes to the process's standard error (file descriptor 2).
 inline std::string captureStderr(const std::function<void()>& body) {
     std::fflush(stderr);

@@ -71,7 +71,6 @@ private:
             return fail("the binary property list's trailer is damaged");
         }
         tableOffset_ = tableOffset;
-        objectsEnd_ = tableOffset;
         return true;
     }
 
@@ -79,7 +78,7 @@ private:
     bool objectOffset(std::uint64_t ref, std::uint64_t& offset) {
         if (ref >= objectCount_) return fail("a reference names object " + std::to_string(ref) + ", which does not exist");
         readUnsigned(tableOffset_ + ref * offsetSize_, offsetSize_, offset);
-        if (offset < 8 || offset >= objectsEnd_) return fail("the offset of object " + std::to_string(ref) + " is out of range");
+        if (offset < 8 || offset >= tableOffset_) return fail("the offset of object " + std::to_string(ref) + " is out of range");
         return true;
     }
 
@@ -102,7 +101,7 @@ private:
 
     // Whether `count` items of `size` bytes each fit between at and the offset table.
     bool fits(std::uint64_t at, std::uint64_t count, std::uint64_t size) const {
-        return at <= objectsEnd_ && count <= (objectsEnd_ - at) / size;
+        return at <= tableOffset_ && count <= (tableOffset_ - at) / size;
     }
 
     bool readObject(std::uint64_t ref, int depth) {
@@ -265,7 +264,7 @@ private:
     PlistSink& sink_;
     std::uint64_t visitLimit_, visits_ = 0;
     unsigned offsetSize_ = 0, refSize_ = 0;
-    std::uint64_t objectCount_ = 0, top_ = 0, tableOffset_ = 0, objectsEnd_ = 0;
+    std::uint64_t objectCount_ = 0, top_ = 0, tableOffset_ = 0;  // objects lie before the offset table
     std::uint64_t current_ = 0;
     std::string text_;
     std::string error_;

@@ -35,7 +35,7 @@ bool Snapshot::tryRetain() const {
 
 void Snapshot::release() const {
     if (refs_.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
-    if (shared.load(std::memory_order_acquire)) forgetSharedSnapshot(this);
+    if (file) forgetSharedSnapshot(this);  // only a snapshot with an identity can be shared
     std::unique_ptr<const Snapshot> last(this);
 }
 

@@ -163,7 +163,6 @@ public:
     // readers of the file while it stays unchanged (snapshot_cache.h).
     std::string path;
     std::optional<FileIdentity> file;
-    mutable std::atomic<bool> shared{false};
 
 private:
     mutable std::atomic<long> refs_{1};

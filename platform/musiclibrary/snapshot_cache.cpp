@@ -49,7 +49,6 @@ Expected<SnapshotRef> loadSharedSnapshot(const std::string& path) {
     const Snapshot* snapshot = fresh->get();
     std::lock_guard lock(c.mutex);
     c.byPath[path] = snapshot;  // a newer read replaces an older one
-    snapshot->shared.store(true, std::memory_order_release);
     return fresh;
 }
 

@@ -21,7 +21,7 @@ Expected<SnapshotRef> loadSharedSnapshot(const std::string& path);
 // The identity of a file from its status.
 FileIdentity identityOf(const struct stat& status);
 
-// Called by a shared snapshot's last release, before it is freed.
+// Called by the last release of a snapshot that has a file identity, before it is freed.
 void forgetSharedSnapshot(const Snapshot* snapshot);
 
 }  // namespace kestrane::musiclibrary

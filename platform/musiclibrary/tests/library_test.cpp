@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "library.h"
+#include "plist_events.h"
 #include "plist_scanner.h"
 #include "snapshot.h"
 #include "test_files.h"
@@ -23,39 +24,7 @@ namespace ml = kestrane::musiclibrary;
 
 namespace {
 
-// Records events as text, for comparing parses.
-class Recorder : public ml::PlistSink {
-public:
-    std::string log;
-    bool beginDict() override { log += "{"; return true; }
-    bool endDict() override { log += "}"; return true; }
-    bool beginArray() override { log += "["; return true; }
-    bool endArray() override { log += "]"; return true; }
-    bool key(std::string_view t) override { log += "k:" + std::string(t) + ";"; return true; }
-    bool value(ml::ValueKind kind, std::string_view t) override {
-        log += std::to_string(static_cast<int>(kind)) + ":" + std::string(t) + ";";
-        return true;
-    }
-};
-
-std::string events(std::string_view doc, std::size_t chunk = 0, std::string* error = nullptr) {
-    Recorder r;
-    kestrane::Expected<void> result;
-    if (chunk == 0) {
-        result = ml::scanPlist(doc, r);
-    } else {
-        std::size_t offset = 0;
-        result = ml::scanPlist(ml::ByteSource([&](char* b, std::size_t cap) -> std::ptrdiff_t {
-                                   const std::size_t n = std::min({cap, chunk, doc.size() - offset});
-                                   std::memcpy(b, doc.data() + offset, n);
-                                   offset += n;
-                                   return static_cast<std::ptrdiff_t>(n);
-                               }),
-                               r);
-    }
-    if (error != nullptr) *error = result ? "" : result.error().message;
-    return result ? r.log : "ERROR " + result.error().message;
-}
+using kestrane::musiclibrary::test::events;
 
 const char* kTrackFull = R"(
     <key>7</key><dict>
@@ -488,8 +457,7 @@ TEST(Regressions, FuzzInputsParseOrFailCleanly) {
     const fs::path folder = fs::path(KESTRANE_FUZZ_REGRESSIONS);
     int count = 0;
     for (const auto& entry : fs::directory_iterator(folder)) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string bytes = kestrane::test::readFile(entry.path());
         kestrane::Expected<ml::SnapshotRef> parsed = kestrane::Error{0, ""};
         (void)kestrane::test::captureStderr([&] { parsed = ml::parseSnapshot(bytes); });
         // The seeds are libraries in each form the reader takes: they load.

@@ -18,6 +18,7 @@
 
 #include "library.h"
 #include "loader.h"
+#include "plist_events.h"
 #include "plist_scanner.h"
 #include "snapshot.h"
 #include "test_files.h"
@@ -91,39 +92,8 @@ std::string utf16Bytes(std::string_view utf8, bool bigEndian, bool mark) {
     return bytes;
 }
 
-// Records events as text, for comparing parses.
-class Recorder : public ml::PlistSink {
-public:
-    std::string log;
-    bool beginDict() override { log += "{"; return true; }
-    bool endDict() override { log += "}"; return true; }
-    bool beginArray() override { log += "["; return true; }
-    bool endArray() override { log += "]"; return true; }
-    bool key(std::string_view t) override { log += "k:" + std::string(t) + ";"; return true; }
-    bool value(ml::ValueKind kind, std::string_view t) override {
-        log += std::to_string(static_cast<int>(kind)) + ":" + std::string(t) + ";";
-        return true;
-    }
-};
-
-// The events of a document fed in chunks of `chunk` bytes, or "ERROR message".
-std::string events(std::string_view doc, std::size_t chunk) {
-    Recorder r;
-    std::size_t offset = 0;
-    const auto result = ml::scanPlist(ml::ByteSource([&](char* b, std::size_t cap) -> std::ptrdiff_t {
-                                          const std::size_t n = std::min({cap, chunk, doc.size() - offset});
-                                          std::memcpy(b, doc.data() + offset, n);
-                                          offset += n;
-                                          return static_cast<std::ptrdiff_t>(n);
-                                      }),
-                                      r);
-    return result ? r.log : "ERROR " + result.error().message;
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using kestrane::musiclibrary::test::events;
+using kestrane::test::readFile;
 
 }  // namespace
 
