@@ -1,0 +1,171 @@
+#include "bus.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+namespace kestrane::dbus {
+
+namespace {
+
+using ContextPtr = glib::Owned<GMainContext, g_main_context_unref>;
+
+bool isSocket(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+std::string nonEmpty(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// Runs one asynchronous GIO operation on a main context of its own and waits for it, but
+// no later than deadline: then the operation is cancelled, and its (prompt) cancelled
+// completion is still awaited so that nothing outlives this call. The result is handed
+// back for the operation's finish function; null only if start never completed.
+template <class Start>
+glib::ObjectPtr<GAsyncResult> runBounded(Start start, Clock::time_point deadline) {
+    ContextPtr context(g_main_context_new());
+    g_main_context_push_thread_default(context.get());
+    glib::ObjectPtr<GCancellable> cancellable(g_cancellable_new());
+    GAsyncResult* result = nullptr;
+    start(cancellable.get(),
+          [](GObject*, GAsyncResult* res, gpointer data) {
+              *static_cast<GAsyncResult**>(data) = G_ASYNC_RESULT(g_object_ref(res));
+          },
+          &result);
+    bool late = false;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    GSource* timer = g_timeout_source_new(static_cast<guint>(left > 0 ? left : 0));
+    g_source_set_callback(
+        timer,
+        [](gpointer data) -> gboolean {
+            *static_cast<bool*>(data) = true;
+            return G_SOURCE_REMOVE;
+        },
+        &late, nullptr);
+    g_source_attach(timer, context.get());
+    bool cancelled = false;
+    while (result == nullptr) {
+        if (late && !cancelled) {
+            g_cancellable_cancel(cancellable.get());
+            cancelled = true;
+        }
+        g_main_context_iteration(context.get(), TRUE);
+    }
+    g_source_destroy(timer);
+    g_source_unref(timer);
+    // Anything the operation left queued on the context runs before the context goes.
+    while (g_main_context_iteration(context.get(), FALSE)) {
+    }
+    g_main_context_pop_thread_default(context.get());
+    return glib::ObjectPtr<GAsyncResult>(result);
+}
+
+Error toError(const GError* error) {
+    if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED) || g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT) ||
+        g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_TIMEOUT) || g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NO_REPLY)) {
+        return {kTimedOut, error->message};
+    }
+    if (g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD) ||
+        g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_INTERFACE) ||
+        g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_OBJECT)) {
+        return {kUnknownMethod, error->message};
+    }
+    if (g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_SERVICE_UNKNOWN) ||
+        g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NAME_HAS_NO_OWNER)) {
+        return {kNoService, error->message};
+    }
+    return {kCallFailed, error->message};
+}
+
+gint timeoutOf(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return static_cast<gint>(left > 1 ? left : 1);
+}
+
+}  // namespace
+
+std::optional<std::string> busAddress(GBusType bus) {
+    if (bus == G_BUS_TYPE_SYSTEM) {
+        if (std::string a = nonEmpty("DBUS_SYSTEM_BUS_ADDRESS"); !a.empty()) return a;
+        for (const char* socket : {"/run/dbus/system_bus_socket", "/var/run/dbus/system_bus_socket"}) {
+            if (isSocket(socket)) return std::string("unix:path=") + socket;
+        }
+        return std::nullopt;
+    }
+    if (std::string a = nonEmpty("DBUS_SESSION_BUS_ADDRESS"); !a.empty()) return a;
+    if (std::string runtime = nonEmpty("XDG_RUNTIME_DIR"); !runtime.empty() && isSocket(runtime + "/bus")) {
+        return "unix:path=" + runtime + "/bus";
+    }
+    return std::nullopt;
+}
+
+Expected<Connection> Connection::open(GBusType bus, Clock::time_point deadline) {
+    const std::optional<std::string> address = busAddress(bus);
+    if (!address) return Error{kNoBus, bus == G_BUS_TYPE_SYSTEM ? "no system bus" : "no session bus"};
+    return openAddress(*address, deadline);
+}
+
+Expected<Connection> Connection::openAddress(const std::string& address, Clock::time_point deadline) {
+    glib::ObjectPtr<GAsyncResult> result = runBounded(
+        [&](GCancellable* cancellable, GAsyncReadyCallback done, gpointer data) {
+            g_dbus_connection_new_for_address(
+                address.c_str(),
+                static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                  G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+                nullptr, cancellable, done, data);
+        },
+        deadline);
+    GError* raw = nullptr;
+    glib::ObjectPtr<GDBusConnection> connection(g_dbus_connection_new_for_address_finish(result.get(), &raw));
+    glib::ErrorPtr error(raw);
+    if (!connection) {
+        Error e = toError(error.get());
+        if (e.code != kTimedOut) e.code = kNoBus;
+        return e;
+    }
+    // The connection belongs to this object alone; the process must not end with it.
+    g_dbus_connection_set_exit_on_close(connection.get(), FALSE);
+    return Connection(std::move(connection));
+}
+
+Expected<VariantPtr> Connection::call(const Call& call, Clock::time_point deadline) const {
+    return callWithFds(call, deadline, nullptr);
+}
+
+Expected<VariantPtr> Connection::callWithFds(const Call& call, Clock::time_point deadline,
+                                             glib::ObjectPtr<GUnixFDList>* fds) const {
+    GVariant* parameters = call.parameters != nullptr ? g_variant_ref_sink(call.parameters) : nullptr;
+    const auto flags = call.autoStart ? G_DBUS_CALL_FLAGS_NONE : G_DBUS_CALL_FLAGS_NO_AUTO_START;
+    glib::ObjectPtr<GAsyncResult> result = runBounded(
+        [&](GCancellable* cancellable, GAsyncReadyCallback done, gpointer data) {
+            g_dbus_connection_call_with_unix_fd_list(connection_.get(), call.destination, call.path, call.interface,
+                                                     call.method, parameters, call.replyType, flags, timeoutOf(deadline),
+                                                     nullptr, cancellable, done, data);
+        },
+        deadline);
+    if (parameters != nullptr) g_variant_unref(parameters);
+    GError* raw = nullptr;
+    GUnixFDList* list = nullptr;
+    VariantPtr reply(g_dbus_connection_call_with_unix_fd_list_finish(connection_.get(), fds != nullptr ? &list : nullptr,
+                                                                      result.get(), &raw));
+    glib::ErrorPtr error(raw);
+    if (fds != nullptr) fds->reset(list);
+    if (!reply) return toError(error.get());
+    return reply;
+}
+
+Expected<VariantPtr> callOnce(GBusType bus, const Call& call, std::chrono::milliseconds budget) {
+    const Clock::time_point deadline = Clock::now() + budget;
+    Expected<Connection> connection = Connection::open(bus, deadline);
+    if (!connection) {
+        // The parameters are owned by the call even when it is never made.
+        if (call.parameters != nullptr) g_variant_unref(g_variant_ref_sink(call.parameters));
+        return connection.error();
+    }
+    return connection->call(call, deadline);
+}
+
+}  // namespace kestrane::dbus

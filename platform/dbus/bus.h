@@ -1,0 +1,67 @@
+// Short, bounded conversations with a D-Bus service: connect to the session or system bus,
+// make one method call, and give up when the time is spent. Desktop services are asked
+// questions at moments when nothing may wait long (a launch, a property read), and a bus or
+// a service that hangs must cost the caller no more than the budget it gave.
+#pragma once
+
+#include <gio/gio.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+#include "expected.h"
+#include "glib_ptr.h"
+
+namespace kestrane::dbus {
+
+using VariantPtr = glib::Owned<GVariant, g_variant_unref>;
+using Clock = std::chrono::steady_clock;
+
+// Error codes of this component.
+enum : int {
+    kNoBus = 1,          // no address, or the bus could not be reached
+    kTimedOut = 2,       // the budget was spent
+    kUnknownMethod = 3,  // the service has no such method (or interface)
+    kNoService = 4,      // nothing owns the destination name
+    kCallFailed = 5,     // any other error reply
+};
+
+// The address of the bus, from DBUS_SESSION_BUS_ADDRESS (or $XDG_RUNTIME_DIR/bus) for the
+// session bus and DBUS_SYSTEM_BUS_ADDRESS (or the standard socket) for the system bus; none
+// when the session has no bus. Never starts a bus (no X11 autolaunch).
+std::optional<std::string> busAddress(GBusType bus);
+
+struct Call {
+    const char* destination;
+    const char* path;
+    const char* interface;
+    const char* method;
+    GVariant* parameters = nullptr;  // floating references are sunk; may be null
+    const GVariantType* replyType = nullptr;  // null accepts any reply
+    bool autoStart = true;  // let the bus start the service if it is activatable
+};
+
+// A private connection to a bus, closed when the object goes. Made within a deadline.
+class Connection {
+public:
+    static Expected<Connection> open(GBusType bus, Clock::time_point deadline);
+    static Expected<Connection> openAddress(const std::string& address, Clock::time_point deadline);
+
+    // One method call; the reply tuple, or the error.
+    Expected<VariantPtr> call(const Call& call, Clock::time_point deadline) const;
+    // The same call with file descriptors in the reply (logind hands one back).
+    Expected<VariantPtr> callWithFds(const Call& call, Clock::time_point deadline,
+                                     glib::ObjectPtr<GUnixFDList>* fds) const;
+
+    GDBusConnection* get() const { return connection_.get(); }
+
+private:
+    explicit Connection(glib::ObjectPtr<GDBusConnection> connection) : connection_(std::move(connection)) {}
+    glib::ObjectPtr<GDBusConnection> connection_;
+};
+
+// Connect, call, close: for a question asked once.
+Expected<VariantPtr> callOnce(GBusType bus, const Call& call, std::chrono::milliseconds budget);
+
+}  // namespace kestrane::dbus

@@ -1,0 +1,24 @@
+// A stand-in for the XDG desktop portal's Settings interface on a test's bus, serving the
+// appearance settings (color-scheme, accent-color) through ReadOne and the older Read, or
+// only Read, or never answering.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "fake_dbus_service.h"
+
+namespace kestrane::test {
+
+struct PortalSettings {
+    std::optional<unsigned> colorScheme;                // 0 none, 1 prefer dark, 2 prefer light
+    std::optional<std::array<double, 3>> accentColor;
+    bool readOne = true;  // false: a portal that only has Read (its value wrapped once more)
+    bool hang = false;    // never answers
+};
+
+std::unique_ptr<FakeDBusService> startPortal(const std::string& address, PortalSettings settings);
+
+}  // namespace kestrane::test
