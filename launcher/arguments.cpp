@@ -1,6 +1,5 @@
 #include "arguments.h"
 
-#include <dirent.h>
 #include <expat.h>
 #include <unistd.h>
 
@@ -12,7 +11,9 @@
 #include <iterator>
 
 #include "launch_error.h"
+#include "environment_properties.h"
 #include "launch_log.h"
+#include "paths.h"
 
 #include "launcher_state.h"
 
@@ -21,13 +22,6 @@ extern char** environ;
 namespace kestrane::launcher {
 
 namespace {
-
-std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
-        text.replace(at, from.size(), to);
-    }
-    return text;
-}
 
 std::optional<std::int64_t> readNumberFile(const char* path) {
     std::ifstream in(path);
@@ -61,23 +55,6 @@ std::optional<std::map<std::string, std::string>> readPrefsXml(const std::string
     XML_ParserFree(parser);
     if (!ok) return std::nullopt;
     return entries;
-}
-
-std::vector<std::string> listFolder(const std::string& path, bool& listed) {
-    std::vector<std::string> names;
-    DIR* dir = opendir(path.c_str());
-    listed = dir != nullptr;
-    if (dir == nullptr) return names;
-    while (dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(dir);
-    return names;
-}
-
-bool endsWith(const std::string& text, const std::string& suffix) {
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 // The strings of every argument vector ever built stay allocated until the process ends:
@@ -135,35 +112,38 @@ bool isProcessSerialNumber(const std::string& a) {
            a.find_first_not_of("0123456789", 7) == std::string::npos;
 }
 
-int assembleAndLaunch(const Bundle& bundle, const Runtime& runtime, const char* commandName, int argc, char** argv) {
+LaunchPlan buildLaunchPlan(const LaunchInputs& in) {
+    const Bundle& bundle = *in.bundle;
     const Settings& info = bundle.info();
     const std::string& bundlePath = bundle.path();
     const std::string javaFolder = bundlePath + "/Contents/Java";
-    const bool jnlpMode = info.has("JVMJNLPLauncher");
+    LaunchPlan plan;
 
-    // 1. System arguments and the class path.
+    // System arguments and the class path.
     std::vector<std::string> systemArguments = {"-Djava.library.path=" + bundlePath + "/Contents/MacOS"};
     std::optional<std::string> classPath = std::string("-Djava.class.path=");
 
-    // 2.-4. Options, default options with the user's overrides, application arguments.
+    // Options, default options with the user's overrides, application arguments.
     std::vector<std::string> options = info.stringArray("JVMOptions").value_or(std::vector<std::string>{});
     std::vector<std::string> defaultOptions;
     if (auto defaults = info.stringDictionary("JVMDefaultOptions")) {
-        if (auto user = userDefaultOptions(bundle.identifier())) {
-            for (const auto& [name, value] : *user) (*defaults)[name] = value;
+        if (in.userOverrides) {
+            for (const auto& [name, value] : *in.userOverrides) (*defaults)[name] = value;
         }
         for (const auto& [name, value] : *defaults) defaultOptions.push_back(value);
     }
     std::vector<std::string> applicationArguments = info.stringArray("JVMArguments").value_or(std::vector<std::string>{});
 
-    // 5.-7. Main class, module, and their checks.
+    // Main class, module, and their checks; JNLP mode starts its client instead.
     const std::optional<std::string> jarLauncher = info.string("JVMJARLauncher");
     std::optional<std::string> mainClass = info.string("JVMMainClassName");
     const bool moduleFlag = mainClass && mainClass->find('/') != std::string::npos;
-    if (jnlpMode) {
-        // JNLP mode: the JNLP file's copy, its runtime jars and policy are set up here.
-        mainClass = "com.sun.javaws.Main";
+    if (in.jnlp) {
+        options.insert(options.end(), in.jnlp->options.begin(), in.jnlp->options.end());
         classPath.reset();
+        mainClass = in.jnlp->mainClass;
+        applicationArguments.push_back(in.jnlp->jnlpCopy);
+        plan.applicationClassPath = in.jnlp->deployJar;
     } else {
         if (moduleFlag && jarLauncher) {
             throw LaunchError("JavaLaunchError", "Modules cannot be used in conjuction with jar launcher");
@@ -172,7 +152,7 @@ int assembleAndLaunch(const Bundle& bundle, const Runtime& runtime, const char* 
     }
     Log("Main Class Name: '%@'", mainClass);
 
-    // 8. Class path.
+    // The class path.
     auto append = [&classPath](const std::string& text) {
         if (classPath) *classPath += text;
     };
@@ -184,83 +164,95 @@ int assembleAndLaunch(const Bundle& bundle, const Runtime& runtime, const char* 
         for (std::size_t i = 0; i < entries->size(); ++i) append((i > 0 ? ":" : "") + replaceAll((*entries)[i], "$APP_ROOT", bundlePath));
     } else {
         append(javaFolder + "/Classes");
-        bool listed = false;
-        const std::vector<std::string> names = listFolder(javaFolder, listed);
-        if (!listed) throw LaunchError("JavaLaunchError", bundle.localizedString("JavaDirectoryNotFound"));
-        for (const std::string& name : names) {
+        const std::optional<std::vector<std::string>> names = listFolder(javaFolder);
+        if (!names) throw LaunchError("JavaLaunchError", bundle.localizedString("JavaDirectoryNotFound"));
+        for (const std::string& name : *names) {
             if (endsWith(name, ".jar")) append(":" + javaFolder + "/" + name);
         }
     }
-
-    // 9. The class path joins the system arguments unless a module is named.
     if (classPath && !moduleFlag) systemArguments.push_back(*classPath);
+    systemArguments.insert(systemArguments.end(), in.environmentProperties.begin(), in.environmentProperties.end());
 
-    // 10. The environment properties (standard folders, home, sandbox, appearance, modifier
-    // keys) join the system arguments here.
-
-    // 11. Program arguments, without process serial numbers when asked.
-    std::vector<std::string> programArguments(argv, argv + argc);
+    // Program arguments, without process serial numbers when asked.
+    std::vector<std::string> programArguments = in.programArguments;
     if (info.truth("IgnorePSN")) {
         std::erase_if(programArguments, [](const std::string& a) { return isProcessSerialNumber(a); });
     }
 
-    // 12. "$APP_ROOT" in the environment, which the virtual machine inherits.
-    std::vector<std::pair<std::string, std::string>> expand;
-    for (char** e = environ; *e != nullptr; ++e) {
-        const std::string entry = *e;
+    // "$APP_ROOT" in the environment, which the virtual machine inherits.
+    for (const std::string& entry : in.environment) {
         const std::size_t eq = entry.find('=');
         if (eq == std::string::npos) continue;
         const std::string value = entry.substr(eq + 1);
-        if (value.find("$APP_ROOT") != std::string::npos) expand.emplace_back(entry.substr(0, eq), value);
+        if (value.find("$APP_ROOT") != std::string::npos) {
+            plan.environment.emplace_back(entry.substr(0, eq), replaceAll(value, "$APP_ROOT", bundlePath));
+        }
     }
-    for (const auto& [name, value] : expand) setenv(name.c_str(), replaceAll(value, "$APP_ROOT", bundlePath).c_str(), 1);
 
-    // 13. Memory percentages in the options (not in the default options).
-    const std::int64_t ram = get_ram_size();
-    for (std::string& option : options) option = resolveMemoryPercentage(option, ram);
+    // Memory percentages in the options (not in the default options).
+    for (std::string& option : options) option = resolveMemoryPercentage(option, in.ramBytes);
 
-    // 14. The vector.
-    std::vector<char*> vector;
-    vector.push_back(keep(commandName));
-    for (const std::string& s : systemArguments) vector.push_back(keep(s));
+    // The vector.
+    std::vector<std::string>& vector = plan.argv;
+    vector.push_back(in.commandName);
+    vector.insert(vector.end(), systemArguments.begin(), systemArguments.end());
     for (const std::string& option : options) {
-        const std::string expanded = replaceAll(replaceAll(option, "$APP_ROOT", bundlePath), "$JVM_RUNTIME",
-                                                runtime.runtimePath.value_or(""));
-        Log("Option: %@", expanded);
-        vector.push_back(keep(expanded));
+        vector.push_back(replaceAll(replaceAll(option, "$APP_ROOT", bundlePath), "$JVM_RUNTIME", in.runtimePath.value_or("")));
+        Log("Option: %@", vector.back());
     }
     for (const std::string& option : defaultOptions) {
-        const std::string expanded = replaceAll(option, "$APP_ROOT", bundlePath);
-        Log("DefaultOption: %@", expanded);
-        vector.push_back(keep(expanded));
+        vector.push_back(replaceAll(option, "$APP_ROOT", bundlePath));
+        Log("DefaultOption: %@", vector.back());
     }
     if (moduleFlag) {
-        vector.push_back(keep("-m"));
-        vector.push_back(keep(*mainClass));
+        vector.push_back("-m");
+        vector.push_back(*mainClass);
     } else if (mainClass) {
-        vector.push_back(keep(*mainClass));
+        vector.push_back(*mainClass);
     } else {
         // A jar launcher without a main class: the jar's manifest names it.
-        vector.push_back(keep("-jar"));
-        vector.push_back(keep(javaFolder + "/" + *jarLauncher));
+        vector.push_back("-jar");
+        vector.push_back(javaFolder + "/" + *jarLauncher);
     }
-    for (const std::string& a : applicationArguments) vector.push_back(keep(replaceAll(a, "$APP_ROOT", bundlePath)));
-    for (const std::string& a : programArguments) vector.push_back(keep(a));
+    for (const std::string& a : applicationArguments) vector.push_back(replaceAll(a, "$APP_ROOT", bundlePath));
+    vector.insert(vector.end(), programArguments.begin(), programArguments.end());
+    return plan;
+}
 
-    // 15. The log of the whole vector.
+int launchWithPlan(const LaunchPlan& plan, const Runtime& runtime) {
+    for (const auto& [name, value] : plan.environment) setenv(name.c_str(), value.c_str(), 1);
+
+    // The runtime keeps pointers into the vector: its strings live until the process ends.
+    std::vector<char*> vector;
+    for (const std::string& s : plan.argv) vector.push_back(keep(s));
     Log("Command line passed to application:");
     for (std::size_t i = 0; i < vector.size(); ++i) Log("Arg %d: '%s'", static_cast<int>(i), vector[i]);
 
-    // 16. Start the runtime in this process.
     ++launchCount;
     std::fflush(stdout);  // our log before anything the application prints
     static const char* jargv[] = {nullptr};
-    static const char* appclassv[] = {nullptr};
+    static std::deque<std::vector<const char*>> classPaths;
+    const char* appclassv0 = plan.applicationClassPath ? keep(*plan.applicationClassPath) : nullptr;
+    std::vector<const char*>& appclassv = classPaths.emplace_back(std::vector<const char*>{appclassv0});
     vector.push_back(nullptr);  // argv arrays end with a null pointer, as main's do
-    static std::deque<std::vector<char*>> vectors;  // each lives as long as the process
+    static std::deque<std::vector<char*>> vectors;
     std::vector<char*>& kept = vectors.emplace_back(std::move(vector));
-    return runtime.launch(static_cast<int>(kept.size() - 1), kept.data(), 1, jargv, 1, appclassv, "", "", "java",
+    return runtime.launch(static_cast<int>(kept.size() - 1), kept.data(), 1, jargv, 1, appclassv.data(), "", "", "java",
                           "java", 0, 0, 0, 0);
+}
+
+int assembleAndLaunch(const Bundle& bundle, const Runtime& runtime, const char* commandName, int argc, char** argv) {
+    LaunchInputs inputs;
+    inputs.bundle = &bundle;
+    inputs.runtimePath = runtime.runtimePath;
+    if (bundle.info().has("JVMDefaultOptions")) inputs.userOverrides = userDefaultOptions(bundle.identifier());
+    if (bundle.info().has("JVMJNLPLauncher")) inputs.jnlp = prepareJnlp(bundle, runtime.runtimePath);
+    inputs.environmentProperties = environmentProperties(EnvironmentSources::system());
+    inputs.commandName = commandName;
+    inputs.programArguments.assign(argv, argv + argc);
+    for (char** e = environ; *e != nullptr; ++e) inputs.environment.emplace_back(*e);
+    inputs.ramBytes = get_ram_size();
+    return launchWithPlan(buildLaunchPlan(inputs), runtime);
 }
 
 }  // namespace kestrane::launcher

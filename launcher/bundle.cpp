@@ -9,28 +9,12 @@
 #include <iterator>
 #include <sstream>
 
+#include "paths.h"
 #include "strings_table.h"
 
 namespace kestrane::launcher {
 
 namespace {
-
-std::optional<std::string> readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string parentOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string nameOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 std::optional<std::string> plistString(plist_t node) {
     if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;

@@ -37,33 +37,4 @@ void NSPrint(const std::string& text) {
     std::printf("%s\n", text.c_str());
 }
 
-std::string convertRelativeFilePath(const std::string& path) {
-    std::string expanded = path;
-    if (!expanded.empty() && expanded[0] == '~' && (expanded.size() == 1 || expanded[1] == '/')) {
-        const char* home = std::getenv("HOME");
-        expanded = std::string(home != nullptr ? home : "") + expanded.substr(1);
-    }
-    const bool absolute = !expanded.empty() && expanded[0] == '/';
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    while (start <= expanded.size()) {
-        std::size_t end = expanded.find('/', start);
-        if (end == std::string::npos) end = expanded.size();
-        std::string part = expanded.substr(start, end - start);
-        start = end + 1;
-        if (part.empty() || part == ".") continue;
-        if (part == ".." && absolute) {
-            if (!parts.empty()) parts.pop_back();
-            continue;
-        }
-        parts.push_back(part);
-    }
-    std::string out = absolute ? "/" : "";
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        if (i > 0) out += "/";
-        out += parts[i];
-    }
-    return out.empty() ? expanded : out;
-}
-
 }  // namespace kestrane::launcher

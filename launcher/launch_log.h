@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "launcher_state.h"
+#include "paths.h"
 
 namespace kestrane::launcher {
 
@@ -45,8 +46,7 @@ void Log(std::string_view format, const Args&... args) {
     NSPrint(formatMessage(format, std::vector<LogArg>{LogArg(args)...}));
 }
 
-// The path in standard form for log lines: a leading "~" expanded, repeated separators and
-// "." components removed, ".." resolved in absolute paths, no trailing separator.
-std::string convertRelativeFilePath(const std::string& path);
+// The path in standard form for log lines (normalizePath).
+inline std::string convertRelativeFilePath(const std::string& path) { return normalizePath(path); }
 
 }  // namespace kestrane::launcher

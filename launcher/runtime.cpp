@@ -12,21 +12,12 @@
 
 #include "launch_error.h"
 #include "launch_log.h"
+#include "paths.h"
 #include "process.h"
 
 namespace kestrane::launcher {
 
 namespace {
-
-bool isRegularFile(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-bool isDirectory(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
 
 bool isSymlink(const std::string& path) {
     struct stat st {};
@@ -36,11 +27,6 @@ bool isSymlink(const std::string& path) {
 std::string jvmFolder() {
     const char* dir = std::getenv("KESTRANE_JVM_DIR");
     return dir != nullptr && *dir != '\0' ? dir : "/usr/lib/jvm";
-}
-
-std::string parentOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // The value of JAVA_VERSION in a runtime's release file.
@@ -92,7 +78,12 @@ int extractMajorVersion(const std::optional<std::string>& version) {
     return static_cast<int>(std::strtol(s.c_str(), nullptr, 10));
 }
 
-std::optional<std::string> findJREDylib(int required, bool /*debug*/, bool exact) {
+int runtimeMajorVersion(const std::string& runtimePath) {
+    if (auto version = releaseVersion(runtimePath)) return extractMajorVersion(version);
+    return extractMajorVersion(releaseVersion(runtimePath + "/Contents/Home"));
+}
+
+std::optional<std::string> findDefaultJavaHome(int required, bool exact) {
     try {
         std::string home;
         const std::string defaultJava = jvmFolder() + "/default-java";
@@ -128,17 +119,9 @@ std::optional<std::string> findJREDylib(int required, bool /*debug*/, bool exact
     }
 }
 
-std::optional<std::string> findJDKDylib(int required, bool /*debug*/, bool exact) {
+std::optional<std::string> findInstalledJdkHome(int required, bool exact) {
     const std::string folder = jvmFolder();
-    DIR* dir = opendir(folder.c_str());
-    std::vector<std::string> names;
-    if (dir != nullptr) {
-        while (dirent* entry = readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..") names.push_back(name);
-        }
-        closedir(dir);
-    }
+    std::vector<std::string> names = listFolder(folder).value_or(std::vector<std::string>{});
     std::sort(names.begin(), names.end());
     std::optional<std::string> bestHome, bestVersion;
     bool bestIsLink = true;
@@ -167,8 +150,8 @@ std::optional<std::string> findJDKDylib(int required, bool /*debug*/, bool exact
     return found > 8 ? *bestHome : *bestHome + "/jre";
 }
 
-std::optional<std::string> findJavaDylib(const std::optional<std::string>& version, bool jrePreferred,
-                                         bool jdkPreferred, bool debug, bool exact) {
+std::optional<std::string> findJavaHome(const std::optional<std::string>& version, bool jrePreferred, bool jdkPreferred,
+                                        bool exact) {
     Log("Searching for a JRE.");
     int required = extractMajorVersion(version);
     if (required < 7) {
@@ -179,13 +162,13 @@ std::optional<std::string> findJavaDylib(const std::optional<std::string>& versi
     if (jdkPreferred) {
         Log("A JDK is preferred; will not search for a JRE.");
     } else {
-        if (auto home = findJREDylib(required, debug, exact)) return home;
+        if (auto home = findDefaultJavaHome(required, exact)) return home;
         Log("No matching JRE found.");
     }
     if (jrePreferred) {
         Log("A JRE is preferred; will not search for a JDK.");
     } else {
-        if (auto home = findJDKDylib(required, debug, exact)) return home;
+        if (auto home = findInstalledJdkHome(required, exact)) return home;
         Log("No matching JDK found.");
     }
     Log("No matching JRE or JDK found.");
@@ -241,7 +224,7 @@ Runtime discoverRuntime(const Bundle& bundle) {
         runtime.libraryPath = firstLibrary(*runtime.runtimePath, true);
         Log("Java Runtime (%@) Relative Path: '%@' (dylib: %@)", runtimeName, runtime.runtimePath, runtime.libraryPath);
     } else {
-        runtime.runtimePath = findJavaDylib(version, jrePreferred, jdkPreferred, false, exact);
+        runtime.runtimePath = findJavaHome(version, jrePreferred, jdkPreferred, exact);
         if (runtime.runtimePath) runtime.libraryPath = firstLibrary(*runtime.runtimePath, false);
         Log("Java Runtime Dylib Path: '%@'", runtime.libraryPath ? std::optional<std::string>(convertRelativeFilePath(*runtime.libraryPath))
                                                                  : std::nullopt);

@@ -21,12 +21,25 @@ using JliLaunchFn = int (*)(int argc, char** argv, int jargc, const char** jargv
 int extractMajorVersion(const std::optional<std::string>& version);
 
 // The Java home of an installed runtime of the required version, or none.
-std::optional<std::string> findJavaDylib(const std::optional<std::string>& version, bool jrePreferred,
-                                         bool jdkPreferred, bool debug, bool exact);
+std::optional<std::string> findJavaHome(const std::optional<std::string>& version, bool jrePreferred, bool jdkPreferred,
+                                        bool exact);
 // The system's default runtime when its version qualifies.
-std::optional<std::string> findJREDylib(int required, bool debug, bool exact);
+std::optional<std::string> findDefaultJavaHome(int required, bool exact);
 // The highest qualifying JDK of the JVM folder ("/jre" appended up to version 8).
-std::optional<std::string> findJDKDylib(int required, bool debug, bool exact);
+std::optional<std::string> findInstalledJdkHome(int required, bool exact);
+
+// The same searches under the names the launcher's design gives them (they return Java
+// homes, not library paths).
+inline std::optional<std::string> findJavaDylib(const std::optional<std::string>& version, bool jrePreferred,
+                                                bool jdkPreferred, bool exact) {
+    return findJavaHome(version, jrePreferred, jdkPreferred, exact);
+}
+inline std::optional<std::string> findJREDylib(int required, bool exact) { return findDefaultJavaHome(required, exact); }
+inline std::optional<std::string> findJDKDylib(int required, bool exact) { return findInstalledJdkHome(required, exact); }
+
+// The major version in the release file of a Java home (or of <path>/Contents/Home for a
+// runtime inside a bundle); 0 when there is none.
+int runtimeMajorVersion(const std::string& runtimePath);
 
 // The folders, relative to a runtime path, where libjli.so may be, in the order tried.
 std::vector<std::string> libraryFolders(bool insideBundle);

@@ -4,17 +4,25 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "fake_portal.h"
+#include "keyboard.h"
+#include "session_bus.h"
 
 namespace fs = std::filesystem;
 
@@ -139,6 +147,17 @@ Result run(const Bundle& bundle, const std::vector<std::string>& args, const std
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(outPath), readFile(errPath)};
 }
 
+// The environment properties (folders, home, sandbox, appearance, modifier keys) depend on
+// the machine; the vector tests look at the rest.
+bool isEnvironmentProperty(const std::string& a) {
+    static const std::regex property("-D(\\w*Directory|UserHome|SandboxEnabled|DarkMode|LaunchModifierFlag\\w*)=.*");
+    return std::regex_match(a, property);
+}
+std::vector<std::string> withoutEnvironment(std::vector<std::string> v) {
+    std::erase_if(v, isEnvironmentProperty);
+    return v;
+}
+
 // The recorded JLI_Launch calls: one map of lists per call.
 using Call = std::map<std::string, std::vector<std::string>>;
 std::vector<Call> calls(const fs::path& record) {
@@ -181,7 +200,7 @@ protected:
         EXPECT_EQ(r.status, 0) << r.err;
         const auto c = calls(record);
         EXPECT_EQ(c.size(), 1u);
-        return c.empty() ? std::vector<std::string>{} : c[0].at("argv");
+        return c.empty() ? std::vector<std::string>{} : withoutEnvironment(c[0].at("argv"));
     }
 
     // A fake installed runtime in a JVM folder: release file, bin/java that prints the
@@ -215,7 +234,7 @@ TEST_F(LauncherTest, FullVectorAndTheFourteenArguments) {
     EXPECT_EQ(result.out, "");  // no log without --verbose
     const auto c = calls(record);
     ASSERT_EQ(c.size(), 1u);
-    const auto& v = c[0].at("argv");
+    const auto v = withoutEnvironment(c[0].at("argv"));
     ASSERT_GE(v.size(), 3u);
     EXPECT_EQ(v[0], b.launcher().string());
     EXPECT_EQ(v[1], "-Djava.library.path=" + r + "/Contents/MacOS");
@@ -233,7 +252,7 @@ TEST_F(LauncherTest, FullVectorAndTheFourteenArguments) {
         "com.example.Main", "first", r + "/data", "$JVM_RUNTIME", "one", "two"};
     EXPECT_EQ(rest, expected);
     const Call& call = c[0];
-    EXPECT_EQ(call.at("argc")[0], std::to_string(v.size()));
+    EXPECT_EQ(call.at("argc")[0], std::to_string(call.at("argv").size()));
     EXPECT_EQ(call.at("argvEnd")[0], "null");
     EXPECT_EQ(call.at("jargc")[0], "1");
     EXPECT_EQ(call.at("jargv0")[0], "(null)");
@@ -362,8 +381,9 @@ TEST_F(LauncherTest, VerboseLogGoesToStandardOutputAndTheArgumentStays) {
     EXPECT_EQ(r.out.substr(0, expectedStart.size()), expectedStart);
     EXPECT_NE(r.out.find("Main Bundle Path: '" + r0 + "'\nMain Class Name: 'com.example.Main'\n"), std::string::npos);
     EXPECT_NE(r.out.find("Command line passed to application:\nArg 0: '" + b.launcher().string() + "'\n"), std::string::npos);
-    EXPECT_NE(r.out.find("Arg 4: '--verbose'\n"), std::string::npos) << r.out;
-    EXPECT_EQ(calls(record).at(0).at("argv").back(), "--verbose");
+    const auto v = calls(record).at(0).at("argv");
+    EXPECT_EQ(v.back(), "--verbose");
+    EXPECT_NE(r.out.find("Arg " + std::to_string(v.size() - 1) + ": '--verbose'\n"), std::string::npos) << r.out;
 }
 
 TEST_F(LauncherTest, ReentryKeepsTheFirstProgramArguments) {
@@ -458,6 +478,7 @@ TEST_F(LauncherTest, InstalledRuntimeSearch) {
     installRuntime(jvm, "jdk-17.0.9", "17.0.9", true);
     installRuntime(jvm, "jre-21", "21.0.1", false);
     installRuntime(jvm, "jdk1.8", "1.8.0_202", true, "jre/lib/amd64/jli");
+    writeFile(jvm / "jdk1.8/jre/lib/deploy.jar", "");  // its JNLP client
     fs::create_directory_symlink(jvm / "jre-21", jvm / "default-java");
     vars["KESTRANE_JVM_DIR"] = jvm.string();
     Bundle b(dir.path);
@@ -500,6 +521,8 @@ TEST_F(LauncherTest, InstalledRuntimeSearch) {
     b.keys["JDKPreferred"] = kTrue;
     b.keys["JVMVersion"] = str("11");
     b.keys["JVMJNLPLauncher"] = str("app.jnlp");
+    writeFile(b.app / "app.jnlp", "<jnlp/>");
+    vars["TMPDIR"] = dir.path.string();
     fs::remove(record);
     r = run(b, {"--verbose"}, vars);
     ASSERT_EQ(r.status, 0) << r.err;
@@ -574,6 +597,258 @@ TEST_F(LauncherTest, RealLaunchOfAJavaApplication) {
     r = run(b, {}, vars);  // no arguments: only the bundle's
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(readFile(echo).find("argc=1\narg=from-bundle\n"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// JNLP mode with the runtime's own client: the vector, the copy and its name, the source's
+// two places, and the failures (no source, no temporary folder).
+TEST_F(LauncherTest, JnlpModeCopiesTheFileAndStartsTheRuntimesClient) {
+    Bundle b(dir.path);
+    b.bundledRuntime();
+    const std::string rt = b.path() + "/Contents/PlugIns/jdk";
+    writeFile(rt + "/lib/deploy.jar", "");
+    b.keys["JVMJNLPLauncher"] = str("app.jnlp");
+    b.keys["JVMOptions"] = arr({"-Dopt=$JVM_RUNTIME"});
+    b.keys["JVMArguments"] = arr({"a1", "a2"});
+    writeFile(b.app / "app.jnlp", "top");
+    writeFile(b.app / "Contents/Java/app.jnlp", "java");
+    const fs::path tmp = dir.path / "tmp";
+    fs::create_directories(tmp);
+    vars["TMPDIR"] = tmp.string();
+
+    Result r = run(b, {"p1"}, vars);
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto c = calls(record);
+    ASSERT_EQ(c.size(), 1u);
+    const auto v = withoutEnvironment(c[0].at("argv"));
+    ASSERT_EQ(v.size(), 16u);
+    const std::string copy = v[14];
+    EXPECT_TRUE(std::regex_match(copy, std::regex(tmp.string() + "/jnlpFile\\.[A-Za-z0-9]{6}\\.jnlp"))) << copy;
+    EXPECT_EQ(readFile(copy), "top");  // the top of the bundle wins over the Java folder
+    const std::vector<std::string> expected = {
+        b.launcher().string(), "-Djava.library.path=" + b.path() + "/Contents/MacOS", "-Dopt=" + rt, "-classpath",
+        rt + "/lib/deploy.jar", "-Dsun.awt.warmup=true", "-Xverify:remote", "-Djnlpx.remove=true", "-DtrustProxy=true",
+        "-Djava.security.policy=file:" + rt + "/lib/security/javaws.policy",
+        "-Xbootclasspath/a:" + rt + "/lib/javaws.jar:" + rt + "/lib/deploy.jar:" + rt + "/lib/plugin.jar",
+        "com.sun.javaws.Main", "a1", "a2", copy, "p1"};
+    EXPECT_EQ(v, expected);
+    EXPECT_EQ(c[0].at("appclassv0")[0], rt + "/lib/deploy.jar");
+
+    // Only in the Java folder: that one. A second launch makes a second copy.
+    fs::remove(b.app / "app.jnlp");
+    fs::remove(record);
+    r = run(b, {}, vars);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string second = withoutEnvironment(calls(record).at(0).at("argv")).back();
+    EXPECT_NE(second, copy);
+    EXPECT_EQ(readFile(second), "java");
+
+    // Nowhere: the copy error on standard error even without --verbose, then the alert.
+    fs::remove(b.app / "Contents/Java/app.jnlp");
+    r = run(b, {}, vars);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(std::regex_search(r.err, std::regex("^\\d{4}-\\d\\d-\\d\\d [0-9:.]+ launcher\\[\\d+:\\d+\\] Error: .*app\\.jnlp.*\nFile copy error\n$")))
+        << r.err;
+
+    // No temporary file can be made: the reason names the folder.
+    writeFile(b.app / "app.jnlp", "top");
+    vars["TMPDIR"] = (dir.path / "missing").string();
+    r = run(b, {"--verbose"}, vars);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Error while creating tmp file\n"), std::string::npos);
+    EXPECT_NE(r.err.find((dir.path / "missing").string()), std::string::npos) << r.err;
+}
+
+// A runtime without its own client: IcedTea-Web's in the same positions, with what its
+// javaws script passes to a modular runtime; without either, a launch error that says so.
+TEST_F(LauncherTest, JnlpModeUsesIcedTeaWebOrSaysThatNoClientIsInstalled) {
+    Bundle b(dir.path);
+    b.bundledRuntime();
+    writeFile(b.app / "Contents/PlugIns/jdk/Contents/Home/release", "JAVA_VERSION=\"17.0.15\"\n");
+    b.keys["JVMJNLPLauncher"] = str("app.jnlp");
+    writeFile(b.app / "app.jnlp", "<jnlp/>");
+    vars["TMPDIR"] = dir.path.string();
+    const fs::path itw = dir.path / "itw";
+    writeFile(itw / "javaws.jar", "");
+    writeFile(itw / "bin/itw-modularjdk.args", "# comment\n\n--add-reads=java.base=ALL-UNNAMED\n  --add-exports=a/b=c  \n");
+    vars["KESTRANE_ICEDTEA_WEB_DIR"] = itw.string();
+
+    Result r = run(b, {}, vars);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto c = calls(record);
+    const auto v = withoutEnvironment(c.at(0).at("argv"));
+    auto at = [&v](const std::string& s) { return std::find(v.begin(), v.end(), s) - v.begin(); };
+    const std::string jar = (itw / "javaws.jar").string();
+    EXPECT_EQ(v[2], "-classpath");
+    EXPECT_EQ(v[3], jar);
+    EXPECT_EQ(c[0].at("appclassv0")[0], jar);
+    EXPECT_LT(at("--patch-module"), at("java.desktop=" + jar));
+    EXPECT_LT(at("--add-reads=java.base=ALL-UNNAMED"), at("--add-exports=a/b=c"));
+    EXPECT_LT(at("-Djava.security.manager"), at("net.sourceforge.jnlp.runtime.Boot"));
+    EXPECT_EQ(at("net.sourceforge.jnlp.runtime.Boot"), static_cast<long>(v.size()) - 2);
+
+    vars["KESTRANE_ICEDTEA_WEB_DIR"] = (dir.path / "none").string();
+    r = run(b, {}, vars);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("No JNLP client is installed"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("icedtea-netx"), std::string::npos);
+}
+
+// One real launch: the JDK of the build, IcedTea-Web's client in its headless mode, a local
+// JNLP file whose jar is the test's own.
+TEST_F(LauncherTest, RealJnlpLaunchThroughIcedTeaWeb) {
+    if (!fs::exists("/usr/share/icedtea-web/javaws.jar")) GTEST_SKIP() << "IcedTea-Web (icedtea-netx) is not installed";
+    Bundle b(dir.path);
+    const fs::path runtimeHome = b.app / "Contents/PlugIns/jdk/Contents/Home";
+    fs::create_directories(runtimeHome.parent_path());
+    fs::create_directory_symlink(env("KESTRANE_TEST_JDK"), runtimeHome);
+    b.keys["JVMRuntime"] = str("jdk");
+    b.keys["JVMJNLPLauncher"] = str("hello.jnlp");
+    b.keys["JVMArguments"] = arr({"-headless", "-Xnofork"});
+    const fs::path jar = b.app / "Contents/Java/hello.jar";
+    fs::copy_file(env("KESTRANE_JNLP_APP_JAR"), jar);
+    writeFile(b.app / "Contents/Java/hello.jnlp",
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<jnlp spec=\"1.0+\" codebase=\"file://" + jar.parent_path().string() +
+                  "/\">\n<information><title>Hello</title><vendor>Kestrane</vendor><offline-allowed/></information>\n"
+                  "<resources><j2se version=\"1.6+\"/><jar href=\"hello.jar\" main=\"true\"/></resources>\n"
+                  "<application-desc main-class=\"JnlpHello\"/>\n</jnlp>\n");
+    vars["TMPDIR"] = dir.path.string();
+    vars["XDG_CONFIG_HOME"] = (home / ".config").string();
+    vars["XDG_CACHE_HOME"] = (home / ".cache").string();
+    const Result r = run(b, {}, vars);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("hello from a JNLP application\n"), std::string::npos) << r.out << r.err;
+}
+
+}  // namespace
+
+namespace {
+
+// Xvfb on a display number of its own choosing.
+class XServer {
+public:
+    XServer() {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(fds[0]);
+            const std::string fd = std::to_string(fds[1]);
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, 2);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        char c;
+        std::string number;
+        while (read(fds[0], &c, 1) == 1 && c != '\n') number.push_back(c);
+        close(fds[0]);
+        if (!number.empty()) display_ = ":" + number;
+    }
+    ~XServer() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    const std::string& display() const { return display_; }
+    // Holds keys down through xdotool, whose connection stays open for as long as they are
+    // meant to be held (the server lets them go when it closes). Returns the holder's pid.
+    pid_t holdKeys(const std::string& keys) const {
+        const pid_t holder = fork();
+        if (holder == 0) {
+            setenv("DISPLAY", display_.c_str(), 1);
+            execlp("sh", "sh", "-c", ("exec xdotool keydown " + keys + " sleep 60").c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        return holder;
+    }
+    static void release(pid_t holder) {
+        kill(holder, SIGTERM);
+        waitpid(holder, nullptr, 0);
+    }
+
+private:
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
+bool endsWithFalse(const std::string& s) { return s.size() >= 6 && s.compare(s.size() - 6, 6, "=false") == 0; }
+
+std::vector<std::string> modifierProperties(const std::vector<std::string>& v) {
+    std::vector<std::string> out;
+    for (const std::string& a : v) {
+        if (a.rfind("-DLaunchModifierFlag", 0) == 0) out.push_back(a);
+    }
+    return out;
+}
+
+TEST_F(LauncherTest, ModifierKeysHeldOnARealXServer) {
+    XServer x;
+    if (x.display().empty()) GTEST_SKIP() << "Xvfb (package xvfb) is not installed";
+    Bundle b(dir.path);
+    b.bundledRuntime();
+    vars["DISPLAY"] = x.display();
+    setenv("DISPLAY", x.display().c_str(), 1);
+    const pid_t holder = x.holdKeys("shift alt");
+    for (int i = 0; i < 100 && kestrane::launcher::currentModifierFlags().value_or(0) == 0; ++i) usleep(50000);
+    Result r = run(b, {}, vars);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(modifierProperties(calls(record).at(0).at("argv")),
+              (std::vector<std::string>{"-DLaunchModifierFlags=655360", "-DLaunchModifierFlagCapsLock=false",
+                                        "-DLaunchModifierFlagShift=true", "-DLaunchModifierFlagControl=false",
+                                        "-DLaunchModifierFlagOption=true", "-DLaunchModifierFlagCommand=false",
+                                        "-DLaunchModifierFlagNumericPad=false", "-DLaunchModifierFlagHelp=false",
+                                        "-DLaunchModifierFlagFunction=false"}));
+    XServer::release(holder);
+    for (int i = 0; i < 100 && kestrane::launcher::currentModifierFlags().value_or(0) != 0; ++i) usleep(50000);
+    unsetenv("DISPLAY");
+    fs::remove(record);
+    r = run(b, {}, vars);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto props = modifierProperties(calls(record).at(0).at("argv"));
+    ASSERT_EQ(props.size(), 9u);
+    EXPECT_EQ(props[0], "-DLaunchModifierFlags=0");
+    for (std::size_t i = 1; i < props.size(); ++i) EXPECT_TRUE(endsWithFalse(props[i])) << props[i];
+}
+
+std::string darkModeOf(const std::vector<std::string>& v) {
+    for (const std::string& a : v) {
+        if (a.rfind("-DDarkMode=", 0) == 0) return a;
+    }
+    return "";
+}
+
+TEST_F(LauncherTest, DarkModeFromThePortalAndALaunchThatDoesNotWaitForIt) {
+    kestrane::test::PrivateSessionBus bus;
+    vars["DBUS_SESSION_BUS_ADDRESS"] = bus.address();
+    Bundle b(dir.path);
+    b.bundledRuntime();
+    {
+        auto portal = kestrane::test::startPortal(bus.address(), {1u, std::nullopt, false, false});  // Read only
+        ASSERT_EQ(run(b, {}, vars).status, 0);
+        EXPECT_EQ(darkModeOf(calls(record).at(0).at("argv")), "-DDarkMode=true");
+    }
+    fs::remove(record);
+    {
+        auto portal = kestrane::test::startPortal(bus.address(), {0u, std::nullopt, true, false});
+        ASSERT_EQ(run(b, {}, vars).status, 0);
+        EXPECT_EQ(darkModeOf(calls(record).at(0).at("argv")), "-DDarkMode=false");
+    }
+    fs::remove(record);
+    {
+        auto portal = kestrane::test::startPortal(bus.address(), {1u, std::nullopt, true, true});  // never answers
+        vars["XDG_DATA_DIRS"] = (dir.path / "noschemas").string();  // no GNOME setting either
+        vars["GTK_THEME"] = "Adwaita:dark";
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_EQ(run(b, {}, vars).status, 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+        EXPECT_EQ(darkModeOf(calls(record).at(0).at("argv")), "-DDarkMode=true");  // the next source decides
+    }
 }
 
 }  // namespace

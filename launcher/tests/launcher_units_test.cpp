@@ -1,8 +1,17 @@
 // The launcher's pure rules: version numbers, truth values, the log format, paths, the
-// strings-file parser, memory percentages and process serial numbers.
+// strings-file parser, memory percentages, process serial numbers, the environment
+// properties and the vector builder.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
 #include "arguments.h"
+#include "environment_properties.h"
+#include "keyboard.h"
 #include "bundle.h"
 #include "launch_log.h"
 #include "runtime.h"
@@ -92,4 +101,132 @@ TEST(ProgramArguments, ProcessSerialNumbers) {
     EXPECT_FALSE(isProcessSerialNumber("-psn_0_"));
     EXPECT_FALSE(isProcessSerialNumber("-psn_0_12x"));
     EXPECT_FALSE(isProcessSerialNumber("--verbose"));
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct SealedHome {
+    fs::path root;
+    SealedHome() {
+        std::string pattern = (fs::temp_directory_path() / "sealedXXXXXX").string();
+        root = mkdtemp(pattern.data());
+        setenv("HOME", root.c_str(), 1);
+        for (const char* v : {"XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME", "XDG_CONFIG_HOME", "DISPLAY", "SNAP"}) unsetenv(v);
+        setenv("XDG_CACHE_HOME", (root / "cache").c_str(), 1);
+        fs::create_directories(root / ".config");
+        std::ofstream(root / ".config/user-dirs.dirs") << "XDG_MUSIC_DIR=\"$HOME/Tunes\"\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n";
+    }
+    ~SealedHome() { fs::remove_all(root); }
+};
+
+EnvironmentSources withoutDesktop() {
+    EnvironmentSources s = EnvironmentSources::system();
+    s.darkMode = [] { return false; };
+    return s;
+}
+
+}  // namespace
+
+TEST(EnvironmentProperties, FoldersHomeSandboxAndAppearanceInTheirOrder) {
+    SealedHome home;
+    const std::string h = home.root.string();
+    std::vector<std::string> props = environmentProperties(withoutDesktop());
+    const std::vector<std::string> expected = {
+        "-DLibraryDirectory=" + h + "/.local/share", "-DDocumentsDirectory=" + h + "/Documents",
+        "-DApplicationSupportDirectory=" + h + "/.local/share", "-DCachesDirectory=" + h + "/cache",
+        "-DApplicationDirectory=" + h + "/.local/share/applications", "-DAutosavedInformationDirectory=" + h + "/.local/state",
+        "-DDesktopDirectory=" + h + "/Schreibtisch", "-DDownloadsDirectory=" + h + "/Downloads", "-DMoviesDirectory=" + h + "/Videos",
+        "-DMusicDirectory=" + h + "/Tunes", "-DPicturesDirectory=" + h + "/Pictures", "-DSharedPublicDirectory=" + h + "/Public",
+        "-DSystemLibraryDirectory=/usr/local/share", "-DSystemApplicationSupportDirectory=/usr/local/share",
+        "-DSystemCachesDirectory=/var/cache", "-DSystemApplicationDirectory=/usr/share/applications",
+        "-DSystemUserDirectory=/home"};
+    ASSERT_GE(props.size(), expected.size() + 3);
+    EXPECT_EQ(std::vector<std::string>(props.begin(), props.begin() + 17), expected);
+    // The password entry's home, not $HOME.
+    EXPECT_EQ(props[17], "-DUserHome=" + passwordHomeDirectory().value_or("?"));
+    EXPECT_NE(props[17], "-DUserHome=" + h);
+    EXPECT_EQ(props[18], "-DSandboxEnabled=false");
+    EXPECT_EQ(props[19], "-DDarkMode=false");
+    EXPECT_EQ(props.size(), 20u);  // no display: none of the nine modifier properties
+
+    // A source without a folder leaves out that property only; a failed home lookup, UserHome.
+    EnvironmentSources s = withoutDesktop();
+    s.folder = [](long kind, long) -> std::optional<std::string> {
+        if (kind == 5) return std::nullopt;
+        return "/f" + std::to_string(kind);
+    };
+    s.userHome = [] { return std::optional<std::string>(); };
+    s.darkMode = [] { return true; };
+    props = environmentProperties(s);
+    EXPECT_EQ(props.size(), 15u + 2u);
+    EXPECT_EQ(props[0], "-DDocumentsDirectory=/f9");
+    EXPECT_EQ(props[14], "-DSystemUserDirectory=/f7");
+    EXPECT_EQ(props[16], "-DDarkMode=true");
+}
+
+TEST(EnvironmentProperties, SandboxIsFlatpakOrSnap) {
+    SealedHome home;
+    const std::string info = (home.root / "flatpak-info").string();
+    EXPECT_FALSE(runsInSandbox(info));
+    std::ofstream(info) << "[Application]\n";
+    EXPECT_TRUE(runsInSandbox(info));
+    fs::remove(info);
+    setenv("SNAP", "/snap/app/1", 1);
+    EXPECT_TRUE(runsInSandbox(info));
+    unsetenv("SNAP");
+}
+
+TEST(EnvironmentProperties, ModifierFlagsKeepTheDeviceIndependentBitsAndNameEachKey) {
+    EnvironmentSources s = withoutDesktop();
+    s.modifierFlags = [] { return std::optional<std::uint64_t>(kShiftFlag | kOptionFlag | 0x1234); };
+    std::vector<std::string> props = environmentProperties(s);
+    const std::vector<std::string> tail(props.end() - 9, props.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"-DLaunchModifierFlags=655360", "-DLaunchModifierFlagCapsLock=false",
+                                              "-DLaunchModifierFlagShift=true", "-DLaunchModifierFlagControl=false",
+                                              "-DLaunchModifierFlagOption=true", "-DLaunchModifierFlagCommand=false",
+                                              "-DLaunchModifierFlagNumericPad=false", "-DLaunchModifierFlagHelp=false",
+                                              "-DLaunchModifierFlagFunction=false"}));
+    // Without an X display the keyboard cannot be read.
+    unsetenv("DISPLAY");
+    EXPECT_FALSE(currentModifierFlags().has_value());
+    setenv("DISPLAY", ":987", 1);  // no such server
+    EXPECT_FALSE(currentModifierFlags().has_value());
+    unsetenv("DISPLAY");
+}
+
+// The builder alone: where the environment properties and the JNLP client go, what the
+// environment gets, and that nothing of the process changes.
+TEST(LaunchPlan, BuiltFromItsInputsWithoutTouchingTheProcess) {
+    SealedHome home;
+    const fs::path app = home.root / "A.app";
+    fs::create_directories(app / "Contents/Java");
+    std::ofstream(app / "Contents/Info.plist")
+        << "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>JVMMainClassName</key><string>m.Main</string>"
+           "<key>JVMOptions</key><array><string>-Xmx1%</string></array>"
+           "<key>JVMArguments</key><array><string>$APP_ROOT/arg</string></array></dict></plist>";
+    const Bundle bundle = Bundle::at(app.string());
+    LaunchInputs in;
+    in.bundle = &bundle;
+    in.environmentProperties = {"-DDarkMode=true"};
+    in.commandName = "cmd";
+    in.programArguments = {"p"};
+    in.environment = {"KEEP=x", "LIB=$APP_ROOT/lib", "BROKEN"};
+    in.ramBytes = 17179869184;
+    LaunchPlan plan = buildLaunchPlan(in);
+    const std::string a = app.string();
+    EXPECT_EQ(plan.argv, (std::vector<std::string>{"cmd", "-Djava.library.path=" + a + "/Contents/MacOS",
+                                                   "-Djava.class.path=" + a + "/Contents/Java/Classes", "-DDarkMode=true",
+                                                   "-Xmx172m", "m.Main", a + "/arg", "p"}));
+    EXPECT_EQ(plan.environment, (std::vector<std::pair<std::string, std::string>>{{"LIB", a + "/lib"}}));
+    EXPECT_FALSE(plan.applicationClassPath.has_value());
+    EXPECT_EQ(std::getenv("LIB"), nullptr);
+
+    in.jnlp = JnlpSetup{"/rt/lib/deploy.jar", "com.sun.javaws.Main", {"-classpath", "/rt/lib/deploy.jar", "-Dj=1"}, "/tmp/x.jnlp"};
+    plan = buildLaunchPlan(in);
+    EXPECT_EQ(plan.argv, (std::vector<std::string>{"cmd", "-Djava.library.path=" + a + "/Contents/MacOS", "-DDarkMode=true",
+                                                   "-Xmx172m", "-classpath", "/rt/lib/deploy.jar", "-Dj=1",
+                                                   "com.sun.javaws.Main", a + "/arg", "/tmp/x.jnlp", "p"}));
+    EXPECT_EQ(plan.applicationClassPath, "/rt/lib/deploy.jar");
 }

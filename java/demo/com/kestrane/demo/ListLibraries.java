@@ -30,7 +30,20 @@ public final class ListLibraries {
          "com.kestrane.sonvekt.player.AVPlayer"},
     };
 
+    /** The properties the launcher sets about the user's environment, in its order. */
+    private static final String[] ENVIRONMENT_PROPERTIES = {
+        "LibraryDirectory", "DocumentsDirectory", "ApplicationSupportDirectory", "CachesDirectory",
+        "ApplicationDirectory", "AutosavedInformationDirectory", "DesktopDirectory", "DownloadsDirectory",
+        "MoviesDirectory", "MusicDirectory", "PicturesDirectory", "SharedPublicDirectory",
+        "SystemLibraryDirectory", "SystemApplicationSupportDirectory", "SystemCachesDirectory",
+        "SystemApplicationDirectory", "SystemUserDirectory", "UserHome", "SandboxEnabled", "DarkMode",
+        "LaunchModifierFlags", "LaunchModifierFlagCapsLock", "LaunchModifierFlagShift",
+        "LaunchModifierFlagControl", "LaunchModifierFlagOption", "LaunchModifierFlagCommand",
+        "LaunchModifierFlagNumericPad", "LaunchModifierFlagHelp", "LaunchModifierFlagFunction",
+    };
+
     public static void main(String[] args) throws Exception {
+        showEnvironmentProperties();
         for (String[] row : PEERS) {
             int natives = 0;
             for (String className : List.of(row).subList(1, row.length)) {
@@ -46,6 +59,20 @@ public final class ListLibraries {
         }
         showSignalKernels();
         showDesktopAndLibrary();
+    }
+
+    /** What the launcher told the application about the environment (absent: not set). */
+    private static void showEnvironmentProperties() {
+        StringBuilder absent = new StringBuilder();
+        for (String name : ENVIRONMENT_PROPERTIES) {
+            String value = System.getProperty(name);
+            if (value != null) {
+                System.out.printf("launcher      %s=%s%n", name, value);
+            } else {
+                absent.append(absent.length() == 0 ? "" : ", ").append(name);
+            }
+        }
+        if (absent.length() > 0) System.out.printf("launcher      not set: %s%n", absent);
     }
 
     /** The user's music folder, and the music library found there (or why none was found). */
