@@ -124,6 +124,7 @@ Expected<Connection> Connection::openAddress(const std::string& address, Clock::
     if (!connection) {
         Error e = toError(error.get());
         if (e.code != kTimedOut) e.code = kNoBus;
+        e.message = "the bus at " + address + " cannot be reached: " + e.message;
         return e;
     }
     // The connection belongs to this object alone; the process must not end with it.
