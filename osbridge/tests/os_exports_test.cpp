@@ -4,11 +4,15 @@
 
 #include <com_kestrane_core_OperatingSystemOSX.h>
 #include <com_kestrane_core_osx_FileTag.h>
+#include <com_kestrane_core_osx_UserNotificationCenter.h>
+#include <unistd.h>
 
 #include <fstream>
 
+#include "fake_notifications.h"
 #include "jni_scoped.h"
 #include "jvm.h"
+#include "session_bus.h"
 #include "test_files.h"
 
 using kestrane::jni::LocalRef;
@@ -77,5 +81,28 @@ TEST(OperatingSystemExports, FoldersAndApplicationsOfNothing) {
     LocalRef<jobjectArray> apps(env, Java_com_kestrane_core_OperatingSystemOSX_getExternalApplications(env, nullptr, notUrl.get()));
     ASSERT_NE(apps.get(), nullptr);
     EXPECT_EQ(env->GetArrayLength(apps.get()), 0);
+    EXPECT_EQ(takePendingException(env), "");
+}
+
+// A delivery through the export reaches a notification server on the session bus with the
+// picture of the Java byte array and the unused second string left out.
+TEST(NotificationExports, DeliveryReachesTheServer) {
+    JNIEnv* env = jniEnv();
+    kestrane::test::PrivateSessionBus bus;
+    kestrane::test::NotificationServer server(bus.address(), true);
+    const std::vector<std::uint8_t> png = kestrane::test::pngOf(3, 2);
+    LocalRef<jbyteArray> image(env, env->NewByteArray(static_cast<jsize>(png.size())));
+    env->SetByteArrayRegion(image.get(), 0, static_cast<jsize>(png.size()), reinterpret_cast<const jbyte*>(png.data()));
+    LocalRef<jstring> title(env, javaString(env, u"Caf\u00e9 \U0001F3B5")), unused(env, env->NewStringUTF("unused"));
+    Java_com_kestrane_core_osx_UserNotificationCenter_nativeDeliverNotification(env, nullptr, title.get(), unused.get(),
+                                                                                 nullptr, nullptr, image.get());
+    ASSERT_TRUE(server.service().waitForCalls("Notify", 1));
+    for (int i = 0; i < 100 && server.last() == nullptr; ++i) usleep(10000);
+    ASSERT_NE(server.last(), nullptr);
+    EXPECT_EQ(server.field(3), "'Caf\u00e9 \U0001F3B5'");
+    EXPECT_EQ(server.field(4), "''");
+    GVariant* data = server.hint("image-data");
+    ASSERT_NE(data, nullptr);
+    g_variant_unref(data);
     EXPECT_EQ(takePendingException(env), "");
 }

@@ -58,7 +58,27 @@ public final class ListLibraries {
                     row[0], dir, row.length - 1, natives);
         }
         showSignalKernels();
+        showSpellingAndNotification();
         showDesktopAndLibrary();
+    }
+
+    /** One sentence checked word by word, and one desktop notification. */
+    private static void showSpellingAndNotification() {
+        String sentence = "This sentense has two mistaks in it.";
+        StringBuilder found = new StringBuilder();
+        for (int start = 0;;) {
+            int[] range = com.kestrane.core.lang.SpellCheckerOSX.nativeCheck(sentence, start, "en_US");
+            if (range[0] < 0) break;
+            String word = sentence.substring(range[0], range[0] + range[1]);
+            String[] guesses = com.kestrane.core.lang.SpellCheckerOSX.nativeGuesses(sentence, range[0], range[1], null);
+            found.append(found.length() == 0 ? "" : ", ").append(word)
+                 .append(" -> ").append(guesses.length > 0 ? guesses[0] : "?");
+            start = range[0] + range[1];
+        }
+        System.out.printf("osbridge      spelling of \"%s\": %s%n", sentence, found.length() == 0 ? "no mistakes" : found);
+        com.kestrane.core.osx.UserNotificationCenter.nativeDeliverNotification(
+                "Kestrane", null, "The demo ran its checks.", null, null);
+        System.out.println("osbridge      notification sent");
     }
 
     /** What the launcher told the application about the environment (absent: not set). */

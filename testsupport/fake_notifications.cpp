@@ -1,0 +1,81 @@
+#include "fake_notifications.h"
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
+
+#include <atomic>
+
+namespace kestrane::test {
+
+namespace {
+
+const char* kServerXml = R"(<node><interface name="org.freedesktop.Notifications">
+  <method name="GetCapabilities"><arg type="as" direction="out"/></method>
+  <method name="Notify"><arg type="s" direction="in"/><arg type="u" direction="in"/><arg type="s" direction="in"/>
+    <arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="as" direction="in"/>
+    <arg type="a{sv}" direction="in"/><arg type="i" direction="in"/><arg type="u" direction="out"/></method>
+  <method name="CloseNotification"><arg type="u" direction="in"/></method>
+  <signal name="ActionInvoked"><arg type="u"/><arg type="s"/></signal>
+  <signal name="NotificationClosed"><arg type="u"/><arg type="u"/></signal>
+</interface></node>)";
+
+}  // namespace
+
+NotificationServer::NotificationServer(const std::string& address, bool actions)
+    : last_(std::make_shared<std::shared_ptr<GVariant>>()) {
+    auto last = last_;
+    auto next = std::make_shared<std::atomic<unsigned>>(1);
+    service_ = std::make_unique<FakeDBusService>(
+        address, "org.freedesktop.Notifications", "/org/freedesktop/Notifications", kServerXml,
+        [actions, last, next](const std::string& method, GVariant* parameters, GDBusMethodInvocation* invocation) {
+            if (method == "GetCapabilities") {
+                const gchar* with[] = {"actions", "body", "sound", nullptr};
+                const gchar* without[] = {"body", nullptr};
+                g_dbus_method_invocation_return_value(invocation, g_variant_new("(^as)", actions ? with : without));
+            } else if (method == "Notify") {
+                *last = std::shared_ptr<GVariant>(g_variant_ref(parameters), g_variant_unref);
+                g_dbus_method_invocation_return_value(invocation, g_variant_new("(u)", next->fetch_add(1)));
+            } else {
+                g_dbus_method_invocation_return_value(invocation, nullptr);
+            }
+        });
+}
+
+std::string NotificationServer::field(int index) const {
+    GVariant* child = g_variant_get_child_value(last(), index);
+    gchar* printed = g_variant_print(child, FALSE);
+    std::string out = printed;
+    g_free(printed);
+    g_variant_unref(child);
+    return out;
+}
+
+GVariant* NotificationServer::hint(const char* name) const {
+    GVariant* hints = g_variant_get_child_value(last(), 6);
+    GVariant* value = g_variant_lookup_value(hints, name, nullptr);
+    g_variant_unref(hints);
+    return value;
+}
+
+std::vector<std::uint8_t> pngOf(int width, int height) {
+    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, width, height);
+    guchar* pixels = gdk_pixbuf_get_pixels(pixbuf);
+    const int stride = gdk_pixbuf_get_rowstride(pixbuf);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            guchar* p = pixels + y * stride + x * 4;
+            p[0] = static_cast<guchar>(x * 40);
+            p[1] = static_cast<guchar>(y * 60);
+            p[2] = 200;
+            p[3] = 255;
+        }
+    }
+    gchar* buffer = nullptr;
+    gsize size = 0;
+    gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &size, "png", nullptr, nullptr);
+    std::vector<std::uint8_t> out(buffer, buffer + size);
+    g_free(buffer);
+    g_object_unref(pixbuf);
+    return out;
+}
+
+}  // namespace kestrane::test

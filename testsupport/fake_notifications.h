@@ -1,0 +1,34 @@
+// A notification server of the test's own (org.freedesktop.Notifications on a test bus):
+// numbers notifications from 1, keeps the last Notify's arguments and records every call.
+#pragma once
+
+#include <gio/gio.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fake_dbus_service.h"
+
+namespace kestrane::test {
+
+class NotificationServer {
+public:
+    // actions: whether GetCapabilities names "actions" (clicks can be reported).
+    NotificationServer(const std::string& address, bool actions);
+
+    GVariant* last() const { return last_->get(); }  // the last Notify's arguments, or null
+    std::string field(int index) const;              // one of them, printed
+    GVariant* hint(const char* name) const;          // transfer full, or null
+    FakeDBusService& service() { return *service_; }
+
+private:
+    std::shared_ptr<std::shared_ptr<GVariant>> last_;
+    std::unique_ptr<FakeDBusService> service_;
+};
+
+// A PNG of width x height with a gradient: red = 40 x, green = 60 y, blue 200, opaque.
+std::vector<std::uint8_t> pngOf(int width, int height);
+
+}  // namespace kestrane::test
