@@ -5,6 +5,7 @@
 
 #include <jni.h>
 
+#include "appearance.h"
 #include "platform_string.h"
 
 // nil gives null; otherwise a new Java string with the same UTF-16 units (transfer full).
@@ -13,3 +14,7 @@
 // The adopting conversion: null gives nil; otherwise one copy of the units into a buffer that
 // the result owns.
 [[gnu::visibility("default")]] PlatformString JavaToNSString(JNIEnv* env, jstring string);
+
+// A colour as a new Java float[4] {red, green, blue, alpha} (transfer full), or null with the
+// VM's error pending.
+[[gnu::visibility("default")]] jfloatArray colorToFloatArray(JNIEnv* env, const kestrane::appearance::Rgba& color);

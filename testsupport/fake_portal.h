@@ -13,10 +13,14 @@
 namespace kestrane::test {
 
 struct PortalSettings {
-    std::optional<unsigned> colorScheme;                // 0 none, 1 prefer dark, 2 prefer light
+    PortalSettings(std::optional<unsigned> scheme = std::nullopt, std::optional<std::array<double, 3>> accent = std::nullopt,
+                   bool withReadOne = true, bool hangs = false)
+        : colorScheme(scheme), accentColor(accent), readOne(withReadOne), hang(hangs) {}
+
+    std::optional<unsigned> colorScheme;  // 0 none, 1 prefer dark, 2 prefer light
     std::optional<std::array<double, 3>> accentColor;
-    bool readOne = true;  // false: a portal that only has Read (its value wrapped once more)
-    bool hang = false;    // never answers
+    bool readOne;  // false: a portal that only has Read (its value wrapped once more)
+    bool hang;     // never answers
 };
 
 std::unique_ptr<FakeDBusService> startPortal(const std::string& address, PortalSettings settings);

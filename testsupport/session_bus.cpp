@@ -9,7 +9,7 @@
 
 namespace kestrane::test {
 
-PrivateSessionBus::PrivateSessionBus() {
+PrivateSessionBus::PrivateSessionBus(const char* variable) {
     int fds[2];
     if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
     pid_ = fork();
@@ -25,7 +25,7 @@ PrivateSessionBus::PrivateSessionBus() {
     while (read(fds[0], &c, 1) == 1 && c != '\n') address_.push_back(c);
     close(fds[0]);
     if (address_.empty()) throw std::runtime_error("dbus-daemon did not start");
-    setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1);
+    setenv(variable, address_.c_str(), 1);
 }
 
 PrivateSessionBus::~PrivateSessionBus() {

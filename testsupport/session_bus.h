@@ -1,6 +1,7 @@
-// A private D-Bus session bus for tests of desktop services: a dbus-daemon of its own,
-// started on construction (DBUS_SESSION_BUS_ADDRESS then names it) and stopped on
-// destruction, so that no test reaches the developer's desktop.
+// A private D-Bus bus for tests of desktop services: a dbus-daemon of its own, started on
+// construction (DBUS_SESSION_BUS_ADDRESS, or the variable given, then names it) and stopped
+// on destruction, so that no test reaches the developer's desktop or the machine's system
+// bus.
 #pragma once
 
 #include <sys/types.h>
@@ -11,7 +12,7 @@ namespace kestrane::test {
 
 class PrivateSessionBus {
 public:
-    PrivateSessionBus();
+    explicit PrivateSessionBus(const char* variable = "DBUS_SESSION_BUS_ADDRESS");
     ~PrivateSessionBus();
     PrivateSessionBus(const PrivateSessionBus&) = delete;
     PrivateSessionBus& operator=(const PrivateSessionBus&) = delete;

@@ -4,10 +4,13 @@
 
 #include <com_kestrane_core_OperatingSystemOSX.h>
 #include <com_kestrane_core_osx_FileTag.h>
+#include <com_kestrane_core_osx_UIElementColor.h>
 #include <com_kestrane_core_osx_UserNotificationCenter.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
+#include <vector>
 
 #include "fake_notifications.h"
 #include "jni_scoped.h"
@@ -105,4 +108,31 @@ TEST(NotificationExports, DeliveryReachesTheServer) {
     ASSERT_NE(data, nullptr);
     g_variant_unref(data);
     EXPECT_EQ(takePendingException(env), "");
+}
+
+// A simulated older system lacks the two newer colours: zeros and the exact log line, on
+// every call; the other colours are there.
+TEST(ColorExports, ColoursOfNewerSystems) {
+    JNIEnv* env = jniEnv();
+    auto components = [env](jfloatArray a) {
+        std::vector<float> v(4, -1);
+        env->GetFloatArrayRegion(a, 0, 4, v.data());
+        env->DeleteLocalRef(a);
+        return v;
+    };
+    setenv("KESTRANE_APPEARANCE_SYSTEM_VERSION", "10.12", 1);
+    std::vector<float> accent, find;
+    const std::string log = kestrane::test::captureStderr([&] {
+        accent = components(Java_com_kestrane_core_osx_UIElementColor__1getControlAccentColor(env, nullptr));
+        find = components(Java_com_kestrane_core_osx_UIElementColor__1getFindHighlightColor(env, nullptr));
+        components(Java_com_kestrane_core_osx_UIElementColor__1getControlAccentColor(env, nullptr));
+    });
+    unsetenv("KESTRANE_APPEARANCE_SYSTEM_VERSION");
+    EXPECT_EQ(accent, std::vector<float>(4, 0.0f));
+    EXPECT_EQ(find, std::vector<float>(4, 0.0f));
+    EXPECT_NE(log.find("] controlAccentColor only supported in macOS 10.14 or later.\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("] findHighlightColor only supported in macOS 10.13 or later.\n"), std::string::npos) << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3);
+    EXPECT_EQ(components(Java_com_kestrane_core_osx_UIElementColor__1getShadowColor(env, nullptr))[3], 0.07f);
+    EXPECT_EQ(components(Java_com_kestrane_core_osx_UIElementColor__1getControlAccentColor(env, nullptr))[3], 1.0f);
 }

@@ -2,6 +2,7 @@
 
 #include <gio/gio.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -80,6 +81,60 @@ std::optional<Rgb> accentColor(std::chrono::milliseconds budget) {
         if (!(c >= 0.0 && c <= 1.0)) return std::nullopt;
     }
     return rgb;
+}
+
+bool graphicalSession() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') return true;
+    }
+    return false;
+}
+
+std::string appearanceName(std::chrono::milliseconds budget) {
+    if (!graphicalSession()) return "Unknown";
+    return prefersDark(budget) ? "NSAppearanceNameDarkAqua" : "NSAppearanceNameAqua";
+}
+
+Rgba paletteColor(UIColor color, bool dark, const std::optional<Rgb>& accent) {
+    auto hex = [](unsigned rgb, double alpha = 1.0) {
+        return Rgba{((rgb >> 16) & 0xff) / 255.0, ((rgb >> 8) & 0xff) / 255.0, (rgb & 0xff) / 255.0, alpha};
+    };
+    switch (color) {
+        case UIColor::kControl: return dark ? hex(0x303030) : hex(0xf6f5f4);            // button face
+        case UIColor::kControlBackground: return dark ? hex(0x1e1e1e) : hex(0xffffff);  // view background
+        case UIColor::kFindHighlight: return dark ? hex(0xf5c211) : hex(0xf8e45c);      // search match (yellow)
+        case UIColor::kHighlight: return dark ? hex(0x5e5c64) : hex(0xffffff);          // lit edge
+        case UIColor::kShadow: return dark ? hex(0x000000, 0.36) : hex(0x000000, 0.07); // shade
+        case UIColor::kSelectedControl: return dark ? hex(0x1c71d8) : hex(0x3584e4);    // selection
+        case UIColor::kControlAccent:
+            if (accent) return {accent->red, accent->green, accent->blue, 1.0};
+            return hex(0x3584e4);  // accent background, both palettes
+    }
+    return {};
+}
+
+Expected<Rgba> currentColor(UIColor color, std::chrono::milliseconds budget) {
+    // The colours that the original platform added in its versions 10.13 and 10.14.
+    if (const char* version = std::getenv("KESTRANE_APPEARANCE_SYSTEM_VERSION"); version != nullptr && *version != '\0') {
+        int major = 0, minor = 0;
+        std::sscanf(version, "%d.%d", &major, &minor);
+        const auto below = [&](int m) { return major < 10 || (major == 10 && minor < m); };
+        if (color == UIColor::kFindHighlight && below(13)) {
+            return Error{kUnavailable, "findHighlightColor only supported in macOS 10.13 or later."};
+        }
+        if (color == UIColor::kControlAccent && below(14)) {
+            return Error{kUnavailable, "controlAccentColor only supported in macOS 10.14 or later."};
+        }
+    }
+    const auto deadline = std::chrono::steady_clock::now() + budget;
+    const bool dark = prefersDark(budget);
+    std::optional<Rgb> accent;
+    if (color == UIColor::kControlAccent) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() > 0) accent = accentColor(left);
+    }
+    return paletteColor(color, dark, accent);
 }
 
 }  // namespace kestrane::appearance

@@ -6,6 +6,9 @@
 
 #include <chrono>
 #include <optional>
+#include <string>
+
+#include "expected.h"
 
 namespace kestrane::appearance {
 
@@ -31,5 +34,34 @@ struct Rgb {
 
 // The portal's "accent-color" when the desktop offers one (three doubles in [0, 1]).
 std::optional<Rgb> accentColor(std::chrono::milliseconds budget = kDefaultBudget);
+
+// Whether there is a graphical session to have an appearance at all (DISPLAY or
+// WAYLAND_DISPLAY set).
+bool graphicalSession();
+
+// The appearance's name as the application compares it on every system:
+// "NSAppearanceNameDarkAqua" or "NSAppearanceNameAqua", "Unknown" without a graphical session.
+std::string appearanceName(std::chrono::milliseconds budget = kDefaultBudget);
+
+// Interface colours the application draws with, from two palettes after GNOME's Adwaita
+// (light and dark); the accent follows the desktop's accent colour where it offers one.
+enum class UIColor { kControl, kControlBackground, kFindHighlight, kHighlight, kShadow, kSelectedControl, kControlAccent };
+
+struct Rgba {
+    double red = 0, green = 0, blue = 0, alpha = 0;  // sRGB, 0 to 1
+};
+
+// The palette's colour; accent replaces the palette's accent for kControlAccent.
+Rgba paletteColor(UIColor color, bool dark, const std::optional<Rgb>& accent);
+
+enum : int {
+    kUnavailable = 1,  // the colour does not exist on this (simulated) system
+};
+
+// The colour for the desktop's current preference. Colours that older systems of the
+// original platform lack (find highlight, control accent) are always available here; the
+// environment variable KESTRANE_APPEARANCE_SYSTEM_VERSION ("10.12") simulates such a system
+// for tests, and the error then carries the exact message to log.
+Expected<Rgba> currentColor(UIColor color, std::chrono::milliseconds budget = kDefaultBudget);
 
 }  // namespace kestrane::appearance

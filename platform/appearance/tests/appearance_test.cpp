@@ -132,3 +132,65 @@ TEST_F(AppearanceTest, GnomeSettingWhenItsSchemaIsInstalled) {
 }
 
 }  // namespace
+
+namespace {
+
+const UIColor kAllColors[] = {UIColor::kControl,   UIColor::kControlBackground, UIColor::kFindHighlight, UIColor::kHighlight,
+                              UIColor::kShadow,    UIColor::kSelectedControl,   UIColor::kControlAccent};
+
+TEST_F(AppearanceTest, NameFollowsThePreferenceAndNeedsAGraphicalSession) {
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    auto service = startPortal(address(), {1u});
+    EXPECT_EQ(appearanceName(), "Unknown");
+    setenv("WAYLAND_DISPLAY", "wayland-0", 1);
+    EXPECT_EQ(appearanceName(), "NSAppearanceNameDarkAqua");
+    service.reset();
+    service = startPortal(address(), {2u});
+    EXPECT_EQ(appearanceName(), "NSAppearanceNameAqua");
+    unsetenv("WAYLAND_DISPLAY");
+}
+
+TEST_F(AppearanceTest, PalettesAndTheDesktopsAccent) {
+    int differing = 0;
+    for (UIColor c : kAllColors) {
+        for (bool dark : {false, true}) {
+            const Rgba v = paletteColor(c, dark, std::nullopt);
+            for (double x : {v.red, v.green, v.blue, v.alpha}) {
+                EXPECT_GE(x, 0.0);
+                EXPECT_LE(x, 1.0);
+            }
+            if (c != UIColor::kShadow) {
+                EXPECT_EQ(v.alpha, 1.0);  // opaque colours
+            }
+        }
+        const Rgba light = paletteColor(c, false, std::nullopt), dark = paletteColor(c, true, std::nullopt);
+        differing += light.red != dark.red || light.green != dark.green || light.blue != dark.blue || light.alpha != dark.alpha;
+    }
+    EXPECT_GE(differing, 5);
+    // The palette follows the preference, and the desktop's accent replaces the palette's.
+    {
+        auto service = startPortal(address(), {1u, std::array<double, 3>{0.9, 0.1, 0.2}});
+        EXPECT_EQ(currentColor(UIColor::kControlBackground)->red, paletteColor(UIColor::kControlBackground, true, {}).red);
+        const Rgba accent = *currentColor(UIColor::kControlAccent);
+        EXPECT_DOUBLE_EQ(accent.red, 0.9);
+        EXPECT_DOUBLE_EQ(accent.blue, 0.2);
+        EXPECT_EQ(accent.alpha, 1.0);
+    }
+    auto service = startPortal(address(), {0u});
+    EXPECT_EQ(currentColor(UIColor::kControlBackground)->red, 1.0);
+    EXPECT_DOUBLE_EQ(currentColor(UIColor::kControlAccent)->blue, 0xe4 / 255.0);
+}
+
+TEST_F(AppearanceTest, ColoursOfNewerSystemsAreUnavailableOnlyOnASimulatedOlderOne) {
+    for (UIColor c : kAllColors) EXPECT_TRUE(currentColor(c).hasValue());
+    setenv("KESTRANE_APPEARANCE_SYSTEM_VERSION", "10.13", 1);
+    EXPECT_TRUE(currentColor(UIColor::kFindHighlight).hasValue());
+    EXPECT_EQ(currentColor(UIColor::kControlAccent).error().message, "controlAccentColor only supported in macOS 10.14 or later.");
+    setenv("KESTRANE_APPEARANCE_SYSTEM_VERSION", "10.12", 1);
+    EXPECT_EQ(currentColor(UIColor::kFindHighlight).error().message, "findHighlightColor only supported in macOS 10.13 or later.");
+    EXPECT_TRUE(currentColor(UIColor::kShadow).hasValue());
+    unsetenv("KESTRANE_APPEARANCE_SYSTEM_VERSION");
+}
+
+}  // namespace

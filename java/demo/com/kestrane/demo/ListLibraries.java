@@ -59,7 +59,51 @@ public final class ListLibraries {
         }
         showSignalKernels();
         showSpellingAndNotification();
+        showDesktopServices();
         showDesktopAndLibrary();
+    }
+
+    /** Appearance, two colours, a digest, and an activity held while a tone plays. */
+    private static void showDesktopServices() throws Exception {
+        System.out.printf("osbridge      appearance: %s%n", com.kestrane.core.osx.Appearance.getAppAppearanceName());
+        System.out.printf("osbridge      control accent colour: %s, view background: %s%n",
+                java.util.Arrays.toString(com.kestrane.core.osx.UIElementColor._getControlAccentColor()),
+                java.util.Arrays.toString(com.kestrane.core.osx.UIElementColor._getControlBackgroundColor()));
+        byte[] digest = com.kestrane.core.app.Digest.digest("Kestrane".getBytes(java.nio.charset.StandardCharsets.UTF_8));
+        System.out.printf("osbridge      digest of \"Kestrane\": %s%n", java.util.HexFormat.of().formatHex(digest));
+
+        long activity = com.kestrane.core.osx.ProcessInfo.nativeBeginActivityWithOptions(
+                (1L << 20) | (1L << 40), "Playing a tone");
+        java.nio.file.Path wav = java.nio.file.Files.createTempFile("kestrane-tone", ".wav");
+        try {
+            writeTone(wav, 440, 1.0);
+            long player = com.kestrane.sonvekt.player.AVPlayer.open(wav.toUri().toString());
+            try {
+                com.kestrane.sonvekt.player.AVPlayer.start(player);
+                Thread.sleep(1000);
+                System.out.printf("osbridge      held an activity while a tone played for %d ms%n",
+                        com.kestrane.sonvekt.player.AVPlayer.getTime(player));
+            } finally {
+                com.kestrane.sonvekt.player.AVPlayer.close(player);
+            }
+        } catch (java.io.IOException e) {
+            System.out.printf("osbridge      held an activity; the tone could not play: %s%n", e.getMessage());
+        } finally {
+            com.kestrane.core.osx.ProcessInfo.nativeEndActivity(activity);
+            java.nio.file.Files.deleteIfExists(wav);
+        }
+    }
+
+    /** A 16-bit mono WAV file of a sine tone. */
+    private static void writeTone(java.nio.file.Path file, double hz, double seconds) throws java.io.IOException {
+        int rate = 44100, samples = (int) (rate * seconds);
+        java.nio.ByteBuffer b = java.nio.ByteBuffer.allocate(44 + 2 * samples).order(java.nio.ByteOrder.LITTLE_ENDIAN);
+        b.put("RIFF".getBytes(java.nio.charset.StandardCharsets.US_ASCII)).putInt(36 + 2 * samples)
+         .put("WAVEfmt ".getBytes(java.nio.charset.StandardCharsets.US_ASCII)).putInt(16).putShort((short) 1)
+         .putShort((short) 1).putInt(rate).putInt(2 * rate).putShort((short) 2).putShort((short) 16)
+         .put("data".getBytes(java.nio.charset.StandardCharsets.US_ASCII)).putInt(2 * samples);
+        for (int i = 0; i < samples; i++) b.putShort((short) (8000 * Math.sin(2 * Math.PI * hz * i / rate)));
+        java.nio.file.Files.write(file, b.array());
     }
 
     /** One sentence checked word by word, and one desktop notification. */

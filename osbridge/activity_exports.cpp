@@ -1,0 +1,30 @@
+// com.kestrane.core.osx.ProcessInfo: activities held by the Java side as handles.
+#include <com_kestrane_core_osx_ProcessInfo.h>
+
+#include "activities.h"
+#include "bundle_info.h"
+#include "handles.h"
+#include "no_destructor.h"
+#include "platform_string.h"
+
+namespace {
+
+// The live activities. Ending one that is not live (0, ended already) does nothing.
+kestrane::jni::HandleRegistry<kestrane::activities::Activity>& activities() {
+    static kestrane::NoDestructor<kestrane::jni::HandleRegistry<kestrane::activities::Activity>> registry;
+    return registry.get();
+}
+
+}  // namespace
+
+JNIEXPORT jlong JNICALL Java_com_kestrane_core_osx_ProcessInfo_nativeBeginActivityWithOptions(JNIEnv* env, jclass, jlong options,
+                                                                                             jstring reason) {
+    const auto text = kestrane::jni::javaStringToUtf8(env, reason, "reason");
+    if (!text) return 0;
+    static const std::string application = kestrane::bundle::applicationName(reinterpret_cast<const void*>(&activities));
+    return activities().add(kestrane::activities::begin(static_cast<std::uint64_t>(options), *text, application));
+}
+
+JNIEXPORT void JNICALL Java_com_kestrane_core_osx_ProcessInfo_nativeEndActivity(JNIEnv*, jclass, jlong handle) {
+    activities().remove(handle);  // the locks go with the last reference
+}

@@ -1,0 +1,107 @@
+#include "activities.h"
+
+#include <gio/gunixfdlist.h>
+#include <unistd.h>
+
+#include <atomic>
+
+#include "bus.h"
+#include "log.h"
+
+namespace kestrane::activities {
+
+namespace {
+
+constexpr std::chrono::milliseconds kBudget{1000};
+
+void reportNoService(const std::string& why) {
+    static std::atomic<bool> reported{false};
+    if (!reported.exchange(true)) logLine("Activities take no locks: " + why);
+}
+
+}  // namespace
+
+struct Activity::Private {
+    // The portal keeps an inhibition for as long as the connection that asked for it, or
+    // until its request is closed; logind keeps one for as long as its descriptor is open.
+    std::optional<dbus::Connection> connection;
+    std::string request;
+    int fd = -1;
+
+    ~Private() {
+        if (connection && !request.empty()) {
+            dbus::Call close{"org.freedesktop.portal.Desktop", request.c_str(), "org.freedesktop.portal.Request", "Close"};
+            (void)connection->call(close, dbus::Clock::now() + kBudget);
+        }
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+Activity::Activity(Holder holder, std::string reason, std::unique_ptr<Private> lock)
+    : holder_(holder), reason_(std::move(reason)), lock_(std::move(lock)) {}
+
+Activity::~Activity() = default;
+
+Locks locksFor(std::uint64_t options) {
+    Locks locks;
+    auto add = [&locks](std::uint32_t flag, const char* what) {
+        locks.portalFlags |= flag;
+        locks.logindWhat += (locks.logindWhat.empty() ? "" : ":") + std::string(what);
+    };
+    if (options & kIdleSystemSleepDisabled) add(4, "sleep");
+    if (options & kIdleDisplaySleepDisabled) add(8, "idle");
+    if (options & kSuddenTerminationDisabled) add(1, "shutdown");
+    return locks;
+}
+
+std::unique_ptr<Activity> begin(std::uint64_t options, const std::string& reason, const std::string& applicationName) {
+    const Locks locks = locksFor(options);
+    if (locks.portalFlags == 0) return std::make_unique<Activity>(Holder::kNone, reason, nullptr);
+    const auto deadline = dbus::Clock::now() + kBudget;
+    std::string failures;
+
+    if (Expected<dbus::Connection> session = dbus::Connection::open(G_BUS_TYPE_SESSION, deadline)) {
+        GVariantBuilder portalOptions;
+        g_variant_builder_init(&portalOptions, G_VARIANT_TYPE("a{sv}"));
+        g_variant_builder_add(&portalOptions, "{sv}", "reason", g_variant_new_string(reason.c_str()));
+        dbus::Call inhibit{"org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop", "org.freedesktop.portal.Inhibit",
+                           "Inhibit", g_variant_new("(sua{sv})", "", locks.portalFlags, &portalOptions), G_VARIANT_TYPE("(o)")};
+        Expected<dbus::VariantPtr> reply = session->call(inhibit, deadline);
+        if (reply) {
+            auto lock = std::make_unique<Activity::Private>();
+            const gchar* path = nullptr;
+            g_variant_get(reply->get(), "(&o)", &path);
+            lock->request = path;
+            lock->connection.emplace(std::move(*session));
+            return std::make_unique<Activity>(Holder::kPortal, reason, std::move(lock));
+        }
+        failures = "the desktop portal: " + reply.error().message;
+    } else {
+        failures = "the session bus: " + session.error().message;
+    }
+
+    if (Expected<dbus::Connection> system = dbus::Connection::open(G_BUS_TYPE_SYSTEM, deadline)) {
+        dbus::Call inhibit{"org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager", "Inhibit",
+                           g_variant_new("(ssss)", locks.logindWhat.c_str(), applicationName.c_str(), reason.c_str(), "block"),
+                           G_VARIANT_TYPE("(h)")};
+        glib::ObjectPtr<GUnixFDList> fds;
+        Expected<dbus::VariantPtr> reply = system->callWithFds(inhibit, deadline, &fds);
+        if (reply && fds) {
+            gint32 index = -1;
+            g_variant_get(reply->get(), "(h)", &index);
+            const int fd = g_unix_fd_list_get(fds.get(), index, nullptr);  // a duplicate that is ours
+            if (fd >= 0) {
+                auto lock = std::make_unique<Activity::Private>();
+                lock->fd = fd;
+                return std::make_unique<Activity>(Holder::kLogind, reason, std::move(lock));
+            }
+        }
+        failures += "; systemd-logind: " + (reply ? std::string("no descriptor in its answer") : reply.error().message);
+    } else {
+        failures += "; the system bus: " + system.error().message;
+    }
+    reportNoService("neither the desktop portal nor systemd-logind can be asked (" + failures + ")");
+    return std::make_unique<Activity>(Holder::kNone, reason, nullptr);
+}
+
+}  // namespace kestrane::activities

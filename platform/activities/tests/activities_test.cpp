@@ -1,0 +1,149 @@
+// Activities against a portal stand-in on a private session bus and a logind stand-in on a
+// private "system" bus: the locks taken per option, and their release.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <gio/gunixfdlist.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "activities.h"
+#include "fake_dbus_service.h"
+#include "session_bus.h"
+#include "test_files.h"
+
+using namespace kestrane::activities;
+using kestrane::test::FakeDBusService;
+
+namespace {
+
+const char* kPortalXml = R"(<node>
+  <interface name="org.freedesktop.portal.Inhibit">
+    <method name="Inhibit"><arg type="s" direction="in"/><arg type="u" direction="in"/><arg type="a{sv}" direction="in"/>
+      <arg type="o" direction="out"/></method>
+  </interface>
+  <interface name="org.freedesktop.portal.Request"><method name="Close"/></interface>
+</node>)";
+
+const char* kLogindXml = R"(<node><interface name="org.freedesktop.login1.Manager">
+  <method name="Inhibit"><arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="s" direction="in"/>
+    <arg type="s" direction="in"/><arg type="h" direction="out"/></method>
+</interface></node>)";
+
+// The portal answers with its own object as the request, so that Close reaches it too.
+std::unique_ptr<FakeDBusService> portal(const std::string& address) {
+    return std::make_unique<FakeDBusService>(
+        address, "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop", kPortalXml,
+        [](const std::string& method, GVariant*, GDBusMethodInvocation* invocation) {
+            if (method == "Inhibit") {
+                g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", "/org/freedesktop/portal/desktop"));
+            } else {
+                g_dbus_method_invocation_return_value(invocation, nullptr);
+            }
+        });
+}
+
+// logind hands back the write end of a pipe and keeps the read end: the read end sees the
+// end of the file once the activity has closed its descriptor.
+struct Logind {
+    std::shared_ptr<std::vector<int>> readEnds = std::make_shared<std::vector<int>>();
+    std::shared_ptr<std::mutex> mutex = std::make_shared<std::mutex>();
+    std::unique_ptr<FakeDBusService> service;
+
+    explicit Logind(const std::string& address) {
+        auto ends = readEnds;
+        auto lock = mutex;
+        service = std::make_unique<FakeDBusService>(
+            address, "org.freedesktop.login1", "/org/freedesktop/login1", kLogindXml,
+            [ends, lock](const std::string&, GVariant*, GDBusMethodInvocation* invocation) {
+                int fds[2];
+                if (pipe2(fds, O_CLOEXEC) != 0) return;
+                GUnixFDList* list = g_unix_fd_list_new();
+                g_unix_fd_list_append(list, fds[1], nullptr);
+                close(fds[1]);
+                {
+                    std::lock_guard<std::mutex> guard(*lock);
+                    ends->push_back(fds[0]);
+                }
+                g_dbus_method_invocation_return_value_with_unix_fd_list(invocation, g_variant_new("(h)", 0), list);
+                g_object_unref(list);
+            });
+    }
+    ~Logind() {
+        for (int fd : *readEnds) close(fd);
+    }
+    // Whether every holder of the i-th descriptor has closed it (within a second).
+    bool closed(std::size_t i) const {
+        std::lock_guard<std::mutex> guard(*mutex);
+        pollfd p{(*readEnds).at(i), POLLIN, 0};
+        return poll(&p, 1, 1000) == 1 && (p.revents & (POLLHUP | POLLIN)) != 0;
+    }
+};
+
+std::string callsOf(const FakeDBusService& s) {
+    std::string out;
+    for (const auto& c : s.calls()) out += c.method + c.parameters + ";";
+    return out;
+}
+
+}  // namespace
+
+TEST(Activities, OptionBitsChooseTheLocks) {
+    EXPECT_EQ(locksFor(kIdleSystemSleepDisabled).portalFlags, 4u);
+    EXPECT_EQ(locksFor(kIdleDisplaySleepDisabled).logindWhat, "idle");
+    const Locks all = locksFor(kIdleSystemSleepDisabled | kIdleDisplaySleepDisabled | kSuddenTerminationDisabled | 0xFF);
+    EXPECT_EQ(all.portalFlags, 13u);
+    EXPECT_EQ(all.logindWhat, "sleep:idle:shutdown");
+    EXPECT_EQ(locksFor(0xFF | (1ull << 63)).portalFlags, 0u);
+}
+
+TEST(Activities, ThePortalWhereTheDesktopOffersIt) {
+    kestrane::test::PrivateSessionBus session;
+    auto service = portal(session.address());
+    auto a = begin(kIdleSystemSleepDisabled | kIdleDisplaySleepDisabled, "playing", "app");
+    auto b = begin(kSuddenTerminationDisabled, "saving", "app");
+    EXPECT_EQ(a->holder(), Holder::kPortal);
+    EXPECT_EQ(callsOf(*service), "Inhibit('', 12, {'reason': <'playing'>});Inhibit('', 1, {'reason': <'saving'>});");
+    b.reset();  // ending one leaves the other in force
+    EXPECT_EQ(callsOf(*service).substr(callsOf(*service).rfind(';', callsOf(*service).size() - 2) + 1), "Close();");
+    std::thread([&a] { a.reset(); }).join();  // ended on another thread
+    EXPECT_EQ(service->calls().size(), 4u);
+    // Options without a lock ask nothing.
+    EXPECT_EQ(begin(1, "nothing", "app")->holder(), Holder::kNone);
+    EXPECT_EQ(service->calls().size(), 4u);
+}
+
+TEST(Activities, LogindOnTheSystemBusWhenNoPortalAnswers) {
+    kestrane::test::PrivateSessionBus session;  // no portal on it
+    kestrane::test::PrivateSessionBus system("DBUS_SYSTEM_BUS_ADDRESS");
+    Logind logind(system.address());
+    auto a = begin(kIdleSystemSleepDisabled | kSuddenTerminationDisabled, "playing", "Kestrane");
+    auto b = begin(kIdleDisplaySleepDisabled, "watching", "Kestrane");
+    ASSERT_EQ(a->holder(), Holder::kLogind);
+    EXPECT_EQ(callsOf(*logind.service), "Inhibit('sleep:shutdown', 'Kestrane', 'playing', 'block');"
+                                        "Inhibit('idle', 'Kestrane', 'watching', 'block');");
+    EXPECT_FALSE(logind.closed(0));
+    a.reset();
+    EXPECT_TRUE(logind.closed(0));
+    EXPECT_FALSE(logind.closed(1));
+    b.reset();
+    EXPECT_TRUE(logind.closed(1));
+    unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+}
+
+TEST(Activities, NeitherServiceRecordsTheActivityAndSaysSoOnce) {
+    setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/session", 1);
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/system", 1);
+    const std::string log = kestrane::test::captureStderr([] {
+        EXPECT_EQ(begin(kIdleSystemSleepDisabled, "a", "app")->holder(), Holder::kNone);
+        EXPECT_EQ(begin(kIdleSystemSleepDisabled, "b", "app")->reason(), "b");
+    });
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+    EXPECT_NE(log.find("Activities take no locks"), std::string::npos);
+    unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+}

@@ -1,0 +1,122 @@
+#include "desktoplaunch.h"
+
+#include <gio/gio.h>
+#include <sys/stat.h>
+
+#include <thread>
+
+#include "glib_ptr.h"
+#include "log.h"
+
+namespace kestrane::desktoplaunch {
+
+namespace {
+
+const char* schemeOf(Service service) { return service == Service::kComposeEmail ? "mailto" : "https"; }
+
+glib::ObjectPtr<GAppInfo> defaultHandler(const char* scheme) {
+    return glib::ObjectPtr<GAppInfo>(g_app_info_get_default_for_uri_scheme(scheme));
+}
+
+bool launch(GAppInfo* handler, const std::string& uri) {
+    GList uris{};
+    uris.data = const_cast<char*>(uri.c_str());
+    GError* raw = nullptr;
+    const bool launched = g_app_info_launch_uris(handler, &uris, nullptr, &raw);
+    glib::ErrorPtr error(raw);
+    if (!launched) logLine("Cannot open " + uri + ": " + (error ? error->message : "the handler did not start"));
+    return launched;
+}
+
+// The description of the failure that a null item causes, in the log's "%@" form.
+void logNullText() {
+    logLine("*** Cannot share a null text: a list of items to share cannot hold a null item");
+}
+
+bool isUnreserved(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
+}
+
+}  // namespace
+
+std::optional<Service> serviceAt(std::int32_t index) {
+    const auto unsignedIndex = static_cast<std::uint32_t>(index);
+    if (unsignedIndex > 2) return std::nullopt;
+    return static_cast<Service>(unsignedIndex);
+}
+
+std::string percentEncode(std::string_view bytes) {
+    static const char* kHex = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : bytes) {
+        if (isUnreserved(c)) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> firstLink(std::string_view text) {
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t http = text.find("http", at);
+        if (http == std::string_view::npos) return std::nullopt;
+        const bool startsWord = http == 0 || std::isspace(static_cast<unsigned char>(text[http - 1])) || text[http - 1] == '(';
+        const std::string_view rest = text.substr(http);
+        if (startsWord && (rest.rfind("http://", 0) == 0 || rest.rfind("https://", 0) == 0)) {
+            std::size_t end = http;
+            while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end]))) ++end;
+            std::string link(text.substr(http, end - http));
+            while (!link.empty() && std::string_view(".,;:!?)'\"").find(link.back()) != std::string_view::npos) link.pop_back();
+            if (link.find("://") + 3 < link.size()) return link;
+        }
+        at = http + 4;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> shareUrl(Service service, std::string_view text) {
+    switch (service) {
+        case Service::kPostOnX: return "https://twitter.com/intent/tweet?text=" + percentEncode(text);
+        case Service::kPostOnFacebook:
+            if (auto link = firstLink(text)) return "https://www.facebook.com/sharer/sharer.php?u=" + percentEncode(*link);
+            return std::nullopt;
+        case Service::kComposeEmail: return "mailto:?body=" + percentEncode(text);
+    }
+    return std::nullopt;
+}
+
+bool isConfigured(Service service) { return defaultHandler(schemeOf(service)) != nullptr; }
+
+bool canShare(Service service, const std::optional<std::string>& text) {
+    if (!text) {
+        logNullText();
+        return false;
+    }
+    return isConfigured(service) && shareUrl(service, *text).has_value();
+}
+
+void share(Service service, const std::optional<std::string>& text) {
+    if (!text) return logNullText();
+    const std::optional<std::string> url = shareUrl(service, *text);
+    glib::ObjectPtr<GAppInfo> handler = defaultHandler(schemeOf(service));
+    if (url && handler) launch(handler.get(), *url);
+}
+
+void showHelp(const std::optional<std::string>& bundleFolder) {
+    if (!bundleFolder) return logLine("No help to show: the application does not run from a bundle");
+    const std::string page = *bundleFolder + "/Contents/Resources/help/index.html";
+    struct stat st {};
+    if (stat(page.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return logLine("No help to show: " + page + " does not exist");
+    glib::CharPtr uri(g_filename_to_uri(page.c_str(), nullptr, nullptr));
+    std::thread([uri = glib::text(uri.get())] {
+        glib::ObjectPtr<GAppInfo> browser = defaultHandler("https");
+        if (!browser) return logLine("No help to show: the desktop has no default web browser");
+        launch(browser.get(), uri);
+    }).detach();
+}
+
+}  // namespace kestrane::desktoplaunch

@@ -1,0 +1,44 @@
+// Handing things to the desktop's default applications: text to a sharing service (a web
+// share page in the default browser, or an e-mail in the default mail program), and the
+// application's help to the browser. The desktop's defaults come from GIO (mimeapps.list).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "expected.h"
+
+namespace kestrane::desktoplaunch {
+
+// The three services behind the sharing indices: the share pages of X (formerly Twitter) and
+// Facebook, and an e-mail.
+enum class Service { kPostOnX = 0, kPostOnFacebook = 1, kComposeEmail = 2 };
+
+// The service at index, compared as an unsigned number; none for any other.
+std::optional<Service> serviceAt(std::int32_t index);
+
+// Every byte but the unreserved ones (letters, digits, "-._~") as %XX.
+std::string percentEncode(std::string_view bytes);
+// The first http(s) URL in text, without trailing punctuation; none when there is none.
+std::optional<std::string> firstLink(std::string_view text);
+
+// The URL that shares text with the service; none when the service cannot take it (the
+// Facebook page takes only a link).
+std::optional<std::string> shareUrl(Service service, std::string_view text);
+
+// Whether the desktop has a default handler for the service's URLs (https, mailto).
+bool isConfigured(Service service);
+// Set up, and the text is something the service can take. A null text (none) cannot be
+// shared: one log line says so, and the answer is false.
+bool canShare(Service service, const std::optional<std::string>& text);
+// Starts the handler with the share URL and returns at once. A null text: the log line and
+// nothing else.
+void share(Service service, const std::optional<std::string>& text);
+
+// Opens <bundle>/Contents/Resources/help/index.html in the default browser on a worker
+// thread and returns at once; no bundle or no help file: one log line.
+void showHelp(const std::optional<std::string>& bundleFolder);
+
+}  // namespace kestrane::desktoplaunch
