@@ -1,6 +1,9 @@
 #include "test_media.h"
 
 #include <attachedpictureframe.h>
+#include <fileref.h>
+#include <popularimeterframe.h>
+#include <tpropertymap.h>
 #include <flacfile.h>
 #include <flacpicture.h>
 #include <gst/gst.h>
@@ -54,6 +57,26 @@ bool encodeTone(const std::filesystem::path& path, const std::string& encoder) {
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(pipeline);
     return ok;
+}
+
+bool writeTags(const std::filesystem::path& path, const std::map<std::string, std::string>& tags) {
+    TagLib::FileRef ref(path.c_str(), false);
+    if (ref.isNull()) return false;
+    TagLib::PropertyMap properties = ref.file()->properties();
+    for (const auto& [key, value] : tags) properties.replace(key, TagLib::StringList(TagLib::String(value, TagLib::String::UTF8)));
+    ref.file()->setProperties(properties);
+    return ref.save();
+}
+
+bool writePopularimeter(const std::filesystem::path& path, int rating, unsigned counter) {
+    TagLib::MPEG::File file(path.c_str());
+    if (!file.isValid()) return false;
+    auto frame = std::make_unique<TagLib::ID3v2::PopularimeterFrame>();
+    frame->setEmail("kestrane@example.org");
+    frame->setRating(rating);
+    frame->setCounter(counter);
+    file.ID3v2Tag(true)->addFrame(frame.release());  // the tag owns its frames
+    return file.save();
 }
 
 bool attachPicture(const std::filesystem::path& path, const std::string& image, bool frontCover) {

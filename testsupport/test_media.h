@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 
 namespace kestrane::test {
@@ -15,6 +16,13 @@ bool encodeTone(const std::filesystem::path& path, const std::string& encoder);
 // its extension: .mp3, .flac, .ogg, .opus, .m4a). frontCover marks it as the front cover where
 // the kind can say so. False when the kind is not one of these or TagLib cannot save.
 bool attachPicture(const std::filesystem::path& path, const std::string& image, bool frontCover = true);
+
+// Writes tags (TagLib property names: "TITLE", "ALBUMARTIST", "TRACKNUMBER" = "3/12", ...)
+// into the media file at path. False when TagLib cannot open or save it.
+bool writeTags(const std::filesystem::path& path, const std::map<std::string, std::string>& tags);
+
+// Adds an ID3v2 popularimeter (rating 0-255, play counter) to the MP3 file at path.
+bool writePopularimeter(const std::filesystem::path& path, int rating, unsigned counter);
 
 // Small images with the signatures of their formats (the decoders never see them).
 std::string tinyPng();

@@ -158,6 +158,39 @@ std::optional<Picture> embeddedPicture(const std::string& path) {
     return fromFile(ref.file());
 }
 
+int pictureCount(TagLib::File* file) {
+    using namespace TagLib;
+    auto id3 = [](const ID3v2::Tag* tag) { return tag != nullptr ? static_cast<int>(tag->frameList("APIC").size()) : 0; };
+    auto xiph = [](Ogg::XiphComment* c) { return c != nullptr ? static_cast<int>(c->pictureList().size()) : 0; };
+    auto ape = [](const APE::Tag* tag) {
+        if (tag == nullptr) return 0;
+        const APE::ItemListMap& items = tag->itemListMap();
+        return static_cast<int>(items.contains("COVER ART (FRONT)")) + static_cast<int>(items.contains("COVER ART (OTHER)"));
+    };
+    if (auto* f = dynamic_cast<MPEG::File*>(file)) return id3(f->ID3v2Tag());
+    if (auto* f = dynamic_cast<FLAC::File*>(file)) return static_cast<int>(f->pictureList().size()) + xiph(f->xiphComment());
+    if (auto* f = dynamic_cast<Ogg::Vorbis::File*>(file)) return xiph(f->tag());
+    if (auto* f = dynamic_cast<Ogg::Opus::File*>(file)) return xiph(f->tag());
+    if (auto* f = dynamic_cast<Ogg::Speex::File*>(file)) return xiph(f->tag());
+    if (auto* f = dynamic_cast<Ogg::FLAC::File*>(file)) return xiph(f->tag());
+    if (auto* f = dynamic_cast<MP4::File*>(file)) {
+        const MP4::Tag* tag = f->tag();
+        return tag != nullptr && tag->contains("covr") ? static_cast<int>(tag->item("covr").toCoverArtList().size()) : 0;
+    }
+    if (auto* f = dynamic_cast<APE::File*>(file)) return ape(f->APETag());
+    if (auto* f = dynamic_cast<WavPack::File*>(file)) return ape(f->APETag());
+    if (auto* f = dynamic_cast<MPC::File*>(file)) return ape(f->APETag());
+    if (auto* f = dynamic_cast<ASF::File*>(file)) {
+        const ASF::AttributeListMap& attributes = f->tag()->attributeListMap();
+        const auto it = attributes.find("WM/Picture");
+        return it != attributes.end() ? static_cast<int>(it->second.size()) : 0;
+    }
+    if (auto* f = dynamic_cast<RIFF::AIFF::File*>(file)) return id3(f->tag());
+    if (auto* f = dynamic_cast<RIFF::WAV::File*>(file)) return id3(f->ID3v2Tag());
+    if (auto* f = dynamic_cast<TrueAudio::File*>(file)) return id3(f->ID3v2Tag());
+    return 0;
+}
+
 std::optional<Picture> embeddedPictureOfUrl(const std::string& url) {
     const glib::CharPtr path(g_filename_from_uri(url.c_str(), nullptr, nullptr));
     if (!path) return std::nullopt;

@@ -11,6 +11,10 @@
 #include <string>
 #include <string_view>
 
+namespace TagLib {
+class File;
+}
+
 namespace kestrane::artwork {
 
 // Image formats, by the platform's codes.
@@ -33,5 +37,9 @@ std::optional<Picture> embeddedPicture(const std::string& path);
 // The same for a file named by a file:// URL (percent-escapes decoded); none for any other
 // text.
 std::optional<Picture> embeddedPictureOfUrl(const std::string& url);
+
+// How many pictures a file opened by TagLib holds, in the places the picture above is looked
+// for (transfer none; the file stays the caller's).
+int pictureCount(TagLib::File* file);
 
 }  // namespace kestrane::artwork

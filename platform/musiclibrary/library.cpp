@@ -7,23 +7,31 @@
 #include <memory>
 #include <new>
 
+#include "folder_scan.h"
 #include "folders.h"
 #include "snapshot_cache.h"
 
 namespace kestrane::musiclibrary {
 
-Library::Library(Key, std::string path, int minor, SnapshotRef first)
-    : Object(kKind), path_(std::move(path)), minor_(minor), snapshot_(std::move(first)) {}
+Library::Library(Key, int minor, SnapshotRef first) : Object(kKind), minor_(minor), snapshot_(std::move(first)) {}
 
-std::string Library::locateFile() {
-    if (const char* named = std::getenv("KESTRANE_MUSIC_LIBRARY"); named != nullptr && *named != '\0') return named;
+Library::Source Library::locateSource() {
+    struct stat st {};
+    if (const char* named = std::getenv("KESTRANE_MUSIC_LIBRARY"); named != nullptr && *named != '\0') {
+        return {named, stat(named, &st) == 0 && S_ISDIR(st.st_mode)};
+    }
     const auto music = folders::searchPathForDirectoriesInDomains(18, folders::kUserDomain);
     const std::string base = music.empty() ? std::string() : music.front();
-    const std::string first = base + "/iTunes/iTunes Music Library.xml";
-    const std::string second = base + "/iTunes/iTunes Library.xml";
-    struct stat st {};
-    if (stat(first.c_str(), &st) != 0 && stat(second.c_str(), &st) == 0) return second;
-    return first;
+    // An exported library file in the music folder, else the music folder itself.
+    for (const char* name : {"/iTunes/iTunes Music Library.xml", "/iTunes/iTunes Library.xml"}) {
+        if (stat((base + name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) return {base + name, false};
+    }
+    return {base, true};
+}
+
+Expected<SnapshotRef> Library::load() {
+    const Source source = locateSource();
+    return source.folder ? scanFolder(source.path) : loadSharedSnapshot(source.path);
 }
 
 Expected<Library*> Library::open(const std::string& apiVersion) {
@@ -34,11 +42,10 @@ Expected<Library*> Library::open(const std::string& apiVersion) {
         return Error{kUnsupportedVersion, "The music library API version \"" + apiVersion +
                                               "\" is not supported; the supported versions are 1.0 and 1.1."};
     }
-    std::string path = locateFile();
-    Expected<SnapshotRef> first = loadSharedSnapshot(path);
+    Expected<SnapshotRef> first = load();
     if (!first) return first.error();
     // Lives until the process ends.
-    return std::make_unique<Library>(Key(), std::move(path), minor, std::move(first).value()).release();
+    return std::make_unique<Library>(Key(), minor, std::move(first).value()).release();
 }
 
 Expected<SnapshotRef> Library::loaded() {
@@ -47,7 +54,7 @@ Expected<SnapshotRef> Library::loaded() {
         if (snapshot_) return snapshot_.share();
     }
     // Unloaded: load again.
-    Expected<SnapshotRef> fresh = loadSharedSnapshot(path_);
+    Expected<SnapshotRef> fresh = load();
     if (!fresh) return fresh.error();
     std::lock_guard lock(mutex_);
     if (!snapshot_) snapshot_ = std::move(fresh).value();  // else another thread loaded it first
@@ -63,7 +70,8 @@ SnapshotRef Library::current() {
 }
 
 std::optional<std::string> Library::musicFolderLocation() {
-    return current()->musicFolder;
+    const SnapshotRef snapshot = current();
+    return snapshot->localMusicFolder ? snapshot->localMusicFolder : snapshot->musicFolder;
 }
 
 std::optional<std::string> Library::applicationVersion() {
@@ -75,7 +83,7 @@ bool Library::shouldShowContentRating() {
 }
 
 bool Library::reloadData() {
-    Expected<SnapshotRef> fresh = loadSharedSnapshot(path_);
+    Expected<SnapshotRef> fresh = load();
     if (!fresh) return false;
     SnapshotRef old;
     {

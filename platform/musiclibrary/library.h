@@ -42,9 +42,15 @@ public:
     // full: never freed). Errors: kUnsupportedVersion, or the load's.
     static Expected<Library*> open(const std::string& apiVersion);
 
-    // The library file: KESTRANE_MUSIC_LIBRARY, else "iTunes/iTunes Music Library.xml", then
-    // "iTunes/iTunes Library.xml", in the user's music folder.
-    static std::string locateFile();
+    // Where the library comes from, chosen anew at each load: KESTRANE_MUSIC_LIBRARY (a library
+    // file, or a folder to scan); else the exported library file in the user's music folder
+    // ("iTunes/iTunes Music Library.xml", then "iTunes/iTunes Library.xml"); else the music
+    // folder itself, scanned.
+    struct Source {
+        std::string path;
+        bool folder = false;
+    };
+    static Source locateSource();
 
     void retain() const override {}
     void release() const override {}
@@ -97,7 +103,7 @@ public:
         friend class Library;
         Key() = default;
     };
-    Library(Key, std::string path, int minor, SnapshotRef first);
+    Library(Key, int minor, SnapshotRef first);
 
 private:
     // The current snapshot with a reference for the caller, loading it when needed; an empty
@@ -107,7 +113,9 @@ private:
     Expected<SnapshotRef> loaded();
     Array* reloadingIfEmpty(Array* (Library::*fetch)());
 
-    std::string path_;
+    // A load from where the library comes from now.
+    static Expected<SnapshotRef> load();
+
     int minor_ = 0;
     std::mutex mutex_;
     SnapshotRef snapshot_;  // null after unloadData

@@ -11,6 +11,7 @@
 #include <memory>
 #include <unordered_map>
 
+#include "location_map.h"
 #include "log.h"
 #include "plist_scanner.h"
 #include "snapshot_cache.h"
@@ -125,6 +126,9 @@ public:
         reportLeftOut();
         return SnapshotRef(snapshot_.release());
     }
+
+    // A library from another machine: its locations as they are here.
+    void remapLocationsOf(const std::string& path) { remapLocations(*snapshot_, path); }
 
     void setFile(std::string path, std::optional<FileIdentity> identity) {
         snapshot_->path = std::move(path);
@@ -584,6 +588,14 @@ Expected<SnapshotRef> parseSnapshot(std::string_view bytes) {
     return loader.finish();
 }
 
+Expected<SnapshotRef> buildSnapshot(const std::string& source, const std::string& path,
+                                    const std::function<bool(PlistSink&)>& produce) {
+    LibraryLoader loader(source);
+    loader.setFile(path, std::nullopt);
+    if (!produce(loader)) return Error{kNotALibrary, source + " could not be catalogued: " + loader.reason() + loader.where() + "."};
+    return loader.finish();
+}
+
 Expected<SnapshotRef> loadSnapshot(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return Error{kUnreadable, "Cannot read the music library file '" + path + "': " + std::strerror(errno) + "."};
@@ -608,6 +620,7 @@ Expected<SnapshotRef> loadSnapshot(const std::string& path) {
         return Error{kNotALibrary, "The music library file '" + path + "' is not a valid library: " + scanned.error().message +
                                        loader.where() + "."};
     }
+    loader.remapLocationsOf(path);
     return loader.finish();
 }
 

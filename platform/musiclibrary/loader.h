@@ -3,8 +3,11 @@
 // playlists).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
+
+#include "plist_scanner.h"
 
 #include "expected.h"
 #include "snapshot.h"
@@ -21,5 +24,11 @@ Expected<SnapshotRef> loadSnapshot(const std::string& path);
 // Parses library-file bytes (for tests and fuzzing); errors as for loadSnapshot, without the
 // file's name.
 Expected<SnapshotRef> parseSnapshot(std::string_view bytes);
+
+// Builds a snapshot from the events that produce sends into the catalogue builder, as a
+// library file's reader would (a scanned folder). source names it in messages; path is kept
+// as the snapshot's origin. produce returns false when the builder refused an event.
+Expected<SnapshotRef> buildSnapshot(const std::string& source, const std::string& path,
+                                    const std::function<bool(PlistSink&)>& produce);
 
 }  // namespace kestrane::musiclibrary

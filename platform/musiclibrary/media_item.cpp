@@ -89,6 +89,12 @@ Integer MediaItem::lyricsContentRating() const {
     return codes::none;
 }
 
+Text MediaItem::location() const {
+    // Where the item is on this machine when the library came from another one.
+    if (const auto local = snapshot_->localLocations.find(this); local != snapshot_->localLocations.end()) return Text(local->second);
+    return readText(TrackKey::location);
+}
+
 Integer MediaItem::locationType() const {
     const Text type = readText(TrackKey::trackType);
     if (!type) return codes::unknownLocation;

@@ -26,7 +26,7 @@
     STORED(getContentRating, Text, contentRating, contentRating)                        \
     STORED(getComments, Text, comments, comments)                                       \
     STORED(getGrouping, Text, grouping, grouping)                                       \
-    STORED(_1getLocation, Text, location, location)                                     \
+    DERIVED(_1getLocation, Text, location)                                              \
     STORED(getRating, Integer, rating, rating)                                          \
     STORED(getStartTime, Integer, startTime, startTime)                                 \
     STORED(getStopTime, Integer, stopTime, stopTime)                                    \

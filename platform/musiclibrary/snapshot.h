@@ -157,6 +157,11 @@ public:
     // at once, and a compact copy streams through the cache where the items would not.
     std::vector<std::uint64_t> itemIds;
     std::optional<std::string> applicationVersion, musicFolder;  // UTF-8
+    // A library moved from another machine: the locations of its items and its music folder
+    // rewritten to where they are here (location_map.h); the file's own text stays in the
+    // fields.
+    std::unordered_map<const MediaItem*, std::string> localLocations;
+    std::optional<std::string> localMusicFolder;
     bool showContentRating = false;
     mutable ArtworkCache artworks;
     // The file the snapshot was read from, and its identity when it may be shared with other

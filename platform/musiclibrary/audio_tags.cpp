@@ -1,0 +1,182 @@
+#include "audio_tags.h"
+
+#include <aifffile.h>
+#include <apefile.h>
+#include <asffile.h>
+#include <attachedpictureframe.h>
+#include <fileref.h>
+#include <flacfile.h>
+#include <id3v2tag.h>
+#include <mp4file.h>
+#include <mp4properties.h>
+#include <mpcfile.h>
+#include <mpegfile.h>
+#include <opusfile.h>
+#include <popularimeterframe.h>
+#include <tpropertymap.h>
+#include <vorbisfile.h>
+#include <wavfile.h>
+#include <wavpackfile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "artwork.h"
+
+namespace kestrane::musiclibrary {
+
+std::atomic<std::size_t> audioFilesOpened{0};
+
+namespace {
+
+std::string extensionOf(const std::string& name) {
+    const std::size_t dot = name.find_last_of('.');
+    if (dot == std::string::npos || dot == 0) return "";
+    std::string ext = name.substr(dot + 1);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return ext;
+}
+
+// A readable name of the file's format.
+std::string kindOf(TagLib::File* file) {
+    using namespace TagLib;
+    if (dynamic_cast<MPEG::File*>(file)) return "MPEG audio file";
+    if (dynamic_cast<FLAC::File*>(file)) return "FLAC audio file";
+    if (dynamic_cast<Ogg::Vorbis::File*>(file)) return "Ogg Vorbis audio file";
+    if (dynamic_cast<Ogg::Opus::File*>(file)) return "Opus audio file";
+    if (auto* f = dynamic_cast<MP4::File*>(file)) {
+        const auto* p = f->audioProperties();
+        return p != nullptr && p->codec() == MP4::Properties::ALAC ? "Apple Lossless audio file" : "AAC audio file";
+    }
+    if (dynamic_cast<RIFF::WAV::File*>(file)) return "WAV audio file";
+    if (dynamic_cast<RIFF::AIFF::File*>(file)) return "AIFF audio file";
+    if (dynamic_cast<WavPack::File*>(file)) return "WavPack audio file";
+    if (dynamic_cast<APE::File*>(file)) return "Monkey's Audio file";
+    if (dynamic_cast<MPC::File*>(file)) return "Musepack audio file";
+    if (dynamic_cast<ASF::File*>(file)) return "Windows Media audio file";
+    return "Audio file";
+}
+
+// "3/12" -> 3 and 12.
+std::pair<int, int> numberAndCount(const TagLib::String& text) {
+    const std::string s = text.to8Bit(true);
+    const int number = std::atoi(s.c_str());
+    const std::size_t slash = s.find('/');
+    return {number, slash == std::string::npos ? 0 : std::atoi(s.c_str() + slash + 1)};
+}
+
+// The ID3 popularimeter's 0-255 rating in the library's 0-100 steps of 20 (one to five stars).
+int starsOfPopularimeter(int rating) {
+    if (rating <= 0) return 0;
+    if (rating <= 31) return 20;
+    if (rating <= 95) return 40;
+    if (rating <= 159) return 60;
+    if (rating <= 223) return 80;
+    return 100;
+}
+
+const TagLib::ID3v2::Tag* id3v2Of(TagLib::File* file) {
+    using namespace TagLib;
+    if (auto* f = dynamic_cast<MPEG::File*>(file)) return f->hasID3v2Tag() ? f->ID3v2Tag() : nullptr;
+    if (auto* f = dynamic_cast<RIFF::WAV::File*>(file)) return f->hasID3v2Tag() ? f->ID3v2Tag() : nullptr;
+    if (auto* f = dynamic_cast<RIFF::AIFF::File*>(file)) return f->hasID3v2Tag() ? f->tag() : nullptr;
+    return nullptr;
+}
+
+class Values {
+public:
+    void text(const char* key, const TagLib::String& value) {
+        if (!value.isEmpty()) out_.push_back({key, ValueKind::string, value.to8Bit(true)});
+    }
+    void integer(const char* key, long long value) {
+        if (value > 0) out_.push_back({key, ValueKind::integer, std::to_string(value)});
+    }
+    void integerEvenZero(const char* key, long long value) { out_.push_back({key, ValueKind::integer, std::to_string(value)}); }
+    void truth(const char* key) { out_.push_back({key, ValueKind::boolean, "true"}); }
+    bool has(const char* key) const {
+        return std::any_of(out_.begin(), out_.end(), [key](const TrackValue& v) { return v.key == key; });
+    }
+    TrackValues take() { return std::move(out_); }
+
+private:
+    TrackValues out_;
+};
+
+}  // namespace
+
+bool isAudioFileName(const std::string& name) {
+    static const char* kExtensions[] = {"mp3", "flac", "ogg", "oga", "opus", "m4a", "m4b", "mp4", "wav", "aif", "aiff",
+                                        "aifc", "wv",  "ape", "mpc", "wma", "asf"};
+    const std::string ext = extensionOf(name);
+    return std::any_of(std::begin(kExtensions), std::end(kExtensions), [&ext](const char* e) { return ext == e; });
+}
+
+Expected<TrackValues> readAudioFile(const std::string& path) {
+    ++audioFilesOpened;
+    TagLib::FileRef ref(path.c_str(), true, TagLib::AudioProperties::Average);
+    if (ref.isNull() || !ref.file()->isValid()) return Error{kNotAudio, "not an audio file that can be read"};
+    TagLib::File* file = ref.file();
+    const TagLib::AudioProperties* audio = file->audioProperties();
+    // A reader that accepts a file without finding any audio in it (text named .mp3) has
+    // nothing to play either.
+    if (audio == nullptr || audio->sampleRate() <= 0) return Error{kNotAudio, "no audio stream found"};
+    const TagLib::PropertyMap tags = file->properties();
+    auto first = [&tags](const char* key) {
+        const auto it = tags.find(key);
+        return it == tags.end() || it->second.isEmpty() ? TagLib::String() : it->second.front();
+    };
+
+    Values v;
+    TagLib::String title = first("TITLE");
+    if (title.isEmpty()) {
+        std::string name = path.substr(path.find_last_of('/') + 1);
+        name = name.substr(0, name.find_last_of('.') == 0 ? std::string::npos : name.find_last_of('.'));
+        title = TagLib::String(name, TagLib::String::UTF8);
+    }
+    v.text("Name", title);
+    v.text("Artist", first("ARTIST"));
+    v.text("Album Artist", first("ALBUMARTIST"));
+    v.text("Album", first("ALBUM"));
+    v.text("Composer", first("COMPOSER"));
+    v.text("Genre", first("GENRE"));
+    v.integer("Year", std::atoi(first("DATE").to8Bit(true).c_str()));
+    const auto [track, trackCount] = numberAndCount(first("TRACKNUMBER"));
+    v.integer("Track Number", track);
+    v.integer("Track Count", trackCount != 0 ? trackCount : std::atoi(first("TRACKTOTAL").to8Bit(true).c_str()));
+    const auto [disc, discCount] = numberAndCount(first("DISCNUMBER"));
+    v.integer("Disc Number", disc);
+    v.integer("Disc Count", discCount != 0 ? discCount : std::atoi(first("DISCTOTAL").to8Bit(true).c_str()));
+    v.text("Comments", first("COMMENT"));
+    v.integer("BPM", std::lround(std::atof(first("BPM").to8Bit(true).c_str())));
+    if (const std::string c = first("COMPILATION").to8Bit(true); c == "1" || c == "true") v.truth("Compilation");
+    v.text("Sort Name", first("TITLESORT"));
+    v.text("Sort Artist", first("ARTISTSORT"));
+    v.text("Sort Album Artist", first("ALBUMARTISTSORT"));
+    v.text("Sort Album", first("ALBUMSORT"));
+    v.text("Sort Composer", first("COMPOSERSORT"));
+    v.integer("Total Time", audio->lengthInMilliseconds());
+    v.integer("Bit Rate", audio->bitrate());
+    v.integer("Sample Rate", audio->sampleRate());
+    v.text("Kind", kindOf(file));
+    v.integerEvenZero("Artwork Count", artwork::pictureCount(file));
+
+    // Play count and rating: the ID3 popularimeter, else the FMPS fields of Vorbis comments.
+    if (const TagLib::ID3v2::Tag* id3 = id3v2Of(file)) {
+        for (const TagLib::ID3v2::Frame* frame : id3->frameList("POPM")) {
+            if (const auto* popm = dynamic_cast<const TagLib::ID3v2::PopularimeterFrame*>(frame)) {
+                v.integer("Play Count", popm->counter());
+                v.integer("Rating", starsOfPopularimeter(popm->rating()));
+                break;
+            }
+        }
+    }
+    if (!v.has("Play Count")) v.integer("Play Count", std::lround(std::atof(first("FMPS_PLAYCOUNT").to8Bit(true).c_str())));
+    if (!v.has("Rating")) {
+        const double rating = std::atof(first("FMPS_RATING").to8Bit(true).c_str());
+        if (rating > 0 && rating <= 1) v.integer("Rating", std::lround(rating * 100));
+    }
+    return v.take();
+}
+
+}  // namespace kestrane::musiclibrary

@@ -1,0 +1,39 @@
+// The tags and audio properties of one audio file, read with TagLib, as the values of a track
+// of the library file ("Name", "Artist", "Total Time", ...). A file that a reader rejects gives
+// the reason; reading never crashes on a damaged file.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "expected.h"
+#include "plist_scanner.h"
+
+namespace kestrane::musiclibrary {
+
+// One value of a track: the key of the library file, its kind, and its text as a library
+// file would hold it.
+struct TrackValue {
+    std::string key;
+    ValueKind kind = ValueKind::string;
+    std::string text;
+};
+using TrackValues = std::vector<TrackValue>;
+
+// Whether a file name has the extension of an audio format that TagLib reads.
+bool isAudioFileName(const std::string& name);
+
+constexpr int kNotAudio = 1;  // the reader rejected the file
+
+// The values read from the file at path: tags, length, bit and sample rates, kind, artwork
+// count, play count and rating where the tags carry them. "Name" falls back to the file's
+// name without its extension. Not the file's size, dates, location or IDs (the scan adds
+// those).
+Expected<TrackValues> readAudioFile(const std::string& path);
+
+// How many files readAudioFile has opened in this process (tests count rescans by it).
+extern std::atomic<std::size_t> audioFilesOpened;
+
+}  // namespace kestrane::musiclibrary

@@ -1,0 +1,290 @@
+#include "folder_scan.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <thread>
+#include <unordered_map>
+
+#include "audio_tags.h"
+#include "loader.h"
+#include "log.h"
+#include "playlist_files.h"
+#include "scan_cache.h"
+#include "values.h"
+
+namespace kestrane::musiclibrary {
+
+namespace {
+
+// The cache's mark of a file that no reader accepted: not a track, and not read again until
+// it changes.
+constexpr const char* kSkippedKey = "\x01skipped";
+
+struct Found {
+    std::vector<std::string> audio;
+    std::vector<std::string> playlists;
+};
+
+// Every audio and playlist file below folder. Links to folders are followed, each folder at
+// most once (by device and inode), so that a link loop ends.
+void walk(const std::string& folder, std::set<std::pair<dev_t, ino_t>>& seen, Found& found) {
+    struct stat st {};
+    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !seen.insert({st.st_dev, st.st_ino}).second) return;
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) return;
+    std::vector<std::string> names;
+    while (dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);  // hidden, "." and ".."
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        const std::string path = folder + "/" + name;
+        if (stat(path.c_str(), &st) != 0) continue;
+        if (S_ISDIR(st.st_mode)) walk(path, seen, found);
+        else if (S_ISREG(st.st_mode) && isAudioFileName(name)) found.audio.push_back(path);
+        else if (S_ISREG(st.st_mode) && isPlaylistFileName(name)) found.playlists.push_back(path);
+    }
+}
+
+std::string hexId(std::uint64_t id) {
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llX", static_cast<unsigned long long>(id));
+    return text;
+}
+
+double nowSeconds() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+// Feeds a library's structure to a sink, as the reader of a library file would.
+class Events {
+public:
+    explicit Events(PlistSink& sink) : sink_(sink) {}
+    bool ok() const { return ok_; }
+    void beginDict() { ok_ = ok_ && sink_.beginDict(); }
+    void endDict() { ok_ = ok_ && sink_.endDict(); }
+    void beginArray() { ok_ = ok_ && sink_.beginArray(); }
+    void endArray() { ok_ = ok_ && sink_.endArray(); }
+    void key(std::string_view k) { ok_ = ok_ && sink_.key(k); }
+    void value(std::string_view k, ValueKind kind, std::string_view text) {
+        key(k);
+        ok_ = ok_ && sink_.value(kind, text);
+    }
+
+private:
+    PlistSink& sink_;
+    bool ok_ = true;
+};
+
+struct Track {
+    std::string path;
+    const CachedFile* file;
+};
+
+struct ScannedPlaylist {
+    std::string name;
+    std::uint64_t persistentId;
+    std::vector<std::int64_t> trackIds;
+};
+
+}  // namespace
+
+std::string fileUrlOf(const std::string& path) {
+    static const char* kHex = "0123456789ABCDEF";
+    std::string url = "file://";
+    for (unsigned char c : path) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
+            c == '~' || c == '/') {
+            url.push_back(static_cast<char>(c));
+        } else {
+            url += '%';
+            url += kHex[c >> 4];
+            url += kHex[c & 15];
+        }
+    }
+    return url;
+}
+
+Expected<SnapshotRef> scanFolder(const std::string& folderPath) {
+    const std::string folder = folderPath.size() > 1 && folderPath.back() == '/' ? folderPath.substr(0, folderPath.size() - 1) : folderPath;
+    struct stat st {};
+    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        return Error{kUnreadable, "The music folder '" + folder + "' does not exist."};
+    }
+    Found found;
+    std::set<std::pair<dev_t, ino_t>> seen;
+    walk(folder, seen, found);
+
+    // What the last scan knew; files whose size and time are unchanged are not read again.
+    std::unique_ptr<ScanCache> cache = ScanCache::open(folder);
+    std::unordered_map<std::string, CachedFile> known = cache ? cache->files() : std::unordered_map<std::string, CachedFile>{};
+    std::unordered_map<std::string, CachedFile> now;
+    std::vector<std::string> toRead;
+    for (const std::string& path : found.audio) {
+        if (stat(path.c_str(), &st) != 0) continue;
+        CachedFile file;
+        file.size = st.st_size;
+        file.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+        const auto old = known.find(path);
+        if (old != known.end()) {
+            file.trackId = old->second.trackId;
+            file.persistentId = old->second.persistentId;
+            file.dateAdded = old->second.dateAdded;
+            if (old->second.size == file.size && old->second.modified == file.modified) file.values = std::move(old->second.values);
+        }
+        if (file.values.empty()) toRead.push_back(path);
+        now.emplace(path, std::move(file));
+    }
+
+    // New and changed files, one thread per core.
+    std::vector<Expected<TrackValues>> read(toRead.size(), Expected<TrackValues>(TrackValues{}));
+    std::atomic<std::size_t> next{0};
+    const unsigned threads = std::max(1u, std::min<unsigned>(std::thread::hardware_concurrency(), static_cast<unsigned>(toRead.size())));
+    std::vector<std::thread> workers;
+    for (unsigned t = 0; t < threads; ++t) {
+        workers.emplace_back([&] {
+            for (std::size_t i = next++; i < toRead.size(); i = next++) read[i] = readAudioFile(toRead[i]);
+        });
+    }
+    for (std::thread& w : workers) w.join();
+    for (std::size_t i = 0; i < toRead.size(); ++i) {
+        CachedFile& file = now[toRead[i]];
+        if (read[i]) {
+            file.values = std::move(read[i]).value();
+        } else {
+            logLine(toRead[i] + ": skipped: " + read[i].error().message);
+            file.values = {{kSkippedKey, ValueKind::string, read[i].error().message}};
+        }
+    }
+
+    // IDs for files never seen before; a new file never takes an ID that an earlier one had.
+    std::int64_t fresh = 0;
+    for (auto& [path, file] : now) fresh += file.trackId == 0;
+    std::int64_t nextId = cache ? cache->reserveTrackIds(fresh) : 1;
+    const double added = nowSeconds();
+    for (auto& [path, file] : now) {
+        if (file.trackId != 0) continue;
+        file.trackId = nextId++;
+        file.persistentId = cache ? cache->persistentIdOf(file.trackId) : persistentIdFor(file.trackId, 0x4b657374);
+        file.dateAdded = added;
+    }
+    if (cache && !cache->store(now)) logLine("The scan cache of " + folder + " could not be updated; the next scan reads every file again.");
+
+    // The tracks, in the order of their paths.
+    std::vector<Track> tracks;
+    std::unordered_map<std::string, std::int64_t> idByPath;
+    for (const auto& [path, file] : now) {
+        if (!file.values.empty() && file.values.front().key == kSkippedKey) continue;
+        tracks.push_back({path, &file});
+    }
+    std::sort(tracks.begin(), tracks.end(), [](const Track& a, const Track& b) { return a.path < b.path; });
+    for (const Track& t : tracks) {
+        idByPath.emplace(std::filesystem::path(t.path).lexically_normal().string(), t.file->trackId);
+        char* real = realpath(t.path.c_str(), nullptr);
+        if (real != nullptr) {
+            idByPath.emplace(real, t.file->trackId);
+            std::free(real);
+        }
+    }
+
+    // Playlist files, their entries resolved against the tracks.
+    std::vector<ScannedPlaylist> playlists;
+    for (const std::string& path : found.playlists) {
+        Expected<std::vector<std::string>> entries = readPlaylistFile(path);
+        if (!entries) {
+            logLine(path + ": skipped: " + entries.error().message);
+            continue;
+        }
+        const std::string dir = path.substr(0, path.find_last_of('/'));
+        std::string name = path.substr(path.find_last_of('/') + 1);
+        name = name.substr(0, name.find_last_of('.'));
+        ScannedPlaylist playlist{name, persistentIdFor(static_cast<std::int64_t>(std::hash<std::string>{}(path)), 0x706c61796c697374), {}};
+        std::size_t missing = 0;
+        for (const std::string& entry : *entries) {
+            std::optional<std::string> target = entryPath(entry, dir);
+            auto it = target ? idByPath.find(*target) : idByPath.end();
+            if (target && it == idByPath.end()) {
+                if (char* real = realpath(target->c_str(), nullptr)) {
+                    it = idByPath.find(real);
+                    std::free(real);
+                }
+            }
+            if (it == idByPath.end()) {
+                ++missing;
+                continue;
+            }
+            playlist.trackIds.push_back(it->second);
+        }
+        if (missing > 0) logFormat("%s: %zu of %zu entries name no track of the music folder; they are left out.", path.c_str(), missing, entries->size());
+        playlists.push_back(std::move(playlist));
+    }
+
+    return buildSnapshot("The music folder '" + folder + "'", folder, [&](PlistSink& sink) {
+        Events e(sink);
+        e.beginDict();
+        e.value("Major Version", ValueKind::integer, "1");
+        e.value("Minor Version", ValueKind::integer, "1");
+        e.value("Application Version", ValueKind::string, "Kestrane folder scan");
+        e.value("Music Folder", ValueKind::string, fileUrlOf(folder) + "/");
+        e.key("Tracks");
+        e.beginDict();
+        for (const Track& t : tracks) {
+            const CachedFile& f = *t.file;
+            e.key(std::to_string(f.trackId));
+            e.beginDict();
+            e.value("Track ID", ValueKind::integer, std::to_string(f.trackId));
+            for (const TrackValue& v : f.values) e.value(v.key, v.kind, v.text);
+            e.value("Size", ValueKind::integer, std::to_string(f.size));
+            e.value("Date Modified", ValueKind::date, formatIsoDate(static_cast<double>(f.modified / 1000000000)));
+            e.value("Date Added", ValueKind::date, formatIsoDate(std::floor(f.dateAdded)));
+            e.value("Persistent ID", ValueKind::string, hexId(f.persistentId));
+            e.value("Track Type", ValueKind::string, "File");
+            e.value("Location", ValueKind::string, fileUrlOf(t.path));
+            e.endDict();
+        }
+        e.endDict();
+        e.key("Playlists");
+        e.beginArray();
+        auto playlist = [&e](const std::string& name, std::uint64_t id, bool master, const std::vector<std::int64_t>& ids) {
+            e.beginDict();
+            e.value("Name", ValueKind::string, name);
+            if (master) {
+                e.value("Master", ValueKind::boolean, "true");
+                e.value("Visible", ValueKind::boolean, "false");
+            }
+            e.value("Playlist ID", ValueKind::integer, std::to_string(id & 0x7fffffff));
+            e.value("Playlist Persistent ID", ValueKind::string, hexId(id));
+            e.value("All Items", ValueKind::boolean, "true");
+            e.key("Playlist Items");
+            e.beginArray();
+            for (std::int64_t trackId : ids) {
+                e.beginDict();
+                e.value("Track ID", ValueKind::integer, std::to_string(trackId));
+                e.endDict();
+            }
+            e.endArray();
+            e.endDict();
+        };
+        std::vector<std::int64_t> all;
+        for (const Track& t : tracks) all.push_back(t.file->trackId);
+        playlist("Library", persistentIdFor(0, 0x6d6173746572), true, all);
+        for (const ScannedPlaylist& p : playlists) playlist(p.name, p.persistentId, false, p.trackIds);
+        e.endArray();
+        e.endDict();
+        return e.ok();
+    });
+}
+
+}  // namespace kestrane::musiclibrary

@@ -1,0 +1,111 @@
+#include "location_map.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <sstream>
+
+#include "folder_scan.h"
+#include "log.h"
+#include "media_item.h"
+
+namespace kestrane::musiclibrary {
+
+namespace {
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The local path of a file:// URL (no host or localhost), percent-escapes decoded; "" for
+// anything else.
+std::string pathOfUrl(const std::string& url) {
+    std::string rest;
+    if (url.rfind("file://localhost/", 0) == 0) rest = url.substr(16);
+    else if (url.rfind("file:///", 0) == 0) rest = url.substr(7);
+    else return "";
+    std::string path;
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        if (rest[i] == '%' && i + 2 < rest.size() && hexValue(rest[i + 1]) >= 0 && hexValue(rest[i + 2]) >= 0) {
+            path.push_back(static_cast<char>(hexValue(rest[i + 1]) * 16 + hexValue(rest[i + 2])));
+            i += 2;
+        } else {
+            path.push_back(rest[i]);
+        }
+    }
+    return path;
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string withSlash(std::string s) {
+    if (!s.empty() && s.back() != '/') s.push_back('/');
+    return s;
+}
+
+std::string asUrlPrefix(const std::string& side) {
+    return side.rfind('/', 0) == 0 ? fileUrlOf(side) : side;
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> parsePathMap(const std::string& text) {
+    std::vector<std::pair<std::string, std::string>> pairs;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const std::size_t eq = line.find('=');
+        if (eq == std::string::npos || eq == 0) continue;
+        pairs.emplace_back(asUrlPrefix(line.substr(0, eq)), asUrlPrefix(line.substr(eq + 1)));
+    }
+    return pairs;
+}
+
+void remapLocations(Snapshot& snapshot, const std::string& libraryFile) {
+    std::vector<std::pair<std::string, std::string>> map;
+    if (const char* text = std::getenv("KESTRANE_LIBRARY_PATH_MAP"); text != nullptr && *text != '\0') {
+        map = parsePathMap(text);
+    } else if (snapshot.musicFolder && !isDirectory(pathOfUrl(*snapshot.musicFolder))) {
+        // The music folder is not here: a folder of its name beside the library file is.
+        std::string old = *snapshot.musicFolder;
+        while (old.size() > 1 && old.back() == '/') old.pop_back();
+        std::string name = pathOfUrl("file:///" + old.substr(old.find_last_of('/') + 1));
+        name = name.substr(1);
+        const std::string beside = libraryFile.substr(0, libraryFile.find_last_of('/') + 1) + name;
+        if (!name.empty() && isDirectory(beside)) map.emplace_back(withSlash(old), withSlash(fileUrlOf(beside)));
+    }
+    if (map.empty()) return;
+
+    std::size_t rewritten = 0, present = 0;
+    for (const MediaItem& item : snapshot.items) {
+        const std::optional<std::string> location = item.valueForProperty("Location");
+        if (!location) continue;
+        for (const auto& [from, to] : map) {
+            if (location->compare(0, from.size(), from) != 0) continue;
+            std::string local = to + location->substr(from.size());
+            ++rewritten;
+            struct stat st {};
+            present += stat(pathOfUrl(local).c_str(), &st) == 0;
+            snapshot.localLocations.emplace(&item, std::move(local));
+            break;
+        }
+    }
+    if (snapshot.musicFolder) {
+        for (const auto& [from, to] : map) {
+            if (withSlash(*snapshot.musicFolder).compare(0, from.size(), from) == 0) {
+                snapshot.localMusicFolder = to + withSlash(*snapshot.musicFolder).substr(from.size());
+                break;
+            }
+        }
+    }
+    logFormat("The music library file '%s' comes from another machine: %zu locations were rewritten (%s -> %s), %zu of them exist.",
+              libraryFile.c_str(), rewritten, map.front().first.c_str(), map.front().second.c_str(), present);
+}
+
+}  // namespace kestrane::musiclibrary

@@ -1,0 +1,235 @@
+#include "scan_cache.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <random>
+
+#include "log.h"
+
+namespace kestrane::musiclibrary {
+
+namespace {
+
+constexpr int kSchemaVersion = 1;
+
+// A bijection on 64-bit numbers (the splitmix64 finaliser): distinct track numbers give
+// distinct persistent IDs.
+std::uint64_t mix(std::uint64_t x) {
+    x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ull;
+    x = (x ^ (x >> 27)) * 0x94d049bb133111ebull;
+    return x ^ (x >> 31);
+}
+
+std::uint64_t fnv1a(const std::string& text) {
+    std::uint64_t h = 0xcbf29ce484222325ull;
+    for (unsigned char c : text) h = (h ^ c) * 0x100000001b3ull;
+    return h;
+}
+
+void putNumber(std::string& out, std::uint32_t n) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((n >> (8 * i)) & 0xff));
+}
+
+bool takeNumber(std::string_view& in, std::uint32_t& n) {
+    if (in.size() < 4) return false;
+    n = 0;
+    for (int i = 0; i < 4; ++i) n |= static_cast<std::uint32_t>(static_cast<unsigned char>(in[static_cast<std::size_t>(i)])) << (8 * i);
+    in.remove_prefix(4);
+    return true;
+}
+
+bool takeText(std::string_view& in, std::string& text) {
+    std::uint32_t n = 0;
+    if (!takeNumber(in, n) || in.size() < n) return false;
+    text.assign(in.substr(0, n));
+    in.remove_prefix(n);
+    return true;
+}
+
+}  // namespace
+
+struct ScanCache::Db {
+    sqlite3* handle = nullptr;
+    ~Db() {
+        if (handle != nullptr) sqlite3_close_v2(handle);
+    }
+    bool exec(const char* sql) { return sqlite3_exec(handle, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+    std::int64_t integer(const char* sql) {
+        sqlite3_stmt* s = nullptr;
+        std::int64_t value = -1;
+        if (sqlite3_prepare_v2(handle, sql, -1, &s, nullptr) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW) {
+            value = sqlite3_column_int64(s, 0);
+        }
+        sqlite3_finalize(s);
+        return value;
+    }
+};
+
+std::string encodeValues(const TrackValues& values) {
+    std::string out;
+    for (const TrackValue& v : values) {
+        out.push_back(static_cast<char>(v.kind));
+        putNumber(out, static_cast<std::uint32_t>(v.key.size()));
+        out += v.key;
+        putNumber(out, static_cast<std::uint32_t>(v.text.size()));
+        out += v.text;
+    }
+    return out;
+}
+
+std::optional<TrackValues> decodeValues(std::string_view in) {
+    TrackValues values;
+    while (!in.empty()) {
+        TrackValue v;
+        const auto kind = static_cast<unsigned char>(in[0]);
+        if (kind > static_cast<unsigned char>(ValueKind::boolean)) return std::nullopt;
+        v.kind = static_cast<ValueKind>(kind);
+        in.remove_prefix(1);
+        if (!takeText(in, v.key) || !takeText(in, v.text)) return std::nullopt;
+        values.push_back(std::move(v));
+    }
+    return values;
+}
+
+std::string ScanCache::pathFor(const std::string& folder) {
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    std::string base;
+    if (cache != nullptr && cache[0] == '/') {
+        base = cache;
+    } else {
+        const char* home = std::getenv("HOME");
+        base = std::string(home != nullptr ? home : "/tmp") + "/.cache";
+    }
+    char name[64];
+    std::snprintf(name, sizeof name, "/kestrane/scan-%016llx.sqlite", static_cast<unsigned long long>(fnv1a(folder)));
+    return base + name;
+}
+
+std::unique_ptr<ScanCache> ScanCache::open(const std::string& folder) {
+    const std::string path = pathFor(folder);
+    const std::string dir = path.substr(0, path.find_last_of('/'));
+    mkdir(dir.substr(0, dir.find_last_of('/')).c_str(), 0700);
+    mkdir(dir.c_str(), 0700);
+
+    auto attempt = [&path]() -> std::unique_ptr<Db> {
+        auto db = std::make_unique<Db>();
+        if (sqlite3_open_v2(path.c_str(), &db->handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) !=
+            SQLITE_OK) {
+            return nullptr;
+        }
+        sqlite3_busy_timeout(db->handle, 5000);
+        return db;
+    };
+    auto prepared = [](Db& db, std::string& problem) {
+        const std::int64_t version = db.integer("PRAGMA user_version");
+        if (version < 0) {
+            problem = "is not a database";
+            return false;
+        }
+        if (version != 0 && version != kSchemaVersion) {
+            problem = "is of another version (" + std::to_string(version) + ")";
+            return false;
+        }
+        if (version == 0) {
+            const std::string create =
+                "PRAGMA journal_mode=WAL;"
+                "CREATE TABLE IF NOT EXISTS files(path TEXT PRIMARY KEY, size INTEGER, modified INTEGER, track_id INTEGER,"
+                " persistent_id INTEGER, date_added REAL, fields BLOB);"
+                "CREATE TABLE IF NOT EXISTS counters(name TEXT PRIMARY KEY, value INTEGER);"
+                "INSERT OR IGNORE INTO counters VALUES('next_track_id', 1);"
+                "INSERT OR IGNORE INTO counters VALUES('salt', " +
+                std::to_string(static_cast<std::int64_t>(std::random_device{}() * 4294967296ull + std::random_device{}())) + ");"
+                "PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
+            if (!db.exec(create.c_str())) {
+                problem = std::string("cannot be set up: ") + sqlite3_errmsg(db.handle);
+                return false;
+            }
+        }
+        return db.integer("SELECT count(*) FROM files") >= 0;
+    };
+
+    std::unique_ptr<Db> db = attempt();
+    std::string problem = "cannot be opened";
+    if (!db || !prepared(*db, problem)) {
+        logLine("The scan cache " + path + " " + problem + "; it is made anew from the music folder.");
+        db.reset();
+        for (const char* suffix : {"", "-wal", "-shm"}) unlink((path + suffix).c_str());
+        db = attempt();
+        if (!db || !prepared(*db, problem)) return nullptr;
+    }
+    return std::make_unique<ScanCache>(std::move(db));
+}
+
+ScanCache::ScanCache(std::unique_ptr<Db> db) : db_(std::move(db)) {
+    salt_ = static_cast<std::uint64_t>(db_->integer("SELECT value FROM counters WHERE name='salt'"));
+}
+
+std::uint64_t persistentIdFor(std::int64_t trackId, std::uint64_t salt) {
+    return mix(static_cast<std::uint64_t>(trackId) ^ salt);
+}
+ScanCache::~ScanCache() = default;
+
+std::unordered_map<std::string, CachedFile> ScanCache::files() {
+    std::unordered_map<std::string, CachedFile> out;
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(db_->handle, "SELECT path, size, modified, track_id, persistent_id, date_added, fields FROM files", -1,
+                           &s, nullptr) != SQLITE_OK) {
+        return out;
+    }
+    while (sqlite3_step(s) == SQLITE_ROW) {
+        CachedFile f;
+        f.size = sqlite3_column_int64(s, 1);
+        f.modified = sqlite3_column_int64(s, 2);
+        f.trackId = sqlite3_column_int64(s, 3);
+        f.persistentId = static_cast<std::uint64_t>(sqlite3_column_int64(s, 4));
+        f.dateAdded = sqlite3_column_double(s, 5);
+        const auto* blob = static_cast<const char*>(sqlite3_column_blob(s, 6));
+        auto values = decodeValues(std::string_view(blob != nullptr ? blob : "", static_cast<std::size_t>(sqlite3_column_bytes(s, 6))));
+        if (!values) continue;  // a damaged row: the file is read again
+        f.values = std::move(*values);
+        out.emplace(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)), std::move(f));
+    }
+    sqlite3_finalize(s);
+    return out;
+}
+
+std::int64_t ScanCache::reserveTrackIds(std::int64_t count) {
+    const std::int64_t first = db_->integer("SELECT value FROM counters WHERE name='next_track_id'");
+    const std::string sql = "UPDATE counters SET value = value + " + std::to_string(count) + " WHERE name='next_track_id'";
+    db_->exec(sql.c_str());
+    return first;
+}
+
+std::uint64_t ScanCache::persistentIdOf(std::int64_t trackId) const { return persistentIdFor(trackId, salt_); }
+
+bool ScanCache::store(const std::unordered_map<std::string, CachedFile>& files) {
+    if (!db_->exec("BEGIN IMMEDIATE")) return false;
+    bool ok = db_->exec("DELETE FROM files");
+    sqlite3_stmt* s = nullptr;
+    ok = ok && sqlite3_prepare_v2(db_->handle, "INSERT INTO files VALUES(?, ?, ?, ?, ?, ?, ?)", -1, &s, nullptr) == SQLITE_OK;
+    for (auto it = files.begin(); ok && it != files.end(); ++it) {
+        const CachedFile& f = it->second;
+        const std::string blob = encodeValues(f.values);
+        sqlite3_bind_text(s, 1, it->first.data(), static_cast<int>(it->first.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_int64(s, 2, f.size);
+        sqlite3_bind_int64(s, 3, f.modified);
+        sqlite3_bind_int64(s, 4, f.trackId);
+        sqlite3_bind_int64(s, 5, static_cast<std::int64_t>(f.persistentId));
+        sqlite3_bind_double(s, 6, f.dateAdded);
+        sqlite3_bind_blob(s, 7, blob.data(), static_cast<int>(blob.size()), SQLITE_TRANSIENT);
+        ok = sqlite3_step(s) == SQLITE_DONE;
+        sqlite3_reset(s);
+    }
+    sqlite3_finalize(s);
+    if (!ok) {
+        db_->exec("ROLLBACK");
+        return false;
+    }
+    return db_->exec("COMMIT");
+}
+
+}  // namespace kestrane::musiclibrary
