@@ -18,9 +18,16 @@
 #include <wavfile.h>
 #include <wavpackfile.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <tiostream.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "artwork.h"
 
@@ -29,6 +36,97 @@ namespace kestrane::musiclibrary {
 std::atomic<std::size_t> audioFilesOpened{0};
 
 namespace {
+
+// A file read by TagLib through buffers of its head and tail: its readers make many small
+// reads and seeks near the start (tags, stream headers) and the end (trailing tags), which the
+// buffers serve without a system call each. Reads elsewhere go to the file.
+class BufferedFile final : public TagLib::IOStream {
+public:
+    explicit BufferedFile(const std::string& path) : path_(path), fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+        struct stat st {};
+        if (fd_ < 0 || fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+            close();
+            return;
+        }
+        size_ = static_cast<long>(st.st_size);
+        head_.resize(static_cast<std::size_t>(std::min<long>(size_, kHead)));
+        if (!readAt(0, head_)) {
+            close();
+            return;
+        }
+        const long tailStart = std::max<long>(static_cast<long>(head_.size()), size_ - kTail);
+        tail_.resize(static_cast<std::size_t>(size_ - tailStart));
+        tailStart_ = tailStart;
+        if (!readAt(tailStart, tail_)) close();
+    }
+    ~BufferedFile() override { close(); }
+    BufferedFile(const BufferedFile&) = delete;
+    BufferedFile& operator=(const BufferedFile&) = delete;
+
+    TagLib::FileName name() const override { return path_.c_str(); }
+    TagLib::ByteVector readBlock(unsigned long length) override {
+        const long n = std::min<long>(static_cast<long>(std::min<unsigned long>(length, 1ul << 30)), size_ - position_);
+        if (n <= 0 || fd_ < 0) return TagLib::ByteVector();
+        TagLib::ByteVector block(static_cast<unsigned>(n), '\0');
+        long done = 0;
+        while (done < n) {
+            const long at = position_ + done;
+            long piece;
+            if (at < static_cast<long>(head_.size())) {
+                piece = std::min<long>(n - done, static_cast<long>(head_.size()) - at);
+                std::memcpy(block.data() + done, head_.data() + at, static_cast<std::size_t>(piece));
+            } else if (at >= tailStart_) {
+                piece = std::min<long>(n - done, size_ - at);
+                std::memcpy(block.data() + done, tail_.data() + (at - tailStart_), static_cast<std::size_t>(piece));
+            } else {
+                piece = std::min<long>(n - done, tailStart_ - at);
+                const ssize_t got = pread(fd_, block.data() + done, static_cast<std::size_t>(piece), at);
+                if (got <= 0) break;
+                piece = got;
+            }
+            done += piece;
+        }
+        block.resize(static_cast<unsigned>(done));
+        position_ += done;
+        return block;
+    }
+    void writeBlock(const TagLib::ByteVector&) override {}
+    void insert(const TagLib::ByteVector&, unsigned long, unsigned long) override {}
+    void removeBlock(unsigned long, unsigned long) override {}
+    bool readOnly() const override { return true; }
+    bool isOpen() const override { return fd_ >= 0; }
+    void seek(long offset, Position from) override {
+        const long base = from == Beginning ? 0 : from == Current ? position_ : size_;
+        position_ = std::clamp<long>(base + offset, 0, size_);
+    }
+    long tell() const override { return position_; }
+    long length() override { return size_; }
+    void truncate(long) override {}
+
+private:
+    static constexpr long kHead = 256 * 1024;
+    static constexpr long kTail = 64 * 1024;
+
+    bool readAt(long offset, std::vector<char>& into) {
+        std::size_t done = 0;
+        while (done < into.size()) {
+            const ssize_t got = pread(fd_, into.data() + done, into.size() - done, offset + static_cast<long>(done));
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) return false;
+            done += static_cast<std::size_t>(got);
+        }
+        return true;
+    }
+    void close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+    std::string path_;
+    int fd_;
+    long size_ = 0, position_ = 0, tailStart_ = 0;
+    std::vector<char> head_, tail_;
+};
 
 std::string extensionOf(const std::string& name) {
     const std::size_t dot = name.find_last_of('.');
@@ -114,7 +212,9 @@ bool isAudioFileName(const std::string& name) {
 
 Expected<TrackValues> readAudioFile(const std::string& path) {
     ++audioFilesOpened;
-    TagLib::FileRef ref(path.c_str(), true, TagLib::AudioProperties::Average);
+    BufferedFile stream(path);
+    if (!stream.isOpen()) return Error{kNotAudio, "cannot be read"};
+    TagLib::FileRef ref(&stream, true, TagLib::AudioProperties::Average);
     if (ref.isNull() || !ref.file()->isValid()) return Error{kNotAudio, "not an audio file that can be read"};
     TagLib::File* file = ref.file();
     const TagLib::AudioProperties* audio = file->audioProperties();

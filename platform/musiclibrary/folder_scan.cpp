@@ -1,6 +1,7 @@
 #include "folder_scan.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,8 +32,14 @@ namespace {
 // it changes.
 constexpr const char* kSkippedKey = "\x01skipped";
 
+struct AudioFile {
+    std::string path;
+    std::int64_t size;
+    std::int64_t modified;  // nanoseconds since the epoch
+};
+
 struct Found {
-    std::vector<std::string> audio;
+    std::vector<AudioFile> audio;
     std::vector<std::string> playlists;
 };
 
@@ -49,13 +56,18 @@ void walk(const std::string& folder, std::set<std::pair<dev_t, ino_t>>& seen, Fo
     }
     closedir(dir);
     std::sort(names.begin(), names.end());
+    // Each entry is looked up relative to its folder: no walk of the whole path per file.
+    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     for (const std::string& name : names) {
         const std::string path = folder + "/" + name;
-        if (stat(path.c_str(), &st) != 0) continue;
+        if (dirFd < 0 || fstatat(dirFd, name.c_str(), &st, 0) != 0) continue;
         if (S_ISDIR(st.st_mode)) walk(path, seen, found);
-        else if (S_ISREG(st.st_mode) && isAudioFileName(name)) found.audio.push_back(path);
+        else if (S_ISREG(st.st_mode) && isAudioFileName(name)) {
+            found.audio.push_back({path, st.st_size, static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec});
+        }
         else if (S_ISREG(st.st_mode) && isPlaylistFileName(name)) found.playlists.push_back(path);
     }
+    if (dirFd >= 0) ::close(dirFd);
 }
 
 std::string hexId(std::uint64_t id) {
@@ -131,12 +143,14 @@ Expected<SnapshotRef> scanFolder(const std::string& folderPath) {
     std::unique_ptr<ScanCache> cache = ScanCache::open(folder);
     std::unordered_map<std::string, CachedFile> known = cache ? cache->files() : std::unordered_map<std::string, CachedFile>{};
     std::unordered_map<std::string, CachedFile> now;
+    now.reserve(found.audio.size());
     std::vector<std::string> toRead;
-    for (const std::string& path : found.audio) {
-        if (stat(path.c_str(), &st) != 0) continue;
+    bool changed = known.size() != found.audio.size();
+    for (const AudioFile& audio : found.audio) {
+        const std::string& path = audio.path;
         CachedFile file;
-        file.size = st.st_size;
-        file.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+        file.size = audio.size;
+        file.modified = audio.modified;
         const auto old = known.find(path);
         if (old != known.end()) {
             file.trackId = old->second.trackId;
@@ -145,6 +159,7 @@ Expected<SnapshotRef> scanFolder(const std::string& folderPath) {
             if (old->second.size == file.size && old->second.modified == file.modified) file.values = std::move(old->second.values);
         }
         if (file.values.empty()) toRead.push_back(path);
+        changed |= old == known.end() || file.values.empty();
         now.emplace(path, std::move(file));
     }
 
@@ -180,7 +195,7 @@ Expected<SnapshotRef> scanFolder(const std::string& folderPath) {
         file.persistentId = cache ? cache->persistentIdOf(file.trackId) : persistentIdFor(file.trackId, 0x4b657374);
         file.dateAdded = added;
     }
-    if (cache && !cache->store(now)) logLine("The scan cache of " + folder + " could not be updated; the next scan reads every file again.");
+    if (cache && changed && !cache->store(now)) logLine("The scan cache of " + folder + " could not be updated; the next scan reads every file again.");
 
     // The tracks, in the order of their paths.
     std::vector<Track> tracks;
@@ -190,14 +205,26 @@ Expected<SnapshotRef> scanFolder(const std::string& folderPath) {
         tracks.push_back({path, &file});
     }
     std::sort(tracks.begin(), tracks.end(), [](const Track& a, const Track& b) { return a.path < b.path; });
-    for (const Track& t : tracks) {
-        idByPath.emplace(std::filesystem::path(t.path).lexically_normal().string(), t.file->trackId);
-        char* real = realpath(t.path.c_str(), nullptr);
-        if (real != nullptr) {
-            idByPath.emplace(real, t.file->trackId);
-            std::free(real);
+    for (const Track& t : tracks) idByPath.emplace(std::filesystem::path(t.path).lexically_normal().string(), t.file->trackId);
+    // Playlist entries that reach a track through a link are matched by real paths, made
+    // only when an entry needs them.
+    std::unordered_map<std::string, std::int64_t> idByRealPath;
+    auto realId = [&](const std::string& target) -> std::optional<std::int64_t> {
+        if (idByRealPath.empty()) {
+            for (const Track& t : tracks) {
+                if (char* real = realpath(t.path.c_str(), nullptr)) {
+                    idByRealPath.emplace(real, t.file->trackId);
+                    std::free(real);
+                }
+            }
         }
-    }
+        char* real = realpath(target.c_str(), nullptr);
+        if (real == nullptr) return std::nullopt;
+        const auto it = idByRealPath.find(real);
+        std::free(real);
+        if (it == idByRealPath.end()) return std::nullopt;
+        return it->second;
+    };
 
     // Playlist files, their entries resolved against the tracks.
     std::vector<ScannedPlaylist> playlists;
@@ -213,19 +240,17 @@ Expected<SnapshotRef> scanFolder(const std::string& folderPath) {
         ScannedPlaylist playlist{name, persistentIdFor(static_cast<std::int64_t>(std::hash<std::string>{}(path)), 0x706c61796c697374), {}};
         std::size_t missing = 0;
         for (const std::string& entry : *entries) {
-            std::optional<std::string> target = entryPath(entry, dir);
-            auto it = target ? idByPath.find(*target) : idByPath.end();
-            if (target && it == idByPath.end()) {
-                if (char* real = realpath(target->c_str(), nullptr)) {
-                    it = idByPath.find(real);
-                    std::free(real);
-                }
+            const std::optional<std::string> target = entryPath(entry, dir);
+            std::optional<std::int64_t> id;
+            if (target) {
+                if (const auto it = idByPath.find(*target); it != idByPath.end()) id = it->second;
+                else id = realId(*target);
             }
-            if (it == idByPath.end()) {
+            if (!id) {
                 ++missing;
                 continue;
             }
-            playlist.trackIds.push_back(it->second);
+            playlist.trackIds.push_back(*id);
         }
         if (missing > 0) logFormat("%s: %zu of %zu entries name no track of the music folder; they are left out.", path.c_str(), missing, entries->size());
         playlists.push_back(std::move(playlist));

@@ -148,15 +148,90 @@ public final class ListLibraries {
                  com.kestrane.itlibrary.ITLibArray playlists = library.getAllPlaylists()) {
                 System.out.printf("catalogbridge music library: %d media items, %d playlists%n",
                         items._size(), playlists._size());
-                if (items._size() > 0) {
-                    com.kestrane.itlibrary.ITLibMediaItem first = items.getMediaItem(0);
-                    System.out.printf("catalogbridge first item: \"%s\" (%d ms)%n", first.getTitle(), first.getTotalTime());
-                }
+                showTracksAlbumsArtists(items);
                 showPlaylistTree(playlists);
                 showFirstArtwork(items);
+                analyseAndPlay(items);
             }
         } catch (com.kestrane.itlibrary.ITLibException e) {
             System.out.printf("catalogbridge no music library: %s%n", e.getMessage());
+        }
+    }
+
+    private static final int MAX_TRACK_LINES = 15;
+
+    /** The tracks (the first few), and the albums and artists they share. */
+    private static void showTracksAlbumsArtists(ITLibArray items) {
+        java.util.Map<String, Integer> albums = new java.util.TreeMap<>();
+        java.util.Set<String> artists = new java.util.TreeSet<>();
+        for (int i = 0; i < items._size(); i++) {
+            ITLibMediaItem item = items.getMediaItem(i);
+            String album = null, artist = null;
+            long albumHandle = item._getAlbum();
+            if (albumHandle != 0) album = new com.kestrane.itlibrary.ITLibAlbum(albumHandle).getTitle();
+            long artistHandle = item._getArtist();
+            if (artistHandle != 0) artist = new com.kestrane.itlibrary.ITLibArtist(artistHandle).getName();
+            if (album != null) albums.merge(album, 1, Integer::sum);
+            if (artist != null) artists.add(artist);
+            if (i < MAX_TRACK_LINES) {
+                System.out.printf("catalogbridge   track %2d: %-16s %-20s %-16s %5d ms  %s%n", i + 1, item.getTitle(),
+                        artist, album, item.getTotalTime(), item.getKind());
+            }
+        }
+        if (items._size() > MAX_TRACK_LINES) System.out.printf("catalogbridge   ... %d more tracks%n", items._size() - MAX_TRACK_LINES);
+        System.out.printf("catalogbridge albums: %s%n", albums);
+        System.out.printf("catalogbridge artists: %s%n", artists);
+    }
+
+    /** The spectrum peak of the first WAV track, and two seconds of the first track played. */
+    private static void analyseAndPlay(ITLibArray items) {
+        String played = null;
+        boolean analysed = false;
+        for (int i = 0; i < items._size(); i++) {
+            String location = items.getMediaItem(i)._getLocation();
+            if (location == null || !location.startsWith("file:")) continue;
+            if (played == null) played = location;
+            if (!analysed && location.toLowerCase(java.util.Locale.ROOT).endsWith(".wav")) {
+                analysed = spectrumPeakOf(items.getMediaItem(i).getTitle(), location);
+            }
+        }
+        if (!analysed) System.out.println("dspbridge     no WAV track to analyse");
+        if (played == null) return;
+        try {
+            long player = com.kestrane.sonvekt.player.AVPlayer.open(played);
+            try {
+                com.kestrane.sonvekt.player.AVPlayer.start(player);
+                Thread.sleep(2000);
+                System.out.printf("dspbridge     played %s for %d ms%n", played, com.kestrane.sonvekt.player.AVPlayer.getTime(player));
+            } finally {
+                com.kestrane.sonvekt.player.AVPlayer.close(player);
+            }
+        } catch (java.io.IOException e) {
+            System.out.printf("dspbridge     cannot play %s: %s%n", played, e.getMessage());
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+        }
+    }
+
+    /** The FFT peak of the first 4096 samples of a 16-bit PCM WAV file; false when it is not one. */
+    private static boolean spectrumPeakOf(String title, String location) {
+        try {
+            byte[] bytes = java.nio.file.Files.readAllBytes(java.nio.file.Path.of(java.net.URI.create(location)));
+            java.nio.ByteBuffer b = java.nio.ByteBuffer.wrap(bytes).order(java.nio.ByteOrder.LITTLE_ENDIAN);
+            int channels = b.getShort(22), rate = b.getInt(24), bits = b.getShort(34);
+            int data = 12;
+            while (data + 8 <= bytes.length && !new String(bytes, data, 4, java.nio.charset.StandardCharsets.US_ASCII).equals("data")) {
+                data += 8 + b.getInt(data + 4);
+            }
+            int n = 4096;
+            if (bits != 16 || data + 8 + 2 * channels * n > bytes.length) return false;
+            float[] samples = new float[n];
+            for (int m = 0; m < n; m++) samples[m] = b.getShort(data + 8 + 2 * channels * m) / 32768f;
+            int peak = peakBin(samples);
+            System.out.printf("dspbridge     spectrum peak of \"%s\": bin %d = %.1f Hz%n", title, peak, peak * (double) rate / n);
+            return true;
+        } catch (java.io.IOException | RuntimeException e) {
+            return false;
         }
     }
 
@@ -207,15 +282,16 @@ public final class ListLibraries {
         System.out.println("catalogbridge no track's file holds a picture");
     }
 
-    /** A 440 Hz tone through the FFT, and a small non-negative fit. */
-    private static void showSignalKernels() {
-        int n = 4096;
-        double rate = 44100;
-        float[] tone = new float[n];
-        for (int m = 0; m < n; m++) tone[m] = (float) Math.sin(2 * Math.PI * 440 * m / rate);
+    /** The bin of the largest magnitude in the spectrum of samples (a power of two long). */
+    private static int peakBin(float[] samples) {
+        int n = samples.length;
         long setup = com.kestrane.sonvekt.math.NativeFFT.init(n);
-        float[][] spectrum = com.kestrane.sonvekt.math.NativeFFT.realFFT(setup, true, n, tone, null);
-        com.kestrane.sonvekt.math.NativeFFT.destroy(setup);
+        float[][] spectrum;
+        try {
+            spectrum = com.kestrane.sonvekt.math.NativeFFT.realFFT(setup, true, n, samples, null);
+        } finally {
+            com.kestrane.sonvekt.math.NativeFFT.destroy(setup);
+        }
         int peak = 0;
         double best = 0;
         for (int k = 0; k <= n / 2; k++) {
@@ -225,6 +301,16 @@ public final class ListLibraries {
                 peak = k;
             }
         }
+        return peak;
+    }
+
+    /** A 440 Hz tone through the FFT, and a small non-negative fit. */
+    private static void showSignalKernels() {
+        int n = 4096;
+        double rate = 44100;
+        float[] tone = new float[n];
+        for (int m = 0; m < n; m++) tone[m] = (float) Math.sin(2 * Math.PI * 440 * m / rate);
+        int peak = peakBin(tone);
         System.out.printf("dspbridge     FFT of a 440 Hz tone (%d samples at %.0f Hz): peak in bin %d = %.1f Hz%n",
                 n, rate, peak, peak * rate / n);
 

@@ -1,0 +1,93 @@
+// Makes the demo's sample music folder: a dozen short tones in several formats, tagged as two
+// albums by two artists, a cover picture on the first album's tracks, and an .m3u8 playlist.
+// Usage: make_sample_music <folder>
+#include <gst/gst.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "test_media.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool encode(const fs::path& path, double hz, const std::string& encoder) {
+    const std::string description = "audiotestsrc wave=sine freq=" + std::to_string(hz) +
+                                    " num-buffers=130 samplesperbuffer=1024 ! audio/x-raw,rate=44100,channels=1 ! audioconvert ! audioresample ! " +
+                                    encoder + " ! filesink location=\"" + path.string() + "\"";
+    GError* error = nullptr;
+    GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
+    if (error != nullptr) {
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), error->message);
+        g_error_free(error);
+        if (pipeline != nullptr) gst_object_unref(pipeline);
+        return false;
+    }
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    GstBus* bus = gst_element_get_bus(pipeline);
+    GstMessage* message =
+        gst_bus_timed_pop_filtered(bus, 30 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    const bool ok = message != nullptr && GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS;
+    if (message != nullptr) gst_message_unref(message);
+    gst_object_unref(bus);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+    return ok;
+}
+
+struct Track {
+    const char* file;
+    const char* encoder;
+    double hz;
+    const char* title;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <folder>\n", argv[0]);
+        return 2;
+    }
+    gst_init(&argc, &argv);
+    const fs::path folder = argv[1];
+    const fs::path partial = folder.string() + ".partial";
+    fs::remove_all(partial);
+    const std::pair<const char*, const char*> albums[] = {{"Morning Tones", "Ada Lindqvist"}, {"Evening Tones", "The Sine Ensemble"}};
+    const Track tracks[2][6] = {
+        {{"01 A.wav", "wavenc", 440.0, "A"}, {"02 B.flac", "flacenc", 493.88, "B"}, {"03 C sharp.mp3", "lamemp3enc target=bitrate cbr=true bitrate=128", 554.37, "C Sharp"},
+         {"04 D.ogg", "vorbisenc ! oggmux", 587.33, "D"}, {"05 E.opus", "opusenc ! oggmux", 659.26, "E"},
+         {"06 F sharp.flac", "flacenc", 739.99, "F Sharp"}},
+        {{"01 Low G.flac", "flacenc", 196.0, "Low G"}, {"02 Low A.mp3", "lamemp3enc target=bitrate cbr=true bitrate=128", 220.0, "Low A"},
+         {"03 Low B.ogg", "vorbisenc ! oggmux", 246.94, "Low B"}, {"04 Middle C.wav", "wavenc", 261.63, "Middle C"},
+         {"05 Middle D.opus", "opusenc ! oggmux", 293.66, "Middle D"}, {"06 Middle E.mp3", "lamemp3enc target=bitrate cbr=true bitrate=128", 329.63, "Middle E"}}};
+    std::ofstream playlist;
+    fs::create_directories(partial);
+    playlist.open(partial / "Favourites.m3u8");
+    playlist << "#EXTM3U\n";
+    for (int a = 0; a < 2; ++a) {
+        const fs::path dir = partial / albums[a].second / albums[a].first;
+        fs::create_directories(dir);
+        for (int t = 0; t < 6; ++t) {
+            const fs::path file = dir / tracks[a][t].file;
+            if (!encode(file, tracks[a][t].hz, tracks[a][t].encoder)) return 1;
+            kestrane::test::writeTags(file, {{"TITLE", tracks[a][t].title},
+                                             {"ARTIST", albums[a].second},
+                                             {"ALBUMARTIST", albums[a].second},
+                                             {"ALBUM", albums[a].first},
+                                             {"GENRE", "Test Tones"},
+                                             {"DATE", a == 0 ? "2024" : "2025"},
+                                             {"TRACKNUMBER", std::to_string(t + 1) + "/6"}});
+            if (a == 0) kestrane::test::attachPicture(file, kestrane::test::tinyPng());
+            if (t % 2 == 0) playlist << fs::relative(file, partial).string() << "\n";
+        }
+    }
+    playlist.close();
+    fs::remove_all(folder);
+    fs::rename(partial, folder);
+    std::printf("sample music folder: %s\n", folder.c_str());
+    return 0;
+}
