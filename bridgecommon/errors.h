@@ -7,12 +7,17 @@
 
 #include <jni.h>
 
+#include <string_view>
+
 #include "jni_classes.h"
 
 namespace kestrane::jni {
 
-// Throws the class with message (may be null for no message). Returns whether ThrowNew ran.
+// Throws the class with message (UTF-8; may be null for no message). Returns whether ThrowNew
+// ran. The message reaches Java whole: every character, U+0000 and those outside the BMP
+// included.
 bool throwJava(JNIEnv* env, const JavaClass& exceptionClass, const char* message);
+bool throwJava(JNIEnv* env, const JavaClass& exceptionClass, std::string_view message);
 
 // The same for a class that no library uses often enough to keep: looked up on every call.
 bool throwJava(JNIEnv* env, const char* className, const char* message);

@@ -68,7 +68,11 @@ PlatformString adoptedPlatformString(JNIEnv* env, jstring string) {
     }
 }
 
-std::string utf8Form(std::u16string_view units) {
+namespace {
+
+// The VM's modified UTF-8 of units; stopAtNul: end at the first U+0000 (as a C string does)
+// instead of writing it as C0 80.
+std::string modifiedUtf8Of(std::u16string_view units, bool stopAtNul) {
     std::string out;
     out.reserve(units.size());
     auto put3 = [&out](unsigned c) {
@@ -78,8 +82,11 @@ std::string utf8Form(std::u16string_view units) {
     };
     for (std::size_t i = 0; i < units.size(); ++i) {
         const unsigned c = units[i];
-        if (c == 0) break;
-        if (c < 0x80) {
+        if (c == 0 && stopAtNul) break;
+        if (c == 0) {
+            out.push_back(static_cast<char>(0xC0));
+            out.push_back(static_cast<char>(0x80));
+        } else if (c < 0x80) {
             out.push_back(static_cast<char>(c));
         } else if (c < 0x800) {
             out.push_back(static_cast<char>(0xC0 | (c >> 6)));
@@ -97,6 +104,12 @@ std::string utf8Form(std::u16string_view units) {
     }
     return out;
 }
+
+}  // namespace
+
+std::string utf8Form(std::u16string_view units) { return modifiedUtf8Of(units, true); }
+
+std::string modifiedUtf8(std::string_view utf8) { return modifiedUtf8Of(utf16FromUtf8(utf8), false); }
 
 std::optional<std::string> javaStringToUtf8(JNIEnv* env, jstring string, const char* argumentName) {
     const PlatformString units = platformString(env, string, argumentName);

@@ -22,7 +22,7 @@ ml::Library* libraryOf(JNIEnv* env, jobject self) {
 void reportFailure(JNIEnv* env, const char* where, const kestrane::Error& error) {
     if (kITLibException.get(env) == nullptr) return;
     kestrane::logFormat("%s%s", where, error.message.c_str());
-    kestrane::jni::throwJava(env, kITLibException, error.message.c_str());
+    kestrane::jni::throwJava(env, kITLibException, error.message);
 }
 
 }  // namespace
@@ -39,7 +39,7 @@ JNIEXPORT jlong JNICALL Java_com_kestrane_itlibrary_ITLibrary_init(JNIEnv* env, 
     // The description, then the error object, on one line: a log line is one message.
     kestrane::logFormat("Failed to init library: %s Error Domain=KestraneMusicLibrary Code=%d \"%s\"",
                         error.message.c_str(), error.code, error.message.c_str());
-    kestrane::jni::throwJava(env, kITLibException, error.message.c_str());
+    kestrane::jni::throwJava(env, kITLibException, error.message);
     return 0;
 }
 

@@ -79,10 +79,7 @@ JNIEXPORT jobjectArray JNICALL Java_com_kestrane_sonvekt_math_NativeFFT_realFFT(
         return throwIllegalArgument(env, "Number of samples must not be less than input array length."), nullptr;
     }
     if (!forward && env->GetArrayLength(imag) < numberOfSamples) {
-        // Reading imag up to N fails: leave the VM's own ArrayIndexOutOfBoundsException.
-        jfloat last = 0;
-        env->GetFloatArrayRegion(imag, numberOfSamples - 1, 1, &last);
-        return nullptr;
+        return throwIllegalArgument(env, "The imag array is shorter than the number of samples."), nullptr;
     }
 
     // The result: new arrays, as the Java side expects; the second stays all zeros after an

@@ -1,6 +1,7 @@
 // com.kestrane.core.osx.FileTag: resource values of a file named by a file:// URL.
 #include <com_kestrane_core_osx_FileTag.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <variant>
@@ -18,10 +19,12 @@ using kestrane::jni::LocalRef;
 
 namespace {
 
-// The int a number reads as: whole numbers keep their low 32 bits, reals are truncated toward
-// zero (and held to the int range), booleans read as 1 or 0.
+// The int a number reads as: one rule for every number that does not fit, whole or real: it
+// is held to the int range (reals truncated toward zero first); booleans read as 1 or 0.
 std::optional<jint> intValue(const ft::Value& value) {
-    if (auto* i = std::get_if<ft::Integer>(&value)) return static_cast<jint>(static_cast<std::uint32_t>(i->value));
+    if (auto* i = std::get_if<ft::Integer>(&value)) {
+        return static_cast<jint>(std::clamp<std::int64_t>(i->value, INT_MIN, INT_MAX));
+    }
     if (auto* b = std::get_if<ft::Boolean>(&value)) return b->value ? 1 : 0;
     if (auto* r = std::get_if<ft::Real>(&value)) {
         if (std::isnan(r->value)) return 0;

@@ -76,6 +76,32 @@ class AVPlayerTest {
             assertTrue(System.nanoTime() - start < 500_000_000L, "no waiting for " + text);
         }
         assertThrows(NullPointerException.class, () -> AVPlayer.open(null));
+        // An unknown host is a failure to load, not a missing local file.
+        var unknownHost = assertThrows(IOException.class, () -> AVPlayer.open("http://no.such.host.invalid/a.mp3"));
+        assertFalse(unknownHost instanceof FileNotFoundException, unknownHost.toString());
+    }
+
+    @Test
+    void oddNumbersAreIgnoredOrHeldToTheRange() throws Exception {
+        long p = AVPlayer.open(tone);
+        try {
+            AVPlayer.setVolume(p, 0.25f);
+            AVPlayer.setVolume(p, Float.NaN);  // ignored
+            assertEquals(0.25f, AVPlayer.getVolume(p));
+            AVPlayer.setVolume(p, Float.POSITIVE_INFINITY);  // held to the range
+            assertEquals(10f, AVPlayer.getVolume(p));
+            for (float rate : new float[] {Float.NaN, Float.POSITIVE_INFINITY, Float.NEGATIVE_INFINITY}) {
+                AVPlayer.playImmediatelyAtRate(p, rate);  // ignored: the states agree that nothing plays
+                assertFalse(AVPlayer.isPlaying(p));
+                assertEquals(0, AVPlayer.getTimeControlStatus(p));
+            }
+            AVPlayer.setTime(p, Long.MAX_VALUE);  // past the end: the end
+            assertTrue(eventually(() -> AVPlayer.getTime(p) == 2500, 3000), "time " + AVPlayer.getTime(p));
+            AVPlayer.setTime(p, -1);  // before the start: the start
+            assertTrue(eventually(() -> AVPlayer.getTime(p) == 0, 3000), "time " + AVPlayer.getTime(p));
+        } finally {
+            AVPlayer.close(p);
+        }
     }
 
     @Test

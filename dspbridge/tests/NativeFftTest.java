@@ -154,9 +154,11 @@ class NativeFftTest {
     }
 
     @Test
-    void inverseWithShortImagLeavesTheArrayReadsException() {
-        assertThrows(ArrayIndexOutOfBoundsException.class,
-                () -> NativeFFT.realFFT(setup, false, N, new float[N], new float[N - 1]));
+    void inverseWithShortImagIsRejected() {
+        for (int length : new int[] {0, N / 2, N - 1}) {
+            assertThrows(IllegalArgumentException.class,
+                    () -> NativeFFT.realFFT(setup, false, N, new float[N], new float[length]));
+        }
     }
 
     @Test

@@ -54,9 +54,10 @@ class OsBridgeTest {
         assertArrayEquals(tags, (String[]) FileTag.getResourceValueForKey(url, FileTag.TAG_NAMES));
         assertTrue(FileTag.setResourceValueForKey(url, new String[0], FileTag.TAG_NAMES));
         assertArrayEquals(new String[0], (String[]) FileTag.getResourceValueForKey(url, FileTag.TAG_NAMES));
-        // An element holding U+0000 is written whole and reads back cut there.
-        assertTrue(FileTag.setResourceValueForKey(url, new String[] {"ab\0cd", "x"}, FileTag.TAG_NAMES));
-        assertArrayEquals(new String[] {"ab", "x"}, (String[]) FileTag.getResourceValueForKey(url, FileTag.TAG_NAMES));
+        // An element holding U+0000 is refused, and nothing is written.
+        assertTrue(FileTag.setResourceValueForKey(url, tags, FileTag.TAG_NAMES));
+        assertFalse(FileTag.setResourceValueForKey(url, new String[] {"ab\0cd", "x"}, FileTag.TAG_NAMES));
+        assertArrayEquals(tags, (String[]) FileTag.getResourceValueForKey(url, FileTag.TAG_NAMES));
     }
 
     @Test

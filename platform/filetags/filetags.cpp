@@ -1,5 +1,7 @@
 #include "filetags.h"
 
+#include <cstring>
+
 #include <glib.h>
 #include <plist/plist.h>
 #include <sys/stat.h>
@@ -147,12 +149,75 @@ StringList splitTags(const std::string& text) {
 }
 
 std::optional<std::string> pathOfFileUrl(const std::string& url) {
-    const glib::CharPtr path(g_filename_from_uri(url.c_str(), nullptr, nullptr));
+    // A U+0000 would end the text early and name another file.
+    if (url.find('\0') != std::string::npos) return std::nullopt;
+    gchar* rawHost = nullptr;
+    const glib::CharPtr path(g_filename_from_uri(url.c_str(), &rawHost, nullptr));
+    const glib::CharPtr host(rawHost);
     if (!path) return std::nullopt;
+    // Only this machine's files: no host, localhost, or this machine's own name.
+    if (host && std::strcmp(host.get(), "localhost") != 0 && g_ascii_strcasecmp(host.get(), g_get_host_name()) != 0) {
+        return std::nullopt;
+    }
     return std::string(path.get());
 }
 
+namespace {
+
+// A key names an attribute: it must not be empty nor hold a U+0000, which would end the
+// attribute's name early.
+bool usableKey(const std::string& key) { return !key.empty() && key.find('\0') == std::string::npos; }
+
+std::uint64_t bigEndian(const unsigned char* p, std::size_t size) {
+    std::uint64_t v = 0;
+    for (std::size_t i = 0; i < size; ++i) v = (v << 8) | p[i];
+    return v;
+}
+
+}  // namespace
+
+bool isBoundedPlist(std::string_view bytes, std::size_t maxObjects) {
+    if (bytes.size() < 8 || bytes.compare(0, 8, "bplist00") != 0) return true;  // XML: no shared objects
+    if (bytes.size() < 8 + 32) return false;
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    const unsigned char* trailer = data + bytes.size() - 32;
+    const std::size_t offsetSize = trailer[6], refSize = trailer[7];
+    const std::uint64_t count = bigEndian(trailer + 8, 8), top = bigEndian(trailer + 16, 8), table = bigEndian(trailer + 24, 8);
+    if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || count == 0 || count > maxObjects || top >= count ||
+        table > bytes.size() - 32 || count * offsetSize > bytes.size() - 32 - table) {
+        return false;
+    }
+    auto offsetOf = [&](std::uint64_t object) { return bigEndian(data + table + object * offsetSize, offsetSize); };
+    // Every object is reached at most once: an object referred to twice (a shared or cyclic
+    // structure) could make the decoder's work grow without bound.
+    std::vector<bool> seen(count, false);
+    std::vector<std::uint64_t> pending{top};
+    while (!pending.empty()) {
+        const std::uint64_t object = pending.back();
+        pending.pop_back();
+        if (object >= count || seen[object]) return false;
+        seen[object] = true;
+        const std::uint64_t at = offsetOf(object);
+        if (at >= table) return false;
+        const unsigned marker = data[at] >> 4;
+        if (marker != 0xA && marker != 0xC && marker != 0xD) continue;  // not a container
+        std::uint64_t items = data[at] & 0x0F, refs = at + 1;
+        if (items == 0x0F) {  // the count follows as an integer object
+            if (refs >= table || (data[refs] >> 4) != 0x1) return false;
+            const std::size_t width = std::size_t{1} << (data[refs] & 0x0F);
+            if (width > 8 || refs + 1 + width > table) return false;
+            items = bigEndian(data + refs + 1, width);
+            refs += 1 + width;
+        }
+        const std::uint64_t refCount = marker == 0xD ? 2 * items : items;
+        if (refCount > count || refs + refCount * refSize > table) return false;
+        for (std::uint64_t i = 0; i < refCount; ++i) pending.push_back(bigEndian(data + refs + i * refSize, refSize));
+    }
+    return true;
+}
+
 std::optional<Value> getResourceValue(const std::string& path, const std::string& key) {
+    if (!usableKey(key) || path.find('\0') != std::string::npos) return std::nullopt;
     if (isReadOnlyKey(key)) return fileOwnValue(path, key);
     if (key == kTagsKey) {
         struct stat st {};
@@ -162,6 +227,7 @@ std::optional<Value> getResourceValue(const std::string& path, const std::string
     }
     const auto bytes = readAttribute(path, "user.kestrane." + key);
     if (!bytes || bytes->empty() || bytes->size() > UINT32_MAX) return std::nullopt;
+    if (!isBoundedPlist(*bytes, kMaxValueObjects)) return std::nullopt;
     plist_t root = nullptr;
     plist_from_memory(bytes->data(), static_cast<uint32_t>(bytes->size()), &root);
     if (root == nullptr) return std::nullopt;
@@ -170,7 +236,12 @@ std::optional<Value> getResourceValue(const std::string& path, const std::string
 }
 
 bool setResourceValue(const std::string& path, const std::string& key, const Value& value) {
-    if (isReadOnlyKey(key)) return false;
+    if (!usableKey(key) || path.find('\0') != std::string::npos || isReadOnlyKey(key)) return false;
+    if (const auto* list = std::get_if<StringList>(&value)) {
+        for (const std::string& item : *list) {
+            if (item.find('\0') != std::string::npos) return false;  // nothing is written
+        }
+    }
     if (key == kTagsKey) {
         const auto* tags = std::get_if<StringList>(&value);
         if (tags == nullptr) return false;

@@ -1,8 +1,10 @@
 #include "player.h"
 
+#include <gio/gio.h>
 #include <gst/gst.h>
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -21,9 +23,22 @@ constexpr std::int32_t kNanosecondTimescale = 1000000000;
 constexpr const char* kStopMessage = "kestrane-player-stop";
 
 bool initialised() {
-    static const bool ok = gst_init_check(nullptr, nullptr, nullptr) != FALSE;
+    static const bool ok = [] {
+        // GStreamer's own SIGSEGV handler, installed while it loads a plugin, would end a JVM
+        // whose safepoints and null checks use that signal on purpose.
+        gst_segtrap_set_enabled(FALSE);
+        // GNOME's proxy resolver aborts the process when its settings schema is missing; a
+        // network URL must never get there. Without the schema, GIO's plain resolver is used.
+        GSettingsSchemaSource* schemas = g_settings_schema_source_get_default();  // transfer none
+        GSettingsSchema* proxy = schemas != nullptr ? g_settings_schema_source_lookup(schemas, "org.gnome.system.proxy", TRUE) : nullptr;
+        if (proxy != nullptr) g_settings_schema_unref(proxy);
+        else g_setenv("GIO_USE_PROXY_RESOLVER", "dummy", FALSE);
+        return gst_init_check(nullptr, nullptr, nullptr) != FALSE;
+    }();
     return ok;
 }
+
+bool isLocalFileUrl(const std::string& url) { return url.rfind("file:", 0) == 0; }
 
 bool fileOfUrlExists(const std::string& url) {
     const glib::CharPtr path(g_filename_from_uri(url.c_str(), nullptr, nullptr));
@@ -42,7 +57,9 @@ bool playable(const std::string& url) {
 // from GStreamer's domain and code.
 int errorCode(const GError* error, const std::string& url) {
     if (error->domain == GST_RESOURCE_ERROR) {
-        if (error->code == GST_RESOURCE_ERROR_NOT_FOUND) return kFileNotFound;
+        // "Not found" is a missing file only for a local file; for a network URL it is an
+        // unknown host or page, a plain input/output failure.
+        if (error->code == GST_RESOURCE_ERROR_NOT_FOUND && isLocalFileUrl(url)) return kFileNotFound;
         if ((error->code == GST_RESOURCE_ERROR_OPEN_READ || error->code == GST_RESOURCE_ERROR_OPEN_READ_WRITE) &&
             !fileOfUrlExists(url)) {
             return kFileNotFound;
@@ -55,13 +72,31 @@ int errorCode(const GError* error, const std::string& url) {
     return -5000 - std::abs(error->code);
 }
 
-GstElement* makeAudioSink() {
+// The audio output: a volume element of our own ahead of the sink. (playbin's soft-volume
+// flag would do the same, but keeps its volume element and pads alive after each pipeline.)
+// Returns the bin (floating), and the volume element in volume (owned by the bin).
+GstElement* makeAudioSink(GstElement** volume) {
     const char* name = std::getenv("KESTRANE_AUDIO_SINK");
     GstElement* sink = gst_element_factory_make(name != nullptr && *name != '\0' ? name : "autoaudiosink", nullptr);
-    if (sink != nullptr && g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "sync") != nullptr) {
+    GstElement* gain = gst_element_factory_make("volume", nullptr);
+    GstElement* convert = gst_element_factory_make("audioconvert", nullptr);
+    if (sink == nullptr || gain == nullptr || convert == nullptr) {
+        for (GstElement* e : {sink, gain, convert}) {
+            if (e != nullptr) gst_object_unref(gst_object_ref_sink(e));
+        }
+        return nullptr;
+    }
+    if (g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "sync") != nullptr) {
         g_object_set(sink, "sync", TRUE, nullptr);  // time passes as in real playback
     }
-    return sink;
+    GstElement* bin = gst_bin_new("kestrane-audio-output");
+    gst_bin_add_many(GST_BIN(bin), convert, gain, sink, nullptr);
+    gst_element_link_many(convert, gain, sink, nullptr);
+    GstPad* input = gst_element_get_static_pad(convert, "sink");
+    gst_element_add_pad(bin, gst_ghost_pad_new("sink", input));
+    gst_object_unref(input);
+    *volume = gain;
+    return bin;
 }
 
 }  // namespace
@@ -69,6 +104,7 @@ GstElement* makeAudioSink() {
 struct Player::State {
     std::string url;
     GstElement* pipeline = nullptr;  // owned
+    GstElement* volume = nullptr;    // owned by the pipeline's audio output
     GstBus* bus = nullptr;           // owned
     std::thread busThread;
 
@@ -219,10 +255,12 @@ Expected<std::unique_ptr<Player>> Player::open(const std::string& url, std::chro
     state->pipeline = gst_element_factory_make("playbin", nullptr);
     if (state->pipeline == nullptr) return Error{kNotPlayable, "GStreamer's playbin is not installed."};
     gst_object_ref_sink(state->pipeline);
-    // Audio only, with playbin's own volume: a video track is never shown.
-    constexpr guint kPlayAudio = 1u << 1, kSoftVolume = 1u << 4;
-    g_object_set(state->pipeline, "uri", url.c_str(), "flags", kPlayAudio | kSoftVolume, nullptr);
-    if (GstElement* sink = makeAudioSink()) g_object_set(state->pipeline, "audio-sink", sink, nullptr);
+    // Audio only: a video track is never shown.
+    constexpr guint kPlayAudio = 1u << 1;
+    g_object_set(state->pipeline, "uri", url.c_str(), "flags", kPlayAudio, nullptr);
+    GstElement* output = makeAudioSink(&state->volume);
+    if (output == nullptr) return Error{kNotPlayable, "GStreamer's audio output elements are not installed."};
+    g_object_set(state->pipeline, "audio-sink", output, nullptr);
     state->bus = gst_element_get_bus(state->pipeline);
     State* s = state.get();
     state->busThread = std::thread([s] { s->runBus(); });
@@ -277,6 +315,7 @@ void Player::pause() {
 }
 
 void Player::playImmediatelyAtRate(float rate) {
+    if (!std::isfinite(rate)) return;  // no rate to play at: nothing changes
     if (rate == 0.0f) return pause();
     float previous;
     {
@@ -297,7 +336,13 @@ float Player::rate() const {
 
 void Player::seek(Time to) {
     if (!to.valid() || to.timescale <= 0) return;
-    const gint64 ns = scaleTime(to.value, kNanosecondTimescale, to.timescale);
+    gint64 ns = scaleTime(to.value, kNanosecondTimescale, to.timescale);
+    // A time past the end goes to the end, one before the start to the start.
+    gint64 end = 0;
+    if (to.value > 0 && gst_element_query_duration(state_->pipeline, GST_FORMAT_TIME, &end) && end >= 0 &&
+        (ns > end || ns < 0)) {
+        ns = end;
+    }
     float rate;
     {
         std::lock_guard lock(state_->mutex);
@@ -328,23 +373,24 @@ Time Player::duration() const {
 }
 
 void Player::setMuted(bool muted) {
-    g_object_set(state_->pipeline, "mute", muted ? TRUE : FALSE, nullptr);
+    g_object_set(state_->volume, "mute", muted ? TRUE : FALSE, nullptr);
 }
 
 bool Player::muted() const {
     gboolean muted = FALSE;
-    g_object_get(state_->pipeline, "mute", &muted, nullptr);
+    g_object_get(state_->volume, "mute", &muted, nullptr);
     return muted != FALSE;
 }
 
 void Player::setVolume(float volume) {
-    // playbin takes 0 .. 10 and refuses anything else with a warning.
-    g_object_set(state_->pipeline, "volume", std::clamp(static_cast<double>(volume), 0.0, 10.0), nullptr);
+    if (std::isnan(volume)) return;  // no volume at all: nothing changes
+    // The volume element takes 0 .. 10 and refuses anything else with a warning.
+    g_object_set(state_->volume, "volume", std::clamp(static_cast<double>(volume), 0.0, 10.0), nullptr);
 }
 
 float Player::volume() const {
     gdouble volume = 0;
-    g_object_get(state_->pipeline, "volume", &volume, nullptr);
+    g_object_get(state_->volume, "volume", &volume, nullptr);
     return static_cast<float>(volume);
 }
 

@@ -16,6 +16,7 @@ int niceForPriority(double priority) {
 }
 
 bool setCurrentThreadPriority(double priority) {
+    if (std::isnan(priority)) return false;  // no priority at all: nothing is set
     // On Linux a nice value belongs to a thread when addressed by its thread id.
     const auto tid = static_cast<id_t>(syscall(SYS_gettid));
     return setpriority(PRIO_PROCESS, tid, niceForPriority(priority)) == 0;
