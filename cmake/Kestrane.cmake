@@ -46,7 +46,7 @@ endfunction()
 # JUnit 5 tests compiled against the peers and run by the console launcher under CTest with
 # the label "java". The libraries are loaded from the build folder.
 function(kestrane_junit name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;ENV" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;ENV;JVM_ARGS" ${ARGN})
   add_jar(${name} SOURCES ${ARG_SOURCES}
     INCLUDE_JARS kestrane_peers "${JUNIT_CONSOLE_JAR}"
     OUTPUT_DIR "${CMAKE_BINARY_DIR}/java")
@@ -55,7 +55,10 @@ function(kestrane_junit name)
   add_dependencies(${name} osbridge catalogbridge dspbridge)
   add_test(NAME ${name}
     COMMAND ${Java_JAVA_EXECUTABLE} -Xcheck:jni -Dkestrane.native.dir=${KESTRANE_NATIVE_DIR}
+      "-Dkestrane.test.classpath=${peers}:${jar}" ${ARG_JVM_ARGS}
       -jar "${JUNIT_CONSOLE_JAR}" --disable-banner --disable-ansi-colors --details=tree --fail-if-no-tests
       --class-path "${peers}:${jar}" --scan-class-path)
-  set_tests_properties(${name} PROPERTIES LABELS java ENVIRONMENT "${ARG_ENV}")
+  # -Xcheck:jni must find nothing to say about our libraries.
+  set_tests_properties(${name} PROPERTIES LABELS java ENVIRONMENT "${ARG_ENV}"
+    FAIL_REGULAR_EXPRESSION "WARNING in native method")
 endfunction()
