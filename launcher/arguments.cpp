@@ -30,11 +30,10 @@ std::optional<std::int64_t> readNumberFile(const char* path) {
     return std::strtoll(text.c_str(), nullptr, 10);
 }
 
-// The entries of a java.util.prefs prefs.xml: <map><entry key="..." value="..."/></map>.
-std::optional<std::map<std::string, std::string>> readPrefsXml(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}  // namespace
+
+std::optional<std::map<std::string, std::string>> parsePrefsXml(std::string_view bytes) {
+    if (bytes.size() > INT32_MAX) return std::nullopt;
     std::map<std::string, std::string> entries;
     XML_Parser parser = XML_ParserCreate("UTF-8");
     if (parser == nullptr) return std::nullopt;
@@ -56,6 +55,8 @@ std::optional<std::map<std::string, std::string>> readPrefsXml(const std::string
     if (!ok) return std::nullopt;
     return entries;
 }
+
+namespace {
 
 // The strings of every argument vector ever built stay allocated until the process ends:
 // the runtime keeps pointers into them.
@@ -103,7 +104,9 @@ std::optional<std::map<std::string, std::string>> userDefaultOptions(const std::
     const std::string node = key.substr(1) + "JVMOptions";
     const char* home = std::getenv("HOME");
     if (home == nullptr) return std::nullopt;
-    return readPrefsXml(std::string(home) + "/.java/.userPrefs/" + node + "/prefs.xml");
+    const std::optional<std::string> bytes = readFile(std::string(home) + "/.java/.userPrefs/" + node + "/prefs.xml");
+    if (!bytes) return std::nullopt;
+    return parsePrefsXml(*bytes);
 }
 
 bool isProcessSerialNumber(const std::string& a) {

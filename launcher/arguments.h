@@ -10,6 +10,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -30,6 +31,10 @@ std::string resolveMemoryPercentage(const std::string& option, std::int64_t ramB
 // The user's overrides of the bundle's default options: the java.util.prefs node
 // <identifier with dots as slashes>/JVMOptions under $HOME/.java/.userPrefs.
 std::optional<std::map<std::string, std::string>> userDefaultOptions(const std::optional<std::string>& identifier);
+
+// The entries of a java.util.prefs prefs.xml: <map><entry key="..." value="..."/></map>; none
+// when the bytes are not well-formed XML.
+std::optional<std::map<std::string, std::string>> parsePrefsXml(std::string_view bytes);
 
 // Whether an argument is a process serial number the system adds ("-psn_0_12345").
 bool isProcessSerialNumber(const std::string& argument);

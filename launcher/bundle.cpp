@@ -18,19 +18,26 @@ namespace {
 
 std::optional<std::string> plistString(plist_t node) {
     if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
-    char* value = nullptr;
-    plist_get_string_val(node, &value);
+    // The pointer getter: the copying one asserts (ending the process) on a string that holds
+    // U+0000, which a binary property list can.
+    uint64_t length = 0;
+    const char* value = plist_get_string_ptr(node, &length);
     if (value == nullptr) return std::nullopt;
-    std::string out(value);
-    std::free(value);  // libplist hands the copy to the caller
-    return out;
+    return std::string(value, static_cast<std::size_t>(length));
 }
 
 Settings readInfoPlist(const std::string& bundlePath) {
     const std::optional<std::string> bytes = readFile(bundlePath + "/Contents/Info.plist");
-    if (!bytes || bytes->empty() || bytes->size() > UINT32_MAX) return Settings();
+    if (!bytes) return Settings();
+    return parseInfoPlist(*bytes);
+}
+
+}  // namespace
+
+Settings parseInfoPlist(std::string_view bytes) {
+    if (bytes.empty() || bytes.size() > UINT32_MAX) return Settings();
     plist_t root = nullptr;
-    plist_from_memory(bytes->data(), static_cast<uint32_t>(bytes->size()), &root);
+    plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
     if (root == nullptr) return Settings();
     if (plist_get_node_type(root) != PLIST_DICT) {
         plist_free(root);
@@ -38,8 +45,6 @@ Settings readInfoPlist(const std::string& bundlePath) {
     }
     return Settings(root);
 }
-
-}  // namespace
 
 void Settings::Free::operator()(void* node) const {
     plist_free(static_cast<plist_t>(node));

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kestrane::launcher {
@@ -34,6 +35,9 @@ private:
     };
     std::unique_ptr<void, Free> dict_;
 };
+
+// The settings of Info.plist bytes (XML or binary); empty when they are not a dictionary.
+Settings parseInfoPlist(std::string_view bytes);
 
 // A string read as a truth value: leading white space, an optional sign and leading zeros are
 // skipped; then "Y", "y", "T", "t" or a digit 1-9 means true.

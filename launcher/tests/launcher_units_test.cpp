@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "arguments.h"
 #include "environment_properties.h"
@@ -229,4 +230,23 @@ TEST(LaunchPlan, BuiltFromItsInputsWithoutTouchingTheProcess) {
                                                    "-Xmx172m", "-classpath", "/rt/lib/deploy.jar", "-Dj=1",
                                                    "com.sun.javaws.Main", a + "/arg", "/tmp/x.jnlp", "p"}));
     EXPECT_EQ(plan.applicationClassPath, "/rt/lib/deploy.jar");
+}
+
+// Inputs the fuzzer has found or started from: the launcher's readers take each and give
+// settings or nothing.
+TEST(Readers, FuzzRegressionInputsReadOrFailCleanly) {
+    int inputs = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(KESTRANE_LAUNCHER_FUZZ_REGRESSIONS)) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        (void)parseInfoPlist(bytes).has("JVMMainClassName");
+        (void)parseStringsTable(bytes);
+        (void)parsePrefsXml(bytes);
+        ++inputs;
+    }
+    EXPECT_GE(inputs, 3);
+    EXPECT_EQ(parseInfoPlist("<plist><dict><key>JVMMainClassName</key><string>a.B</string></dict></plist>").string("JVMMainClassName"),
+              "a.B");
+    EXPECT_EQ(parsePrefsXml("<map><entry key=\"heap\" value=\"-Xmx3g\"/></map>")->at("heap"), "-Xmx3g");
+    EXPECT_FALSE(parsePrefsXml("<map><entry").has_value());
 }

@@ -23,12 +23,11 @@ std::string nameOf(const std::string& path) { return path.substr(path.find_last_
 std::optional<std::string> stringValue(plist_t dict, const char* key) {
     plist_t node = plist_dict_get_item(dict, key);
     if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
-    char* value = nullptr;
-    plist_get_string_val(node, &value);
+    // The pointer getter: the copying one asserts on a string that holds U+0000.
+    uint64_t length = 0;
+    const char* value = plist_get_string_ptr(node, &length);
     if (value == nullptr) return std::nullopt;
-    std::string out(value);
-    std::free(value);  // libplist hands the copy to the caller
-    return out;
+    return std::string(value, static_cast<std::size_t>(length));
 }
 
 }  // namespace

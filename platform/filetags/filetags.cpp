@@ -62,6 +62,14 @@ std::optional<Value> fileOwnValue(const std::string& path, const std::string& ke
     return Text{name};  // NSURLNameKey
 }
 
+// A string node's text, whole: libplist's copying getter asserts (and so ends the process)
+// on a string that holds U+0000, which a binary property list can.
+std::string stringOf(plist_t node) {
+    uint64_t length = 0;
+    const char* text = plist_get_string_ptr(node, &length);
+    return text != nullptr ? std::string(text, static_cast<std::size_t>(length)) : std::string();
+}
+
 Value fromPlist(plist_t node) {
     switch (plist_get_node_type(node)) {
         case PLIST_UINT: {
@@ -79,23 +87,14 @@ Value fromPlist(plist_t node) {
             plist_get_bool_val(node, &v);
             return Boolean{v != 0};
         }
-        case PLIST_STRING: {
-            char* s = nullptr;
-            plist_get_string_val(node, &s);
-            Text t{s != nullptr ? s : ""};
-            std::free(s);
-            return t;
-        }
+        case PLIST_STRING: return Text{stringOf(node)};
         case PLIST_ARRAY: {
             StringList list;
             const uint32_t n = plist_array_get_size(node);
             for (uint32_t i = 0; i < n; ++i) {
                 plist_t item = plist_array_get_item(node, i);
                 if (plist_get_node_type(item) != PLIST_STRING) return OtherKind{};
-                char* s = nullptr;
-                plist_get_string_val(item, &s);
-                list.emplace_back(s != nullptr ? s : "");
-                std::free(s);
+                list.push_back(stringOf(item));
             }
             return list;
         }
@@ -226,10 +225,14 @@ std::optional<Value> getResourceValue(const std::string& path, const std::string
         return splitTags(readAttribute(path, kTagsAttribute).value_or(""));
     }
     const auto bytes = readAttribute(path, "user.kestrane." + key);
-    if (!bytes || bytes->empty() || bytes->size() > UINT32_MAX) return std::nullopt;
-    if (!isBoundedPlist(*bytes, kMaxValueObjects)) return std::nullopt;
+    if (!bytes) return std::nullopt;
+    return decodeValue(*bytes);
+}
+
+std::optional<Value> decodeValue(std::string_view bytes) {
+    if (bytes.empty() || bytes.size() > UINT32_MAX || !isBoundedPlist(bytes, kMaxValueObjects)) return std::nullopt;
     plist_t root = nullptr;
-    plist_from_memory(bytes->data(), static_cast<uint32_t>(bytes->size()), &root);
+    plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
     if (root == nullptr) return std::nullopt;
     PlistPtr owned(root);
     return fromPlist(root);

@@ -48,4 +48,7 @@ std::optional<std::string> pathOfFileUrl(const std::string& url);
 constexpr std::size_t kMaxValueObjects = 4096;
 bool isBoundedPlist(std::string_view bytes, std::size_t maxObjects);
 
+// A typed value from the bytes of its attribute (a property list), or none.
+std::optional<Value> decodeValue(std::string_view bytes);
+
 }  // namespace kestrane::filetags

@@ -23,6 +23,7 @@ constexpr const char* kService = "org.freedesktop.Notifications";
 constexpr const char* kPath = "/org/freedesktop/Notifications";
 constexpr const char* kInterface = "org.freedesktop.Notifications";
 constexpr std::chrono::milliseconds kConnectBudget{1000};
+constexpr std::chrono::seconds kRetryPause{5};
 
 }  // namespace
 
@@ -78,6 +79,7 @@ struct Center::State {
     std::set<guint32> shown;  // IDs of our notifications that the server still shows
     bool canReportClicks = false;
     bool reportedNoBus = false, reportedNoServer = false, reportedNoActions = false;
+    dbus::Clock::time_point retryAfter{};
     guint actionSubscription = 0, closedSubscription = 0;
     int pending = 0;  // Notify calls not yet answered
 
@@ -96,6 +98,10 @@ struct Center::State {
 void Center::State::connect() {
     if (connection && !g_dbus_connection_is_closed(connection->get())) return;
     disconnect();
+    // Without a bus or a server, deliveries are dropped for a while rather than each one
+    // trying again (and queueing behind the others).
+    if (dbus::Clock::now() < retryAfter) return;
+    retryAfter = dbus::Clock::now() + kRetryPause;
     const auto deadline = dbus::Clock::now() + kConnectBudget;
     Expected<dbus::Connection> opened = dbus::Connection::open(G_BUS_TYPE_SESSION, deadline);
     if (!opened) {
@@ -122,6 +128,7 @@ void Center::State::connect() {
         reportedNoActions = true;
     }
     connection.emplace(std::move(*opened));
+    retryAfter = {};
     auto onSignal = [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* signal, GVariant* parameters,
                        gpointer self) {
         auto* state = static_cast<State*>(self);

@@ -155,6 +155,10 @@ struct SharedChecker::State {
             return sep == std::string::npos ? std::string() : locale.substr(sep + 1);
         }();
         if (std::optional<std::string> tag = dictionaryTag(language, installed(), region)) {
+            // Hunspell's dictionary first, whatever the system's ordering says for the tag
+            // (Debian's puts Aspell first for English): Aspell's suggestions keep memory on
+            // every call, which a long-running application cannot afford.
+            enchant_broker_set_ordering(broker, tag->c_str(), "hunspell,nuspell,aspell,hspell,voikko,zemberek");
             dict = enchant_broker_request_dict(broker, tag->c_str());
         }
         if (dict == nullptr && reported.insert(language).second) {

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "filetags.h"
 #include "test_files.h"
@@ -159,4 +160,15 @@ TEST(TagText, SplitUndoesJoin) {
         EXPECT_EQ(ft::splitTags(ft::joinTags(tags)), tags);
     }
     EXPECT_EQ(ft::splitTags("Blue,Red"), (ft::StringList{"Blue", "Red"}));  // as other tools write them
+}
+
+// Inputs the fuzzer has found or started from decode to a value or to none.
+TEST(TypedValues, FuzzRegressionInputsDecodeOrFailCleanly) {
+    int values = 0;
+    for (const auto& entry : fs::directory_iterator(KESTRANE_FILETAGS_FUZZ_REGRESSIONS)) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        values += ft::decodeValue(bytes).has_value();
+    }
+    EXPECT_GE(values, 5);  // the seeds are values
 }

@@ -371,3 +371,20 @@ TEST(LibrarySource, TheExportedFileOrTheMusicFolderChosenAtEachLoad) {
     EXPECT_EQ(library->allMediaItems()->size(), 2u);
     unsetenv("KESTRANE_MUSIC_LIBRARY");
 }
+
+// Inputs the audio-tag fuzzer has found or started from (the first byte picks the kind, as
+// the fuzzer does) give values or a reason, never a crash.
+TEST(FolderScan, AudioFuzzRegressionInputsReadOrAreSkipped) {
+    static const char* kExtensions[] = {"mp3", "flac", "ogg", "opus", "m4a", "wav", "aiff", "wv", "ape", "mpc", "wma"};
+    kestrane::test::TempFolder temp{"audioregressions"};
+    int read = 0;
+    for (const auto& entry : fs::directory_iterator(KESTRANE_AUDIO_FUZZ_REGRESSIONS)) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (bytes.empty()) continue;
+        const fs::path file = temp.path() / (std::string("input.") + kExtensions[static_cast<unsigned char>(bytes[0]) % 11]);
+        std::ofstream(file, std::ios::binary) << bytes.substr(1);
+        read += ml::readAudioFile(file.string()).hasValue();
+    }
+    EXPECT_GE(read, 3);
+}

@@ -1,0 +1,23 @@
+// libFuzzer target: any bytes as an audio file of any of the scanned kinds (the first byte
+// picks the extension) give a track's values or the reason it is skipped, never a crash.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "audio_tags.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const char* kExtensions[] = {"mp3", "flac", "ogg", "opus", "m4a", "wav", "aiff", "wv", "ape", "mpc", "wma"};
+    if (size == 0) return 0;
+    const std::string path = "/dev/shm/kestrane-fuzz-" + std::to_string(getpid()) + "." + kExtensions[data[0] % 11];
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return 0;
+    const bool written = ::write(fd, data + 1, size - 1) == static_cast<ssize_t>(size - 1);
+    ::close(fd);
+    if (written) (void)kestrane::musiclibrary::readAudioFile(path);
+    ::unlink(path.c_str());
+    return 0;
+}
