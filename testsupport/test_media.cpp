@@ -36,10 +36,10 @@ std::unique_ptr<TagLib::FLAC::Picture> flacPicture(const std::string& image, boo
 
 }  // namespace
 
-bool encodeTone(const std::filesystem::path& path, const std::string& encoder) {
+bool encodeTone(const std::filesystem::path& path, const std::string& encoder, const std::string& source) {
     if (!gst_init_check(nullptr, nullptr, nullptr)) return false;
-    const std::string description = "audiotestsrc num-buffers=12 ! audioconvert ! audioresample ! " + encoder +
-                                    " ! filesink location=\"" + path.string() + "\"";
+    const std::string description = source + " ! audioconvert ! audioresample ! " + encoder + " ! filesink location=\"" +
+                                    path.string() + "\"";
     GError* error = nullptr;
     GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
     if (error != nullptr) {
@@ -49,7 +49,7 @@ bool encodeTone(const std::filesystem::path& path, const std::string& encoder) {
     }
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
     GstBus* bus = gst_element_get_bus(pipeline);
-    GstMessage* message = gst_bus_timed_pop_filtered(bus, 10 * GST_SECOND,
+    GstMessage* message = gst_bus_timed_pop_filtered(bus, 30 * GST_SECOND,
                                                      static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
     const bool ok = message != nullptr && GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS;
     if (message != nullptr) gst_message_unref(message);

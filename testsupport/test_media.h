@@ -9,8 +9,10 @@
 namespace kestrane::test {
 
 // A short tone encoded into path by the GStreamer elements of encoder, e.g. "lamemp3enc",
-// "flacenc", "vorbisenc ! oggmux". False when an element is missing or the pipeline fails.
-bool encodeTone(const std::filesystem::path& path, const std::string& encoder);
+// "flacenc", "vorbisenc ! oggmux"; source describes the tone's elements. False when an
+// element is missing or the pipeline fails.
+bool encodeTone(const std::filesystem::path& path, const std::string& encoder,
+                const std::string& source = "audiotestsrc num-buffers=12");
 
 // Attaches a picture to the media file at path in the way its kind keeps pictures (chosen by
 // its extension: .mp3, .flac, .ogg, .opus, .m4a). frontCover marks it as the front cover where

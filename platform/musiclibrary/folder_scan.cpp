@@ -129,6 +129,29 @@ std::string fileUrlOf(const std::string& path) {
     return url;
 }
 
+std::optional<std::string> localPathOfFileUrl(const std::string& url) {
+    std::string rest;
+    if (url.rfind("file://localhost/", 0) == 0) rest = url.substr(16);
+    else if (url.rfind("file:///", 0) == 0) rest = url.substr(7);
+    else return std::nullopt;
+    auto hex = [](char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    std::string path;
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        if (rest[i] == '%' && i + 2 < rest.size() && hex(rest[i + 1]) >= 0 && hex(rest[i + 2]) >= 0) {
+            path.push_back(static_cast<char>(hex(rest[i + 1]) * 16 + hex(rest[i + 2])));
+            i += 2;
+        } else {
+            path.push_back(rest[i]);
+        }
+    }
+    return path;
+}
+
 Expected<SnapshotRef> scanFolder(const std::string& folderPath) {
     const std::string folder = folderPath.size() > 1 && folderPath.back() == '/' ? folderPath.substr(0, folderPath.size() - 1) : folderPath;
     struct stat st {};

@@ -8,6 +8,7 @@
 // rescan reads only new and changed files, and IDs stay with their files.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "expected.h"
@@ -21,5 +22,8 @@ Expected<SnapshotRef> scanFolder(const std::string& folder);
 
 // "file://" and the path with every byte but the unreserved ones and "/" percent-encoded.
 std::string fileUrlOf(const std::string& path);
+// The path of a file:// URL of this machine (no host, or localhost), percent-escapes decoded;
+// none for anything else.
+std::optional<std::string> localPathOfFileUrl(const std::string& url);
 
 }  // namespace kestrane::musiclibrary

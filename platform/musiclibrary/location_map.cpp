@@ -13,31 +13,8 @@ namespace kestrane::musiclibrary {
 
 namespace {
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// The local path of a file:// URL (no host or localhost), percent-escapes decoded; "" for
-// anything else.
-std::string pathOfUrl(const std::string& url) {
-    std::string rest;
-    if (url.rfind("file://localhost/", 0) == 0) rest = url.substr(16);
-    else if (url.rfind("file:///", 0) == 0) rest = url.substr(7);
-    else return "";
-    std::string path;
-    for (std::size_t i = 0; i < rest.size(); ++i) {
-        if (rest[i] == '%' && i + 2 < rest.size() && hexValue(rest[i + 1]) >= 0 && hexValue(rest[i + 2]) >= 0) {
-            path.push_back(static_cast<char>(hexValue(rest[i + 1]) * 16 + hexValue(rest[i + 2])));
-            i += 2;
-        } else {
-            path.push_back(rest[i]);
-        }
-    }
-    return path;
-}
+// The local path of a file:// URL; "" for anything else.
+std::string pathOfUrl(const std::string& url) { return localPathOfFileUrl(url).value_or(""); }
 
 bool isDirectory(const std::string& path) {
     struct stat st {};

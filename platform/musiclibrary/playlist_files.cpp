@@ -1,5 +1,7 @@
 #include "playlist_files.h"
 
+#include "folder_scan.h"
+
 #include <expat.h>
 
 #include <algorithm>
@@ -138,13 +140,6 @@ Expected<std::vector<std::string>> xspfEntries(const std::string& text) {
     return state.entries;
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 }  // namespace
 
 bool isPlaylistFileName(const std::string& name) {
@@ -166,18 +161,9 @@ std::optional<std::string> entryPath(const std::string& entry, const std::string
     namespace fs = std::filesystem;
     std::string path = entry;
     if (entry.rfind("file://", 0) == 0) {
-        std::string rest = entry.substr(7);
-        if (rest.rfind("localhost/", 0) == 0) rest = rest.substr(9);
-        if (rest.empty() || rest[0] != '/') return std::nullopt;  // a file on another host
-        path.clear();
-        for (std::size_t i = 0; i < rest.size(); ++i) {
-            if (rest[i] == '%' && i + 2 < rest.size() && hexValue(rest[i + 1]) >= 0 && hexValue(rest[i + 2]) >= 0) {
-                path.push_back(static_cast<char>(hexValue(rest[i + 1]) * 16 + hexValue(rest[i + 2])));
-                i += 2;
-            } else {
-                path.push_back(rest[i]);
-            }
-        }
+        std::optional<std::string> local = localPathOfFileUrl(entry);
+        if (!local) return std::nullopt;  // a file on another host
+        path = std::move(*local);
     } else if (entry.find("://") != std::string::npos) {
         return std::nullopt;  // a stream, not a file of the folder
     }

@@ -1,8 +1,6 @@
 // Makes the demo's sample music folder: a dozen short tones in several formats, tagged as two
 // albums by two artists, a cover picture on the first album's tracks, and an .m3u8 playlist.
 // Usage: make_sample_music <folder>
-#include <gst/gst.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -15,27 +13,9 @@ namespace fs = std::filesystem;
 namespace {
 
 bool encode(const fs::path& path, double hz, const std::string& encoder) {
-    const std::string description = "audiotestsrc wave=sine freq=" + std::to_string(hz) +
-                                    " num-buffers=130 samplesperbuffer=1024 ! audio/x-raw,rate=44100,channels=1 ! audioconvert ! audioresample ! " +
-                                    encoder + " ! filesink location=\"" + path.string() + "\"";
-    GError* error = nullptr;
-    GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
-    if (error != nullptr) {
-        std::fprintf(stderr, "%s: %s\n", path.c_str(), error->message);
-        g_error_free(error);
-        if (pipeline != nullptr) gst_object_unref(pipeline);
-        return false;
-    }
-    gst_element_set_state(pipeline, GST_STATE_PLAYING);
-    GstBus* bus = gst_element_get_bus(pipeline);
-    GstMessage* message =
-        gst_bus_timed_pop_filtered(bus, 30 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
-    const bool ok = message != nullptr && GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS;
-    if (message != nullptr) gst_message_unref(message);
-    gst_object_unref(bus);
-    gst_element_set_state(pipeline, GST_STATE_NULL);
-    gst_object_unref(pipeline);
-    return ok;
+    return kestrane::test::encodeTone(path, encoder,
+                                      "audiotestsrc wave=sine freq=" + std::to_string(hz) +
+                                          " num-buffers=130 samplesperbuffer=1024 ! audio/x-raw,rate=44100,channels=1");
 }
 
 struct Track {
@@ -52,7 +32,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s <folder>\n", argv[0]);
         return 2;
     }
-    gst_init(&argc, &argv);
     const fs::path folder = argv[1];
     const fs::path partial = folder.string() + ".partial";
     fs::remove_all(partial);
