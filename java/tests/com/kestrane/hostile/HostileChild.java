@@ -120,7 +120,7 @@ public final class HostileChild {
                 }
             }
             // All together: the k-th odd value of every parameter.
-            for (int k = 0; k < 6 && types.length > 1; k++) {
+            for (int k = 0; k < 15 && types.length > 1; k++) {
                 Object[] args = new Object[types.length];
                 for (int i = 0; i < types.length; i++) {
                     Object[] odd = oddValues(types[i]);
