@@ -35,6 +35,13 @@ private:
 };
 
 // The whole content of a file ("" when it cannot be read).
+// Writes text to path, making its folders; executable: only the owner may read, write and run it.
+inline void writeFile(const std::filesystem::path& path, const std::string& text, bool executable = false) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+    if (executable) std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+}
+
 inline std::string readFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -15,6 +15,7 @@
 
 #include "apps.h"
 #include "session_bus.h"
+#include "test_files.h"
 
 namespace fs = std::filesystem;
 using kestrane::apps::applicationUrlsFor;
@@ -26,11 +27,7 @@ namespace {
 fs::path root;
 std::unique_ptr<kestrane::test::PrivateSessionBus> bus;
 
-void writeFile(const fs::path& p, const std::string& text, bool executable = false) {
-    fs::create_directories(p.parent_path());
-    std::ofstream(p) << text;
-    if (executable) fs::permissions(p, fs::perms::owner_all);
-}
+using kestrane::test::writeFile;
 
 std::string desktopUrl(const std::string& id) { return "file://" + (root / "data/applications" / id).string(); }
 

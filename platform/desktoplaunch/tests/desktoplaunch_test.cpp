@@ -24,11 +24,7 @@ namespace {
 fs::path root;
 std::unique_ptr<kestrane::test::PrivateSessionBus> bus;
 
-void writeFile(const fs::path& p, const std::string& text, bool executable = false) {
-    fs::create_directories(p.parent_path());
-    std::ofstream(p) << text;
-    if (executable) fs::permissions(p, fs::perms::owner_all);
-}
+using kestrane::test::writeFile;
 
 void sealXdg(const fs::path& home) {
     setenv("HOME", home.c_str(), 1);
