@@ -6,23 +6,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "appearance.h"
 #include "launch_log.h"
 #include "process.h"
 
 namespace kestrane::launcher {
 
-namespace {
-
-bool graphicalSession() {
-    const char* x = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    return (x != nullptr && *x != '\0') || (wayland != nullptr && *wayland != '\0');
-}
-
-}  // namespace
-
 void showCriticalAlert(const std::string& reason) {
-    if (graphicalSession()) {
+    if (appearance::graphicalSession()) {
         try {
             if (const auto zenity = findOnPath("zenity")) {
                 if (runProgram(*zenity, {"--error", "--no-markup", "--text=" + reason}).status >= 0) return;

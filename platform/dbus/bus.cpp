@@ -158,15 +158,4 @@ Expected<VariantPtr> Connection::callWithFds(const Call& call, Clock::time_point
     return reply;
 }
 
-Expected<VariantPtr> callOnce(GBusType bus, const Call& call, std::chrono::milliseconds budget) {
-    const Clock::time_point deadline = Clock::now() + budget;
-    Expected<Connection> connection = Connection::open(bus, deadline);
-    if (!connection) {
-        // The parameters are owned by the call even when it is never made.
-        if (call.parameters != nullptr) g_variant_unref(g_variant_ref_sink(call.parameters));
-        return connection.error();
-    }
-    return connection->call(call, deadline);
-}
-
 }  // namespace kestrane::dbus

@@ -61,7 +61,4 @@ private:
     glib::ObjectPtr<GDBusConnection> connection_;
 };
 
-// Connect, call, close: for a question asked once.
-Expected<VariantPtr> callOnce(GBusType bus, const Call& call, std::chrono::milliseconds budget);
-
 }  // namespace kestrane::dbus

@@ -260,7 +260,7 @@ Expected<SnapshotRef> scanFolder(const std::string& folderPath) {
         const std::string dir = path.substr(0, path.find_last_of('/'));
         std::string name = path.substr(path.find_last_of('/') + 1);
         name = name.substr(0, name.find_last_of('.'));
-        ScannedPlaylist playlist{name, persistentIdFor(static_cast<std::int64_t>(std::hash<std::string>{}(path)), 0x706c61796c697374), {}};
+        ScannedPlaylist playlist{name, persistentIdFor(static_cast<std::int64_t>(stableHash(path)), 0x706c61796c697374), {}};
         std::size_t missing = 0;
         for (const std::string& entry : *entries) {
             const std::optional<std::string> target = entryPath(entry, dir);

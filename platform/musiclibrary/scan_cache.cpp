@@ -24,11 +24,6 @@ std::uint64_t mix(std::uint64_t x) {
     return x ^ (x >> 31);
 }
 
-std::uint64_t fnv1a(const std::string& text) {
-    std::uint64_t h = 0xcbf29ce484222325ull;
-    for (unsigned char c : text) h = (h ^ c) * 0x100000001b3ull;
-    return h;
-}
 
 void putNumber(std::string& out, std::uint32_t n) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((n >> (8 * i)) & 0xff));
@@ -105,7 +100,7 @@ std::string ScanCache::pathFor(const std::string& folder) {
         base = std::string(home != nullptr ? home : "/tmp") + "/.cache";
     }
     char name[64];
-    std::snprintf(name, sizeof name, "/kestrane/scan-%016llx.sqlite", static_cast<unsigned long long>(fnv1a(folder)));
+    std::snprintf(name, sizeof name, "/kestrane/scan-%016llx.sqlite", static_cast<unsigned long long>(stableHash(folder)));
     return base + name;
 }
 
@@ -166,6 +161,12 @@ std::unique_ptr<ScanCache> ScanCache::open(const std::string& folder) {
 
 ScanCache::ScanCache(std::unique_ptr<Db> db) : db_(std::move(db)) {
     salt_ = static_cast<std::uint64_t>(db_->integer("SELECT value FROM counters WHERE name='salt'"));
+}
+
+std::uint64_t stableHash(std::string_view text) {
+    std::uint64_t h = 0xcbf29ce484222325ull;
+    for (unsigned char c : text) h = (h ^ c) * 0x100000001b3ull;
+    return h;
 }
 
 std::uint64_t persistentIdFor(std::int64_t trackId, std::uint64_t salt) {

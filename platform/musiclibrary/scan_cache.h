@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -53,6 +54,9 @@ private:
     std::unique_ptr<Db> db_;
     std::uint64_t salt_ = 0;
 };
+
+// A hash of text that stays the same across runs and builds (FNV-1a, 64 bits).
+std::uint64_t stableHash(std::string_view text);
 
 // The persistent ID of a track ID under a folder's salt.
 std::uint64_t persistentIdFor(std::int64_t trackId, std::uint64_t salt);
