@@ -12,7 +12,7 @@ void playerThrowIOExceptionIfError(JNIEnv* env, int code, const char* message) {
     using kestrane::jni::kFileNotFoundException;
     using kestrane::jni::kIOException;
     if (code == 0) return;
-    kestrane::jni::throwJava(env, code == kestrane::media::kFileNotFound ? kFileNotFoundException : kIOException,
+    kestrane::jni::throwJava(env, code == static_cast<int>(kestrane::media::PlayerError::fileNotFound) ? kFileNotFoundException : kIOException,
                              message);
 }
 

@@ -47,9 +47,9 @@ jstring javaString(JNIEnv* env, const std::optional<std::string>& text) {
 
 // The exception of a failed open.
 void throwOpenFailure(JNIEnv* env, const kestrane::Error& error) {
-    switch (error.code) {
-        case media::kNotPlayable: kestrane::jni::throwJava(env, kestrane::jni::kIOException, "Asset is not playable."); return;
-        case media::kLoadTimedOut: kestrane::jni::throwJava(env, kestrane::jni::kIOException, "Failed to load media."); return;
+    switch (error.as<media::PlayerError>().value_or(media::PlayerError{})) {
+        case media::PlayerError::notPlayable: kestrane::jni::throwJava(env, kestrane::jni::kIOException, "Asset is not playable."); return;
+        case media::PlayerError::loadTimedOut: kestrane::jni::throwJava(env, kestrane::jni::kIOException, "Failed to load media."); return;
         default: playerThrowIOExceptionIfError(env, error.code, error.message.empty() ? nullptr : error.message.c_str());
     }
 }

@@ -29,7 +29,7 @@ std::optional<dbus::VariantPtr> readPortalSetting(const char* key, std::chrono::
                         G_VARIANT_TYPE("(v)")};
         Expected<dbus::VariantPtr> reply = connection->call(call, deadline);
         if (!reply) {
-            if (reply.error().code == dbus::kUnknownMethod) continue;
+            if (reply.error().is(dbus::BusError::unknownMethod)) continue;
             return std::nullopt;
         }
         dbus::VariantPtr value(g_variant_get_child_value(reply->get(), 0));
@@ -121,10 +121,10 @@ Expected<Rgba> currentColor(UIColor color, std::chrono::milliseconds budget) {
         std::sscanf(version, "%d.%d", &major, &minor);
         const auto below = [&](int m) { return major < 10 || (major == 10 && minor < m); };
         if (color == UIColor::kFindHighlight && below(13)) {
-            return Error{kUnavailable, "findHighlightColor only supported in macOS 10.13 or later."};
+            return Error(AppearanceError::unavailable, "findHighlightColor only supported in macOS 10.13 or later.");
         }
         if (color == UIColor::kControlAccent && below(14)) {
-            return Error{kUnavailable, "controlAccentColor only supported in macOS 10.14 or later."};
+            return Error(AppearanceError::unavailable, "controlAccentColor only supported in macOS 10.14 or later.");
         }
     }
     const auto deadline = std::chrono::steady_clock::now() + budget;

@@ -54,8 +54,8 @@ struct Rgba {
 // The palette's colour; accent replaces the palette's accent for kControlAccent.
 Rgba paletteColor(UIColor color, bool dark, const std::optional<Rgb>& accent);
 
-enum : int {
-    kUnavailable = 1,  // the colour does not exist on this (simulated) system
+enum class AppearanceError {
+    unavailable = 1,  // the colour does not exist on this (simulated) system
 };
 
 // The colour for the desktop's current preference. Colours that older systems of the

@@ -66,18 +66,18 @@ glib::ObjectPtr<GAsyncResult> runBounded(Start start, Clock::time_point deadline
 Error toError(const GError* error) {
     if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED) || g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT) ||
         g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_TIMEOUT) || g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NO_REPLY)) {
-        return {kTimedOut, error->message};
+        return Error(BusError::timedOut, error->message);
     }
     if (g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD) ||
         g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_INTERFACE) ||
         g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_OBJECT)) {
-        return {kUnknownMethod, error->message};
+        return Error(BusError::unknownMethod, error->message);
     }
     if (g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_SERVICE_UNKNOWN) ||
         g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NAME_HAS_NO_OWNER)) {
-        return {kNoService, error->message};
+        return Error(BusError::noService, error->message);
     }
-    return {kCallFailed, error->message};
+    return Error(BusError::callFailed, error->message);
 }
 
 gint timeoutOf(Clock::time_point deadline) {
@@ -104,7 +104,7 @@ std::optional<std::string> busAddress(GBusType bus) {
 
 Expected<Connection> Connection::open(GBusType bus, Clock::time_point deadline) {
     const std::optional<std::string> address = busAddress(bus);
-    if (!address) return Error{kNoBus, bus == G_BUS_TYPE_SYSTEM ? "no system bus" : "no session bus"};
+    if (!address) return Error(BusError::noBus, bus == G_BUS_TYPE_SYSTEM ? "no system bus" : "no session bus");
     return openAddress(*address, deadline);
 }
 
@@ -122,10 +122,9 @@ Expected<Connection> Connection::openAddress(const std::string& address, Clock::
     glib::ObjectPtr<GDBusConnection> connection(g_dbus_connection_new_for_address_finish(result.get(), &raw));
     glib::ErrorPtr error(raw);
     if (!connection) {
-        Error e = toError(error.get());
-        if (e.code != kTimedOut) e.code = kNoBus;
-        e.message = "the bus at " + address + " cannot be reached: " + e.message;
-        return e;
+        const Error e = toError(error.get());
+        return Error(e.is(BusError::timedOut) ? BusError::timedOut : BusError::noBus,
+                     "the bus at " + address + " cannot be reached: " + e.message);
     }
     // The connection belongs to this object alone; the process must not end with it.
     g_dbus_connection_set_exit_on_close(connection.get(), FALSE);

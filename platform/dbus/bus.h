@@ -19,12 +19,12 @@ using VariantPtr = glib::Owned<GVariant, g_variant_unref>;
 using Clock = std::chrono::steady_clock;
 
 // Error codes of this component.
-enum : int {
-    kNoBus = 1,          // no address, or the bus could not be reached
-    kTimedOut = 2,       // the budget was spent
-    kUnknownMethod = 3,  // the service has no such method (or interface)
-    kNoService = 4,      // nothing owns the destination name
-    kCallFailed = 5,     // any other error reply
+enum class BusError {
+    noBus = 1,          // no address, or the bus could not be reached
+    timedOut = 2,       // the budget was spent
+    unknownMethod = 3,  // the service has no such method (or interface)
+    noService = 4,      // nothing owns the destination name
+    callFailed = 5,     // any other error reply
 };
 
 // The address of the bus, from DBUS_SESSION_BUS_ADDRESS (or $XDG_RUNTIME_DIR/bus) for the

@@ -60,8 +60,8 @@ void mergeEvenOdd(SplitComplex in, float* interleaved, std::size_t h);        //
 //   inverse: from re[0..h] and im[1..h-1] (the other values are not read), the N samples
 //            x[m] = (1/N) sum Y[k] e^{+2 pi i k m / N} of the Hermitian spectrum they describe.
 // Work memory is the engine's own (2N floats): on the stack up to N = 2048, above that a
-// per-thread buffer reused by later calls. Error kOutOfMemory when that buffer cannot grow.
-constexpr int kOutOfMemory = 1;
+// per-thread buffer reused by later calls. Error FftError::outOfMemory when that buffer cannot grow.
+enum class FftError { outOfMemory = 1 };
 // samples: N values read; re, im: N values written.
 Expected<void> forwardSpectrum(const Setup& setup, int log2n, const float* samples, float* re, float* im);
 // re: h+1 values read, im: h values read; samples: N values written.

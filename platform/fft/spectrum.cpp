@@ -23,7 +23,7 @@ namespace {
 constexpr std::size_t kStackFloats = 2 * 2048;
 
 Error outOfMemory() {
-    return Error{kOutOfMemory, "Failed to allocate the FFT work memory."};
+    return Error(FftError::outOfMemory, "Failed to allocate the FFT work memory.");
 }
 
 __m128 reversed(__m128 v) {

@@ -59,10 +59,10 @@ int errorCode(const GError* error, const std::string& url) {
     if (error->domain == GST_RESOURCE_ERROR) {
         // "Not found" is a missing file only for a local file; for a network URL it is an
         // unknown host or page, a plain input/output failure.
-        if (error->code == GST_RESOURCE_ERROR_NOT_FOUND && isLocalFileUrl(url)) return kFileNotFound;
+        if (error->code == GST_RESOURCE_ERROR_NOT_FOUND && isLocalFileUrl(url)) return static_cast<int>(PlayerError::fileNotFound);
         if ((error->code == GST_RESOURCE_ERROR_OPEN_READ || error->code == GST_RESOURCE_ERROR_OPEN_READ_WRITE) &&
             !fileOfUrlExists(url)) {
-            return kFileNotFound;
+            return static_cast<int>(PlayerError::fileNotFound);
         }
         return -3000 - error->code;
     }
@@ -159,7 +159,7 @@ struct Player::State {
                     if (status == Status::readyToPlay) {
                         if (!playerError) playerError = reason;
                     } else if (!error) {
-                        error = Error{code, reason};
+                        error = Error(static_cast<PlayerError>(code), reason);
                     }
                     status = Status::failed;
                     wantPlaying = false;
@@ -248,18 +248,18 @@ Player::Player(Key, std::unique_ptr<State> state) : state_(std::move(state)) {}
 Player::~Player() = default;
 
 Expected<std::unique_ptr<Player>> Player::open(const std::string& url, std::chrono::milliseconds timeout) {
-    if (!initialised() || !playable(url)) return Error{kNotPlayable, "The URL names nothing GStreamer can read."};
+    if (!initialised() || !playable(url)) return Error(PlayerError::notPlayable, "The URL names nothing GStreamer can read.");
 
     auto state = std::make_unique<State>();
     state->url = url;
     state->pipeline = gst_element_factory_make("playbin", nullptr);
-    if (state->pipeline == nullptr) return Error{kNotPlayable, "GStreamer's playbin is not installed."};
+    if (state->pipeline == nullptr) return Error(PlayerError::notPlayable, "GStreamer's playbin is not installed.");
     gst_object_ref_sink(state->pipeline);
     // Audio only: a video track is never shown.
     constexpr guint kPlayAudio = 1u << 1;
     g_object_set(state->pipeline, "uri", url.c_str(), "flags", kPlayAudio, nullptr);
     GstElement* output = makeAudioSink(&state->volume);
-    if (output == nullptr) return Error{kNotPlayable, "GStreamer's audio output elements are not installed."};
+    if (output == nullptr) return Error(PlayerError::notPlayable, "GStreamer's audio output elements are not installed.");
     g_object_set(state->pipeline, "audio-sink", output, nullptr);
     state->bus = gst_element_get_bus(state->pipeline);
     State* s = state.get();
@@ -278,7 +278,7 @@ Expected<std::unique_ptr<Player>> Player::open(const std::string& url, std::chro
         lock.unlock();
         return std::make_unique<Player>(Key(), std::move(state));
     }
-    Error failure = state->error.value_or(Error{kLoadTimedOut, "The media did not load in time."});
+    Error failure = state->error.value_or(Error(PlayerError::loadTimedOut, "The media did not load in time."));
     lock.unlock();
     return failure;  // the unready pipeline goes with its state here
 }

@@ -47,11 +47,13 @@ enum class Status { unknown = 0, readyToPlay = 1, failed = 2 };
 enum class TimeControl { paused = 0, waitingToPlay = 1, playing = 2 };
 
 // Why open() failed. The media's own errors carry GStreamer's message and a negative code:
-// kFileNotFound for a file that does not exist, another negative code (made from GStreamer's
+// fileNotFound for a file that does not exist, another negative code (made from GStreamer's
 // error domain and code) for anything else.
-constexpr int kFileNotFound = -43;
-constexpr int kNotPlayable = 1;   // not a URI, or no installed element reads its scheme
-constexpr int kLoadTimedOut = 2;  // the media gave no answer within the timeout
+enum class PlayerError : int {
+    fileNotFound = -43,
+    notPlayable = 1,   // not a URI, or no installed element reads its scheme
+    loadTimedOut = 2,  // the media gave no answer within the timeout
+};
 
 class Player {
 public:

@@ -213,14 +213,14 @@ bool isAudioFileName(const std::string& name) {
 Expected<TrackValues> readAudioFile(const std::string& path) {
     ++audioFilesOpened;
     BufferedFile stream(path);
-    if (!stream.isOpen()) return Error{kNotAudio, "cannot be read"};
+    if (!stream.isOpen()) return Error(TagError::notAudio, "cannot be read");
     TagLib::FileRef ref(&stream, true, TagLib::AudioProperties::Average);
-    if (ref.isNull() || !ref.file()->isValid()) return Error{kNotAudio, "not an audio file that can be read"};
+    if (ref.isNull() || !ref.file()->isValid()) return Error(TagError::notAudio, "not an audio file that can be read");
     TagLib::File* file = ref.file();
     const TagLib::AudioProperties* audio = file->audioProperties();
     // A reader that accepts a file without finding any audio in it (text named .mp3) has
     // nothing to play either.
-    if (audio == nullptr || audio->sampleRate() <= 0) return Error{kNotAudio, "no audio stream found"};
+    if (audio == nullptr || audio->sampleRate() <= 0) return Error(TagError::notAudio, "no audio stream found");
     const TagLib::PropertyMap tags = file->properties();
     auto first = [&tags](const char* key) {
         const auto it = tags.find(key);

@@ -25,7 +25,7 @@ using TrackValues = std::vector<TrackValue>;
 // Whether a file name has the extension of an audio format that TagLib reads.
 bool isAudioFileName(const std::string& name);
 
-constexpr int kNotAudio = 1;  // the reader rejected the file
+enum class TagError { notAudio = 1 };  // the reader rejected the file
 
 // The values read from the file at path: tags, length, bit and sample rates, kind, artwork
 // count, play count and rating where the tags carry them. "Name" falls back to the file's

@@ -35,9 +35,9 @@ public:
     std::string position() const override { return "object " + std::to_string(current_); }
 
     Expected<void> run() {
-        if (!readTrailer()) return Error{kMalformed, error_};
+        if (!readTrailer()) return Error(PlistError::malformed, error_);
         if (readObject(top_, 0)) return {};
-        return Error{kMalformed, position() + ": " + error_};
+        return Error(PlistError::malformed, position() + ": " + error_);
     }
 
 private:

@@ -15,7 +15,7 @@ namespace kestrane::musiclibrary {
 bool isBinaryPlist(std::string_view firstBytes);
 
 // Decodes a whole binary property list held in memory (borrowed for the call). Errors have the
-// code kMalformed and the message "object N: reason" (or a reason alone for a damaged header
+// code PlistError::malformed and the message "object N: reason" (or a reason alone for a damaged header
 // or trailer).
 Expected<void> scanBinaryPlist(std::string_view document, PlistSink& sink);
 

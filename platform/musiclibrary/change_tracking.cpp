@@ -10,7 +10,7 @@ namespace kestrane::musiclibrary {
 namespace {
 
 Error unreadable() {
-    return Error{kListUnreadable, "There is not enough memory to read the library's lists."};
+    return Error(LibraryError::listUnreadable, "There is not enough memory to read the library's lists.");
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // What the Java side needs to tell whether its copy of the library is stale: the newest change
 // date of any item, the items changed since a moment, the lists of persistent IDs, and a
 // 32-bit hash over the membership and order of the visible playlists. Each walks the lists as
-// they are; none reloads the library. Errors: kListUnreadable when a list cannot be walked
+// they are; none reloads the library. Errors: LibraryError::listUnreadable when a list cannot be walked
 // (there is no memory for the result).
 #pragma once
 
@@ -10,11 +10,10 @@
 #include <vector>
 
 #include "expected.h"
+#include "library_error.h"
 #include "object.h"
 
 namespace kestrane::musiclibrary {
-
-constexpr int kListUnreadable = 4;
 
 // The newest last-played, skip, added or modified date of the media items, in seconds since
 // 1970; none when no item has any of them.

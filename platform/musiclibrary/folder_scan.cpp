@@ -156,7 +156,7 @@ Expected<SnapshotRef> scanFolder(const std::string& folderPath) {
     const std::string folder = folderPath.size() > 1 && folderPath.back() == '/' ? folderPath.substr(0, folderPath.size() - 1) : folderPath;
     struct stat st {};
     if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        return Error{kUnreadable, "The music folder '" + folder + "' does not exist."};
+        return Error(LibraryError::unreadable, "The music folder '" + folder + "' does not exist.");
     }
     Found found;
     std::set<std::pair<dev_t, ino_t>> seen;

@@ -16,7 +16,7 @@
 
 namespace kestrane::musiclibrary {
 
-// Loads the folder. Fails (kUnreadable) only when the folder does not exist or cannot be
+// Loads the folder. Fails (LibraryError::unreadable) only when the folder does not exist or cannot be
 // listed; a file that cannot be read is skipped with one log line.
 Expected<SnapshotRef> scanFolder(const std::string& folder);
 

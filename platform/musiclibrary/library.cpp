@@ -39,8 +39,8 @@ Expected<Library*> Library::open(const std::string& apiVersion) {
     if (apiVersion == "1.0") minor = 0;
     else if (apiVersion == "1.1") minor = 1;
     else {
-        return Error{kUnsupportedVersion, "The music library API version \"" + apiVersion +
-                                              "\" is not supported; the supported versions are 1.0 and 1.1."};
+        return Error(LibraryError::unsupportedVersion, "The music library API version \"" + apiVersion +
+                                              "\" is not supported; the supported versions are 1.0 and 1.1.");
     }
     Expected<SnapshotRef> first = load();
     if (!first) return first.error();
@@ -131,7 +131,7 @@ Artwork* Library::artworkForMediaFile(const std::string& url) {
 
 Expected<std::optional<double>> Library::lastItemModification() {
     Expected<SnapshotRef> s = loaded();
-    if (!s) return Error{kListUnreadable, s.error().message};
+    if (!s) return Error(LibraryError::listUnreadable, s.error().message);
     return newestChangeDate(s->get()->allItems);
 }
 
@@ -144,7 +144,7 @@ Expected<Array*> Library::mediaItemsChangedSince(double sinceMillis) {
     try {
         return handOutNew(ItemList::make(std::move(s), std::move(changed)));
     } catch (const std::bad_alloc&) {
-        return Error{kListUnreadable, "There is not enough memory to read the library's lists."};
+        return Error(LibraryError::listUnreadable, "There is not enough memory to read the library's lists.");
     }
 }
 
@@ -163,7 +163,7 @@ std::vector<std::uint64_t> Library::mediaItemIds() {
 
 Expected<PlaylistHash> Library::playlistHash() {
     Expected<SnapshotRef> s = loaded();
-    if (!s) return Error{kListUnreadable, s.error().message};
+    if (!s) return Error(LibraryError::listUnreadable, s.error().message);
     return musiclibrary::playlistHash(s->get()->allPlaylists);
 }
 

@@ -30,16 +30,13 @@
 
 namespace kestrane::musiclibrary {
 
-// Why opening failed, besides the load errors of loader.h.
-constexpr int kUnsupportedVersion = 1;
-
 // An opened library. It lives until the process ends.
 class Library final : public Object {
 public:
     static constexpr ObjectKind kKind = ObjectKind::library;
 
     // Opens the library for an API version ("1.0" or "1.1") and loads its file (transfer
-    // full: never freed). Errors: kUnsupportedVersion, or the load's.
+    // full: never freed). Errors: LibraryError::unsupportedVersion, or the load's.
     static Expected<Library*> open(const std::string& apiVersion);
 
     // Where the library comes from, chosen anew at each load: KESTRANE_MUSIC_LIBRARY (a library
@@ -87,7 +84,7 @@ public:
     // is empty. An unloaded library loads again; when that fails, lastItemModification and
     // playlistHash report the load's error (the other two see an empty library).
     Expected<std::optional<double>> lastItemModification();
-    // A new list (transfer none, into the release scope); kListUnreadable without memory for it.
+    // A new list (transfer none, into the release scope); LibraryError::listUnreadable without memory for it.
     Expected<Array*> mediaItemsChangedSince(double sinceMillis);
     // The raw persistent IDs of all media items, in list order: room(n) gives the room for the
     // n of them (nothing is written when it gives null).

@@ -583,7 +583,7 @@ std::optional<FileIdentity> trustedIdentity(const struct stat& status) {
 Expected<SnapshotRef> parseSnapshot(std::string_view bytes) {
     LibraryLoader loader("The library data");
     if (const Expected<void> scanned = scanPlist(bytes, loader); !scanned) {
-        return Error{kNotALibrary, scanned.error().message + loader.where()};
+        return Error(LibraryError::notALibrary, scanned.error().message + loader.where());
     }
     return loader.finish();
 }
@@ -592,18 +592,18 @@ Expected<SnapshotRef> buildSnapshot(const std::string& source, const std::string
                                     const std::function<bool(PlistSink&)>& produce) {
     LibraryLoader loader(source);
     loader.setFile(path, std::nullopt);
-    if (!produce(loader)) return Error{kNotALibrary, source + " could not be catalogued: " + loader.reason() + loader.where() + "."};
+    if (!produce(loader)) return Error(LibraryError::notALibrary, source + " could not be catalogued: " + loader.reason() + loader.where() + ".");
     return loader.finish();
 }
 
 Expected<SnapshotRef> loadSnapshot(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return Error{kUnreadable, "Cannot read the music library file '" + path + "': " + std::strerror(errno) + "."};
+    if (fd < 0) return Error(LibraryError::unreadable, "Cannot read the music library file '" + path + "': " + std::strerror(errno) + ".");
     struct stat st {};
     const bool known = fstat(fd, &st) == 0;
     if (known && S_ISDIR(st.st_mode)) {
         ::close(fd);
-        return Error{kUnreadable, "Cannot read the music library file '" + path + "': it is a folder."};
+        return Error(LibraryError::unreadable, "Cannot read the music library file '" + path + "': it is a folder.");
     }
     LibraryLoader loader("The music library file '" + path + "'");
     loader.setFile(path, known ? trustedIdentity(st) : std::nullopt);
@@ -617,8 +617,8 @@ Expected<SnapshotRef> loadSnapshot(const std::string& path) {
     const Expected<void> scanned = scanPlist(source, loader);
     ::close(fd);
     if (!scanned) {
-        return Error{kNotALibrary, "The music library file '" + path + "' is not a valid library: " + scanned.error().message +
-                                       loader.where() + "."};
+        return Error(LibraryError::notALibrary, "The music library file '" + path + "' is not a valid library: " + scanned.error().message +
+                                       loader.where() + ".");
     }
     loader.remapLocationsOf(path);
     return loader.finish();

@@ -10,13 +10,10 @@
 #include "plist_scanner.h"
 
 #include "expected.h"
+#include "library_error.h"
 #include "snapshot.h"
 
 namespace kestrane::musiclibrary {
-
-// Why a load failed.
-constexpr int kUnreadable = 2;   // the file cannot be opened or read, or is a folder
-constexpr int kNotALibrary = 3;  // not a property list of a library (message with line and column)
 
 // Loads the library file at path.
 Expected<SnapshotRef> loadSnapshot(const std::string& path);

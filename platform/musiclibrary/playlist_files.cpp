@@ -100,7 +100,7 @@ std::string localName(const XML_Char* name) {
 
 Expected<std::vector<std::string>> xspfEntries(const std::string& text) {
     XML_Parser parser = XML_ParserCreateNS(nullptr, '|');
-    if (parser == nullptr) return Error{1, "out of memory"};
+    if (parser == nullptr) return Error(PlaylistFileError::outOfMemory, "out of memory");
     XspfState state;
     XML_SetUserData(parser, &state);
     XML_SetElementHandler(
@@ -136,7 +136,7 @@ Expected<std::vector<std::string>> xspfEntries(const std::string& text) {
                 std::to_string(XML_GetCurrentColumnNumber(parser) + 1) + ": " + XML_ErrorString(XML_GetErrorCode(parser));
     }
     XML_ParserFree(parser);
-    if (!ok) return Error{1, error};
+    if (!ok) return Error(PlaylistFileError::malformed, error);
     return state.entries;
 }
 
@@ -149,7 +149,7 @@ bool isPlaylistFileName(const std::string& name) {
 
 Expected<std::vector<std::string>> readPlaylistFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return Error{1, "cannot be read"};
+    if (!in) return Error(PlaylistFileError::unreadable, "cannot be read");
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const std::string ext = lowerExtension(path);
     if (ext == "xspf") return xspfEntries(bytes);

@@ -9,6 +9,12 @@
 
 namespace kestrane::musiclibrary {
 
+enum class PlaylistFileError {
+    unreadable = 1,  // the file cannot be read
+    malformed = 2,   // an XSPF file that is not well-formed XML (message with line and column)
+    outOfMemory = 3,
+};
+
 bool isPlaylistFileName(const std::string& name);
 
 // The entries of the playlist file at path, in order, as written (paths or URLs).

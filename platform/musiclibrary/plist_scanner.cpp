@@ -42,7 +42,7 @@ public:
     Expected<void> run() {
         if (parseDocument()) return {};
         const std::size_t col = column();  // brings the line count up to date first
-        return Error{kMalformed, "line " + std::to_string(line_) + ", column " + std::to_string(col) + ": " + error_};
+        return Error(PlistError::malformed, "line " + std::to_string(line_) + ", column " + std::to_string(col) + ": " + error_);
     }
 
 private:
@@ -721,9 +721,9 @@ Expected<void> scanPlist(const ByteSource& source, PlistSink& sink) {
     // The first bytes tell the form: binary, UTF-16 (by its byte-order mark, or by the "<?"
     // of a declaration), or else UTF-8.
     std::string head;
-    if (!readUpTo(source, head, 8)) return Error{kMalformed, "line 1, column 1: the file could not be read"};
+    if (!readUpTo(source, head, 8)) return Error(PlistError::malformed, "line 1, column 1: the file could not be read");
     if (isBinaryPlist(head)) {
-        if (!readRest(source, head)) return Error{kMalformed, "the file could not be read"};
+        if (!readRest(source, head)) return Error(PlistError::malformed, "the file could not be read");
         return scanBinaryPlist(head, sink);
     }
     const std::string_view h = head;

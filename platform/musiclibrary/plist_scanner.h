@@ -57,7 +57,7 @@ using ByteSource = std::function<std::ptrdiff_t(char* buffer, std::size_t capaci
 
 // The error of a document that is not a well-formed property list (or that the sink refused):
 // its message is "line L, column C: reason", or "object N: reason" for a binary one.
-constexpr int kMalformed = 1;
+enum class PlistError { malformed = 1 };
 
 Expected<void> scanPlist(const ByteSource& source, PlistSink& sink);
 

@@ -331,7 +331,7 @@ Expected<int> solve(float* a, int mda, int m, int n, float* b, float* x) {
         solve(a, mda, m, n, b, x, w, zz, index.data(), &mode);
         return mode;
     } catch (const std::bad_alloc&) {
-        return Error{kOutOfMemory, "Failed to allocate the NNLS work storage."};
+        return Error(NnlsError::outOfMemory, "Failed to allocate the NNLS work storage.");
     }
 }
 

@@ -18,9 +18,9 @@ namespace kestrane::nnls {
 void solve(float* a, int mda, int m, int n, float* b, float* x, float* w, float* zz, int* index, int* mode);
 
 // The same with work storage of its own (w, zz and index: on the stack for small problems,
-// else a per-thread buffer). Returns the mode, or Error kOutOfMemory when the work storage
+// else a per-thread buffer). Returns the mode, or Error NnlsError::outOfMemory when the work storage
 // cannot be had. The caller has checked that a holds mda*(n-1)+m values, b m and x n.
-constexpr int kOutOfMemory = 1;
+enum class NnlsError { outOfMemory = 1 };
 Expected<int> solve(float* a, int mda, int m, int n, float* b, float* x);
 
 // Householder transformation: mode 1 constructs (from u) and applies, mode 2 applies a

@@ -187,7 +187,7 @@ SharedChecker& SharedChecker::instance() {
 
 Expected<std::optional<Range>> SharedChecker::check(std::u16string_view text, std::size_t start,
                                                     const std::optional<std::string>& language) {
-    if (start > text.size()) return Error{kOutOfRange, "start " + std::to_string(start) + " is beyond the text's length " + std::to_string(text.size())};
+    if (start > text.size()) return Error(SpellingError::outOfRange, "start " + std::to_string(start) + " is beyond the text's length " + std::to_string(text.size()));
     const std::vector<Range> words = checkableWords(text, start);
     std::lock_guard<std::mutex> lock(state_->mutex);
     EnchantDict* dict = state_->dictionary(language.value_or(state_->current));
@@ -201,8 +201,8 @@ Expected<std::optional<Range>> SharedChecker::check(std::u16string_view text, st
 Expected<std::vector<std::u16string>> SharedChecker::guesses(std::u16string_view text, Range range,
                                                              const std::optional<std::string>& language) {
     if (range.location > text.size() || range.length > text.size() - range.location) {
-        return Error{kOutOfRange, "range {" + std::to_string(range.location) + ", " + std::to_string(range.length) +
-                                      "} is outside the text's length " + std::to_string(text.size())};
+        return Error(SpellingError::outOfRange, "range {" + std::to_string(range.location) + ", " + std::to_string(range.length) +
+                                      "} is outside the text's length " + std::to_string(text.size()));
     }
     const std::string word = text::utf8FromUtf16(text.substr(range.location, range.length));
     std::lock_guard<std::mutex> lock(state_->mutex);

@@ -14,8 +14,8 @@
 
 namespace kestrane::spelling {
 
-enum : int {
-    kOutOfRange = 1,  // a start or range outside the text
+enum class SpellingError {
+    outOfRange = 1,  // a start or range outside the text
 };
 
 struct Range {

@@ -13,8 +13,11 @@ using kestrane::Expected;
 
 namespace {
 
+enum class IntError { none = 7 };
+enum class OtherError { sameNumber = 7 };
+
 Expected<std::unique_ptr<int>> make(bool ok) {
-    if (!ok) return Error{7, "no int today"};
+    if (!ok) return Error(IntError::none, "no int today");
     return std::make_unique<int>(42);
 }
 
@@ -28,14 +31,18 @@ TEST(Expected, CarriesAMoveOnlyValueOrTheError) {
 
     const Expected<std::unique_ptr<int>> bad = make(false);
     ASSERT_FALSE(bad);
-    EXPECT_EQ(bad.error().code, 7);
+    EXPECT_TRUE(bad.error().is(IntError::none));
     EXPECT_EQ(bad.error().message, "no int today");
+    // A code of the same number from another component is another failure.
+    EXPECT_FALSE(bad.error().is(OtherError::sameNumber));
+    EXPECT_EQ(bad.error().as<OtherError>(), std::nullopt);
+    EXPECT_EQ(bad.error().as<IntError>(), IntError::none);
 
     const Expected<void> done;
     EXPECT_TRUE(done);
-    const Expected<void> failed = Error{3, "x"};
+    const Expected<void> failed = Error(OtherError::sameNumber, "x");
     ASSERT_FALSE(failed);
-    EXPECT_EQ(failed.error().code, 3);
+    EXPECT_EQ(failed.error().code, 7);
 }
 
 TEST(ScratchBuffer, SmallRequestsStayOnTheStackLargeOnesReuseTheThreadsBuffer) {

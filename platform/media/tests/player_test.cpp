@@ -73,7 +73,7 @@ TEST(Player, NotPlayableTextsFailAtOnce) {
         const auto start = std::chrono::steady_clock::now();
         const auto opened = Player::open(text, kTimeout);
         ASSERT_FALSE(opened) << text;
-        EXPECT_EQ(opened.error().code, kNotPlayable) << text;
+        EXPECT_TRUE(opened.error().is(PlayerError::notPlayable)) << text;
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500)) << text;
     }
 }
@@ -93,13 +93,13 @@ TEST(Player, LoadsAFileWithItsExactDuration) {
 TEST(Player, MissingFileAndNonMediaFailWithTheMediasError) {
     const auto missing = Player::open(url(dir / "missing.wav"), kTimeout);
     ASSERT_FALSE(missing);
-    EXPECT_EQ(missing.error().code, kFileNotFound);
+    EXPECT_TRUE(missing.error().is(PlayerError::fileNotFound));
     EXPECT_FALSE(missing.error().message.empty());
 
     const auto text = Player::open(url(dir / "notes.txt"), kTimeout);
     ASSERT_FALSE(text);
     EXPECT_LT(text.error().code, 0);
-    EXPECT_NE(text.error().code, kFileNotFound);
+    EXPECT_FALSE(text.error().is(PlayerError::fileNotFound));
     EXPECT_FALSE(text.error().message.empty());
 }
 
@@ -122,7 +122,7 @@ TEST(Player, MediaThatNeverAnswersTimesOut) {
     const auto waited = std::chrono::steady_clock::now() - start;
     close(listener);
     ASSERT_FALSE(opened);
-    EXPECT_EQ(opened.error().code, kLoadTimedOut);
+    EXPECT_TRUE(opened.error().is(PlayerError::loadTimedOut));
     EXPECT_GE(waited, std::chrono::milliseconds(700));
     EXPECT_LT(waited, std::chrono::seconds(5));
 }
