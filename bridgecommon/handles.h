@@ -1,73 +1,75 @@
-// Handles: the Java long through which the Java side holds a native object. A handle is the
-// object's address, 0 for none. These are the only places that turn one into the other.
+// Handles: the Java long through which the Java side holds a native object; 0 for none. Every
+// kind follows one rule, that of the process's handle table (handle_table.h): a handle names a
+// slot, its generation and the object's kind, and is checked before it is followed, so that a
+// garbage, ended or other-kind value answers as for 0 and never crashes; a handle never names
+// an object made after it ended.
 //
-// Objects whose lifetime the Java side ends explicitly (FFT setups, players) live in a
-// HandleRegistry, so that a mistaken handle (destroyed already, closed twice, never made)
-// is recognised instead of being followed into freed memory, and so that an object stays
-// alive until every call that is using it has returned.
+// Two kinds of lifetime sit on that rule:
+//   - objects whose life the Java side ends itself (FFT setups, players, activities) live in a
+//     HandleRegistry: ending a handle that is not live does nothing, and an object that one
+//     thread ends while others are using it goes only when their calls have returned;
+//   - the catalogue's reference-counted objects give out their handles themselves and are
+//     followed under a HandlePin (catalogbridge/catalog_handles.h).
 #pragma once
 
 #include <jni.h>
 
-#include <cstdint>
 #include <memory>
-#include <mutex>
-#include <shared_mutex>
-#include <unordered_map>
 #include <utility>
+
+#include "handle_table.h"
 
 namespace kestrane::jni {
 
-template <class T>
-jlong toHandle(T* object) {
-    return static_cast<jlong>(reinterpret_cast<std::uintptr_t>(object));
+// While alive, no object found through a handle on this thread is freed (see HandleTable::Pin).
+using HandlePin = HandleTable::Pin;
+
+// A handle in the Java form, and back: the same 64 bits.
+inline jlong toJava(Handle handle) {
+    return static_cast<jlong>(handle);
+}
+inline Handle fromJava(jlong handle) {
+    return static_cast<Handle>(handle);
 }
 
-// The object a handle names, unchecked: for kinds whose lifetime the Java side manages by
-// reference counts (the catalogue's objects), where the caller checks the kind.
-template <class T>
-T* fromHandle(jlong handle) {
-    return reinterpret_cast<T*>(static_cast<std::uintptr_t>(handle));
-}
-
-// The live objects of one kind that the Java side holds by handle. Thread-safe; lookups from
-// many threads proceed side by side.
-template <class T>
+// The live objects of one kind that the Java side holds by handle, with shared ownership: the
+// registry holds one reference, and every caller that finds an object holds another until it
+// drops it. Thread-safe; lookups take no lock.
+template <class T, HandleKind Kind>
 class HandleRegistry {
 public:
-    // Registers object (transfer full) and returns its handle.
+    // Registers object (transfer full) and returns its handle; 0 (and the object goes) when the
+    // handle table is full.
     jlong add(std::shared_ptr<T> object) {
-        const jlong handle = toHandle(object.get());
-        std::unique_lock lock(mutex_);
-        live_.insert_or_assign(handle, std::move(object));
-        return handle;
+        auto box = std::make_unique<Box>(std::move(object));
+        const Handle handle = table().issue(box.get(), Kind);
+        if (handle == 0) return 0;
+        box.release();  // the table's until remove() retires it
+        return toJava(handle);
     }
 
     // The object while its handle is live, else null. The caller's reference keeps it alive
     // until the caller drops it, even if remove() runs on another thread meanwhile.
     std::shared_ptr<T> find(jlong handle) const {
-        if (handle == 0) return nullptr;
-        std::shared_lock lock(mutex_);
-        const auto it = live_.find(handle);
-        return it != live_.end() ? it->second : nullptr;
+        const HandlePin pin;
+        const auto* box = static_cast<const Box*>(table().find(fromJava(handle), Kind));
+        return box != nullptr ? *box : nullptr;
     }
 
     // Ends the handle: later find() and remove() with it give null. Returns the registry's
-    // reference (null when the handle was not live); the object goes when the last
-    // reference does, so calls in progress finish on a living object.
+    // reference (null when the handle was not live); the object goes when the last reference
+    // does, so calls in progress finish on a living object.
     std::shared_ptr<T> remove(jlong handle) {
-        if (handle == 0) return nullptr;
-        std::unique_lock lock(mutex_);
-        const auto it = live_.find(handle);
-        if (it == live_.end()) return nullptr;
-        std::shared_ptr<T> object = std::move(it->second);
-        live_.erase(it);
+        const auto* box = static_cast<const Box*>(table().revoke(fromJava(handle), Kind));
+        if (box == nullptr) return nullptr;
+        std::shared_ptr<T> object = *box;
+        table().retireDelete(box);  // lookups that found it may still be copying it
         return object;
     }
 
 private:
-    mutable std::shared_mutex mutex_;
-    std::unordered_map<jlong, std::shared_ptr<T>> live_;
+    using Box = std::shared_ptr<T>;
+    static HandleTable& table() { return HandleTable::instance(); }
 };
 
 }  // namespace kestrane::jni

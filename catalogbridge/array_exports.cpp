@@ -13,13 +13,13 @@ constinit const kestrane::jni::PeerPointer kArrayPointer;
 }  // namespace
 
 JNIEXPORT jint JNICALL Java_com_kestrane_itlibrary_ITLibArray__1size(JNIEnv* env, jobject self) {
-    ml::Array* array = objectOf<ml::Array>(env, self, kArrayPointer);
-    return array != nullptr ? static_cast<jint>(array->size()) : 0;
+    const PeerObject<const ml::Array> array(env, self, kArrayPointer);
+    return array ? static_cast<jint>(array->size()) : 0;
 }
 
 JNIEXPORT jlong JNICALL Java_com_kestrane_itlibrary_ITLibArray__1get(JNIEnv* env, jobject self, jint index) {
-    ml::Array* array = objectOf<ml::Array>(env, self, kArrayPointer);
-    const std::size_t count = array != nullptr ? array->size() : 0;
+    const PeerObject<const ml::Array> array(env, self, kArrayPointer);
+    const std::size_t count = array ? array->size() : 0;
     if (index >= 0 && static_cast<std::uint64_t>(index) < count) return handleOf(array->at(static_cast<std::size_t>(index)));
     kestrane::logFormat("Weird... array count = %lu. Returning 0L.", static_cast<unsigned long>(count));
     return 0;

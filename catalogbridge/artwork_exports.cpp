@@ -13,8 +13,8 @@ constinit const kestrane::jni::PeerPointer kArtworkPointer;
 
 JNIEXPORT jbyteArray JNICALL Java_com_kestrane_itlibrary_ITLibArtwork_getImageData(JNIEnv* env, jobject self) {
     // No artwork, or no data: an empty array, never null.
-    const ml::Artwork* artwork = objectOf<ml::Artwork>(env, self, kArtworkPointer);
-    const std::string_view data = artwork != nullptr ? artwork->imageData() : std::string_view();
+    const PeerObject<const ml::Artwork> artwork(env, self, kArtworkPointer);
+    const std::string_view data = artwork ? artwork->imageData() : std::string_view();
     const auto n = static_cast<jsize>(data.size());
     jbyteArray bytes = env->NewByteArray(n);
     if (bytes == nullptr) return nullptr;  // OutOfMemoryError pending
@@ -23,8 +23,8 @@ JNIEXPORT jbyteArray JNICALL Java_com_kestrane_itlibrary_ITLibArtwork_getImageDa
 }
 
 JNIEXPORT jint JNICALL Java_com_kestrane_itlibrary_ITLibArtwork__1getImageDataFormat(JNIEnv* env, jobject self) {
-    const ml::Artwork* artwork = objectOf<ml::Artwork>(env, self, kArtworkPointer);
-    return artwork != nullptr ? artwork->imageDataFormat() : 0;
+    const PeerObject<const ml::Artwork> artwork(env, self, kArtworkPointer);
+    return artwork ? artwork->imageDataFormat() : 0;
 }
 
 JNIEXPORT jlong JNICALL Java_com_kestrane_itlibrary_ITLibArtwork__1retain(JNIEnv* env, jobject self) {

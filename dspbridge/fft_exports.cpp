@@ -21,8 +21,9 @@ namespace {
 
 // The setups the Java side holds. A transform in progress keeps its setup alive even if
 // another thread destroys the handle meanwhile.
-kestrane::jni::HandleRegistry<const fft::Setup>& setups() {
-    static kestrane::NoDestructor<kestrane::jni::HandleRegistry<const fft::Setup>> registry;
+using SetupRegistry = kestrane::jni::HandleRegistry<const fft::Setup, kestrane::HandleKind::fftSetup>;
+SetupRegistry& setups() {
+    static kestrane::NoDestructor<SetupRegistry> registry;
     return registry.get();
 }
 

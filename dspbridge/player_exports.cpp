@@ -22,8 +22,9 @@ namespace {
 // How long open waits for the media to load.
 constexpr std::chrono::seconds kLoadTimeout{10};
 
-kestrane::jni::HandleRegistry<media::Player>& players() {
-    static kestrane::NoDestructor<kestrane::jni::HandleRegistry<media::Player>> registry;
+using PlayerRegistry = kestrane::jni::HandleRegistry<media::Player, kestrane::HandleKind::player>;
+PlayerRegistry& players() {
+    static kestrane::NoDestructor<PlayerRegistry> registry;
     return registry.get();
 }
 

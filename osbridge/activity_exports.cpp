@@ -10,8 +10,9 @@
 namespace {
 
 // The live activities. Ending one that is not live (0, ended already) does nothing.
-kestrane::jni::HandleRegistry<kestrane::activities::Activity>& activities() {
-    static kestrane::NoDestructor<kestrane::jni::HandleRegistry<kestrane::activities::Activity>> registry;
+using ActivityRegistry = kestrane::jni::HandleRegistry<kestrane::activities::Activity, kestrane::HandleKind::activity>;
+ActivityRegistry& activities() {
+    static kestrane::NoDestructor<ActivityRegistry> registry;
     return registry.get();
 }
 

@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <thread>
 #include <vector>
 
 #include "handles.h"
 
-using kestrane::jni::HandleRegistry;
 
 namespace {
 
@@ -23,20 +23,25 @@ struct Tracked {
     }
 };
 
+using Registry = kestrane::jni::HandleRegistry<Tracked, kestrane::HandleKind::player>;
+
 }  // namespace
 
 TEST(HandleRegistry, AHandleIsLiveFromAddUntilRemoveAndNeverAgain) {
-    HandleRegistry<Tracked> registry;
+    Registry registry;
     auto object = std::make_shared<Tracked>();
     Tracked* address = object.get();
     const jlong handle = registry.add(std::move(object));
-    EXPECT_EQ(handle, kestrane::jni::toHandle(address));
+    EXPECT_NE(handle, static_cast<jlong>(reinterpret_cast<std::uintptr_t>(address)));  // not an address
     EXPECT_EQ(registry.find(handle).get(), address);
 
-    EXPECT_EQ(registry.find(0), nullptr);
-    EXPECT_EQ(registry.find(handle + 8), nullptr);  // never made
-    EXPECT_EQ(registry.remove(handle + 8), nullptr);
-    EXPECT_EQ(registry.remove(0), nullptr);
+    // Numbers that are not live handles of the registry's kind.
+    const kestrane::jni::HandleRegistry<Tracked, kestrane::HandleKind::fftSetup> otherKind;
+    EXPECT_EQ(otherKind.find(handle), nullptr);
+    for (jlong wrong : {jlong{0}, handle + 8, -1L, static_cast<jlong>(reinterpret_cast<std::uintptr_t>(address))}) {
+        EXPECT_EQ(registry.find(wrong), nullptr) << wrong;
+        EXPECT_EQ(registry.remove(wrong), nullptr) << wrong;
+    }
 
     std::shared_ptr<Tracked> held = registry.find(handle);
     EXPECT_NE(registry.remove(handle), nullptr);
@@ -49,7 +54,7 @@ TEST(HandleRegistry, AHandleIsLiveFromAddUntilRemoveAndNeverAgain) {
 }
 
 TEST(HandleRegistry, FourThreadsUsingAnObjectWhileAFifthEndsItThousandRounds) {
-    HandleRegistry<Tracked> registry;
+    Registry registry;
     for (int round = 0; round < 1000; ++round) {
         const jlong handle = registry.add(std::make_shared<Tracked>());
         std::atomic<bool> go{false};

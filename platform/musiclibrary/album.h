@@ -8,6 +8,26 @@
 
 #include "media_item.h"
 
+// Every property of an album and of an artist that the Java side reads, once: the catalogue
+// bridge's exports are made from these tables. PROPERTY(peerMethod, accessor), where
+// peerMethod is the Java peer's method as its exported name spells it.
+#define KESTRANE_ALBUM_PROPERTIES(PROPERTY)      \
+    PROPERTY(getTitle, title)                    \
+    PROPERTY(getSortTitle, sortTitle)            \
+    PROPERTY(getTrackCount, trackCount)          \
+    PROPERTY(getRating, rating)                  \
+    PROPERTY(isRatingComputed, isRatingComputed) \
+    PROPERTY(isGapless, isGapless)               \
+    PROPERTY(getDiscNumber, discNumber)          \
+    PROPERTY(getDiscCount, discCount)            \
+    PROPERTY(isCompilation, isCompilation)       \
+    PROPERTY(getAlbumArtist, albumArtist)        \
+    PROPERTY(getSortAlbumArtist, sortAlbumArtist)
+
+#define KESTRANE_ARTIST_PROPERTIES(PROPERTY) \
+    PROPERTY(getName, name)                  \
+    PROPERTY(getSortName, sortName)
+
 namespace kestrane::musiclibrary {
 
 class Album final : public SnapshotObject {

@@ -131,7 +131,7 @@ Artwork* Library::artworkForMediaFile(const std::string& url) {
 
 Expected<std::optional<double>> Library::lastItemModification() {
     Expected<SnapshotRef> s = loaded();
-    if (!s) return Error(LibraryError::listUnreadable, s.error().message);
+    if (!s) return s.error();
     return newestChangeDate(s->get()->allItems);
 }
 
@@ -152,9 +152,10 @@ Array* Library::emptyList() {
     return handOutNew(ItemList::make(SnapshotRef(), {}));
 }
 
-void Library::mediaItemIds(const std::function<std::uint64_t*(std::size_t)>& room) {
-    const SnapshotRef s = current();  // the list cannot change while it is copied
-    if (std::uint64_t* out = room(s->itemIds.size())) std::copy(s->itemIds.begin(), s->itemIds.end(), out);
+Library::ItemIds Library::mediaItemIdsView() {
+    SnapshotRef s = current();  // the list cannot change while it is read
+    const std::span<const std::uint64_t> ids = s->itemIds;
+    return ItemIds{std::move(s), ids};
 }
 
 std::vector<std::uint64_t> Library::mediaItemIds() {
@@ -163,7 +164,7 @@ std::vector<std::uint64_t> Library::mediaItemIds() {
 
 Expected<PlaylistHash> Library::playlistHash() {
     Expected<SnapshotRef> s = loaded();
-    if (!s) return Error(LibraryError::listUnreadable, s.error().message);
+    if (!s) return s.error();
     return musiclibrary::playlistHash(s->get()->allPlaylists);
 }
 

@@ -13,11 +13,12 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <initializer_list>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "album.h"
 #include "catalogue_artwork.h"
@@ -51,6 +52,7 @@ public:
 
     void retain() const override {}
     void release() const override {}
+    bool tryRetain() const override { return true; }
 
     int apiMajorVersion() const { return 1; }
     int apiMinorVersion() const { return minor_; }
@@ -86,9 +88,14 @@ public:
     Expected<std::optional<double>> lastItemModification();
     // A new list (transfer none, into the release scope); LibraryError::listUnreadable without memory for it.
     Expected<Array*> mediaItemsChangedSince(double sinceMillis);
-    // The raw persistent IDs of all media items, in list order: room(n) gives the room for the
-    // n of them (nothing is written when it gives null).
-    void mediaItemIds(const std::function<std::uint64_t*(std::size_t)>& room);
+    // The raw persistent IDs of all media items, in list order, and the reference to the
+    // snapshot that keeps them: read them while the reference lives, and let it go after (its
+    // last release may take locks).
+    struct ItemIds {
+        SnapshotRef snapshot;
+        std::span<const std::uint64_t> ids;
+    };
+    ItemIds mediaItemIdsView();
     std::vector<std::uint64_t> mediaItemIds();
     Expected<PlaylistHash> playlistHash();
     // A new empty list, as mediaItemsChangedSince gives when there is no library (transfer

@@ -8,6 +8,16 @@
 
 #include "media_item.h"
 
+// Every property of a playlist that the Java side reads as a plain value, once: the catalogue
+// bridge's exports are made from this table. PROPERTY(peerMethod, accessor), where peerMethod
+// is the Java peer's method as its exported name spells it (an underscore is written _1).
+#define KESTRANE_PLAYLIST_PROPERTIES(PROPERTY)                 \
+    PROPERTY(isVisible, isVisible)                             \
+    PROPERTY(getName, name)                                    \
+    PROPERTY(isMaster, isMaster)                               \
+    PROPERTY(_1getDistinguishedKind, distinguishedKind)        \
+    PROPERTY(_1getKind, kind)
+
 namespace kestrane::musiclibrary {
 
 class Playlist final : public SnapshotObject {

@@ -36,7 +36,21 @@ bool Snapshot::tryRetain() const {
 void Snapshot::release() const {
     if (refs_.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
     if (file) forgetSharedSnapshot(this);  // only a snapshot with an identity can be shared
-    std::unique_ptr<const Snapshot> last(this);
+    revokeHandles();
+    HandleTable::instance().retireDelete(this);
+}
+
+void Snapshot::revokeHandles() const {
+    auto revokeAll = [](const auto& objects) {
+        for (const Object& object : objects) object.revokeHandle();
+    };
+    revokeAll(items);
+    revokeAll(playlists);
+    revokeAll(albums);
+    revokeAll(artists);
+    revokeAll(playlistItems);
+    allItems.revokeHandle();
+    allPlaylists.revokeHandle();
 }
 
 std::optional<std::uint32_t> Snapshot::keyNumber(std::string_view text) const {
@@ -71,8 +85,25 @@ MediaItem* Snapshot::firstItemWithPersistentId(std::initializer_list<std::uint64
 // Every object of a snapshot counts its references on the snapshot.
 void SnapshotObject::retain() const { snapshot_->retain(); }
 void SnapshotObject::release() const { snapshot_->release(); }
+bool SnapshotObject::tryRetain() const { return snapshot_->tryRetain(); }
 void SnapshotArray::retain() const { snapshot->retain(); }
 void SnapshotArray::release() const { snapshot->release(); }
+bool SnapshotArray::tryRetain() const { return snapshot->tryRetain(); }
+
+Handle Object::handle() const {
+    Handle h = handle_.load(std::memory_order_acquire);
+    if (h != 0) return h;
+    HandleTable& table = HandleTable::instance();
+    const Handle made = table.issue(const_cast<Object*>(this), kind_);
+    if (made == 0) return 0;
+    if (handle_.compare_exchange_strong(h, made, std::memory_order_acq_rel)) return made;
+    table.revoke(made, kind_);  // another thread gave the object its handle first
+    return h;
+}
+
+void Object::revokeHandle() const {
+    if (const Handle h = handle_.load(std::memory_order_acquire)) HandleTable::instance().revoke(h, kind_);
+}
 
 std::vector<std::uint64_t> Playlist::itemIds() const {
     const Array* list = items();

@@ -97,6 +97,7 @@ public:
     std::vector<Object*> list;
     void retain() const override;
     void release() const override;
+    bool tryRetain() const override;
     std::span<Object* const> elements() const override { return list; }
 };
 
@@ -127,7 +128,8 @@ public:
     // A new reference unless the last one is already gone (then the snapshot is on its way
     // out and must not be handed out again).
     bool tryRetain() const;
-    // The last release frees the snapshot with everything in it.
+    // The last release ends the handles of everything in the snapshot and hands it to the
+    // handle table, which frees it once no lookup can be using it.
     void release() const;
 
     // How many snapshots exist in the process now (for tests).
@@ -170,6 +172,8 @@ public:
     std::optional<FileIdentity> file;
 
 private:
+    void revokeHandles() const;
+
     mutable std::atomic<long> refs_{1};
 };
 

@@ -22,6 +22,12 @@ import java.util.concurrent.atomic.AtomicBoolean;
  * while the others keep ordinary values; then every parameter takes its odd values together.
  * Runs in a JVM of its own (see HostileCallerTest), so that a crash names its class.
  *
+ * Then, for a class that takes handles, every method gets handles nobody should hand it:
+ * garbage numbers, handles whose objects have ended (of every kind, the catalogue's included)
+ * and live handles of other kinds; each must answer as the same call with handle 0 does, and
+ * the live objects must be untouched afterwards. References are given back more often than
+ * they were taken, and ended while other threads still call.
+ *
  * Prints "calls=N" and exits 0 when every call returned or threw an exception that the
  * README names; prints the call and exits 3 otherwise.
  */
@@ -209,6 +215,7 @@ public final class HostileChild {
         Class<?> cls = Class.forName(args[0]);
         hostileCalls(cls);
         lifecycle(args[0]);
+        if (HandleMisuse.takesHandles(cls)) new HandleMisuse().run(cls);
         System.out.println("calls=" + calls);
         System.out.flush();
         Runtime.getRuntime().halt(0);  // no finalisation races with threads still in native code
