@@ -167,130 +167,93 @@ void h12(int mode, int lpivot, int l1, int m, float* u, int iue, float* up, floa
     }
 }
 
-void solve(float* a, int mda, int m, int n, float* b, float* x, float* w, float* zz, int* index, int* mode) {
-    *mode = 1;
-    if (m <= 0 || n <= 0) {
-        *mode = 2;
-        return;
-    }
-    const Matrix A{a, mda};
-    // 1-based views of the vectors.
-    auto X = [&](int k) -> float& { return x[k - 1]; };
-    auto B = [&](int r) -> float& { return b[r - 1]; };
-    auto W = [&](int k) -> float& { return w[k - 1]; };
-    auto Z = [&](int r) -> float& { return zz[r - 1]; };
-    auto I = [&](int k) -> int& { return index[k - 1]; };
+namespace {
 
-    for (int k = 1; k <= n; ++k) {
-        X(k) = 0;
-        I(k) = k;
-    }
-    int iter = 0;
-    const int itmax = 3 * n;
-    int nsetp = 0, npp1 = 1, iz1 = 1;
-    float up = 0;
+// The solver's state, with the algorithm's 1-based views of its vectors; the steps below are
+// the algorithm's, in its order.
+class Solver {
+public:
+    Solver(float* a, int mda, int m, int n, float* b, float* x, float* w, float* zz, int* index)
+        : A{a, mda}, m_(m), n_(n), b_(b), x_(x), w_(w), zz_(zz), index_(index), itmax_(3 * n) {}
 
-    // Moves the coefficient at position jj of the positive set P back to the zero set Z, then
-    // every coefficient of P that rounding has made non-positive.
-    auto removeFromP = [&](int jj) {
-        for (;;) {
-            const int i = I(jj);
-            X(i) = 0;
-            if (jj != nsetp) {
-                for (int q = jj + 1; q <= nsetp; ++q) {
-                    const int ii = I(q);
-                    I(q - 1) = ii;
-                    float cc, ss;
-                    g1(A(q - 1, ii), A(q, ii), &cc, &ss, &A(q - 1, ii));
-                    A(q, ii) = 0;
-                    for (int l = 1; l <= n; ++l) {
-                        if (l == ii) continue;
-                        const float temp = A(q - 1, l);
-                        A(q - 1, l) = cc * temp + ss * A(q, l);
-                        A(q, l) = -ss * temp + cc * A(q, l);
-                    }
-                    const float temp = B(q - 1);
-                    B(q - 1) = cc * temp + ss * B(q);
-                    B(q) = -ss * temp + cc * B(q);
-                }
-            }
-            npp1 = nsetp;
-            nsetp = nsetp - 1;
-            iz1 = iz1 - 1;
-            I(iz1) = i;
-            jj = 0;
-            for (int pos = 1; pos <= nsetp; ++pos) {
-                if (X(I(pos)) <= 0) {
-                    jj = pos;
-                    break;
-                }
-            }
-            if (jj == 0) return;
+    int run() {
+        for (int k = 1; k <= n_; ++k) {
+            X(k) = 0;
+            I(k) = k;
         }
-    };
+        for (;;) {  // main loop
+            if (iz1_ > n_ || nsetp_ >= m_) return 1;
+            dualVector(A, b_, w_, index_, iz1_, n_, npp1_, m_);
+            int izmax = 0;
+            const int j = chooseCoefficient(izmax);
+            if (j == 0) return 1;  // Kuhn-Tucker conditions hold
+            moveIntoP(j, izmax);
+            if (!stepWhileInfeasible()) return 3;
+        }
+    }
 
-    for (;;) {  // main loop
-        if (iz1 > n || nsetp >= m) break;
-        dualVector(A, b, w, index, iz1, n, npp1, m);
+private:
+    float& X(int k) { return x_[k - 1]; }
+    float& B(int r) { return b_[r - 1]; }
+    float& W(int k) { return w_[k - 1]; }
+    float& Z(int r) { return zz_[r - 1]; }
+    int& I(int k) { return index_[k - 1]; }
 
-        // Choose the coefficient to move into P.
-        int izmax = 0, j = 0;
-        bool accepted = false;
+    // The coefficient of the zero set to move into the positive set P (its index in izmax), or 0
+    // when none can go.
+    int chooseCoefficient(int& izmax) {
         for (;;) {
             float wmax = 0;
-            for (int iz = iz1; iz <= n; ++iz) {
+            for (int iz = iz1_; iz <= n_; ++iz) {
                 const int jw = I(iz);
                 if (W(jw) > wmax) {
                     wmax = W(jw);
                     izmax = iz;
                 }
             }
-            if (wmax <= 0) break;  // Kuhn-Tucker conditions hold
-            j = I(izmax);
-            const float asave = A(npp1, j);
-            h12(1, npp1, npp1 + 1, m, &A(1, j), 1, &up, nullptr, 1, 1, 0);
+            if (wmax <= 0) return 0;
+            const int j = I(izmax);
+            const float asave = A(npp1_, j);
+            h12(1, npp1_, npp1_ + 1, m_, &A(1, j), 1, &up_, nullptr, 1, 1, 0);
             float unorm = 0;
-            for (int l = 1; l <= nsetp; ++l) unorm = unorm + A(l, j) * A(l, j);
+            for (int l = 1; l <= nsetp_; ++l) unorm = unorm + A(l, j) * A(l, j);
             unorm = std::sqrt(unorm);
-            const float test = static_cast<float>(static_cast<double>(unorm) + 0.01 * static_cast<double>(std::fabs(A(npp1, j))));
+            const float test = static_cast<float>(static_cast<double>(unorm) + 0.01 * static_cast<double>(std::fabs(A(npp1_, j))));
             if (test > unorm) {
-                for (int l = 1; l <= m; ++l) Z(l) = B(l);
-                h12(2, npp1, npp1 + 1, m, &A(1, j), 1, &up, zz, 1, 1, 1);
-                const float ztest = Z(npp1) / A(npp1, j);
-                if (ztest > 0) {
-                    accepted = true;
-                    break;
-                }
+                for (int l = 1; l <= m_; ++l) Z(l) = B(l);
+                h12(2, npp1_, npp1_ + 1, m_, &A(1, j), 1, &up_, zz_, 1, 1, 1);
+                const float ztest = Z(npp1_) / A(npp1_, j);
+                if (ztest > 0) return j;
             }
-            A(npp1, j) = asave;
+            A(npp1_, j) = asave;
             W(j) = 0;
         }
-        if (!accepted) break;
+    }
 
-        // Move j into P.
-        for (int l = 1; l <= m; ++l) B(l) = Z(l);
-        I(izmax) = I(iz1);
-        I(iz1) = j;
-        iz1 = iz1 + 1;
-        nsetp = npp1;
-        npp1 = npp1 + 1;
-        applyToColumns(A, &A(1, j), up, nsetp, npp1, m, index, iz1, n);
-        if (nsetp < m) {
-            for (int l = npp1; l <= m; ++l) A(l, j) = 0;
+    void moveIntoP(int j, int izmax) {
+        for (int l = 1; l <= m_; ++l) B(l) = Z(l);
+        I(izmax) = I(iz1_);
+        I(iz1_) = j;
+        iz1_ = iz1_ + 1;
+        nsetp_ = npp1_;
+        npp1_ = npp1_ + 1;
+        applyToColumns(A, &A(1, j), up_, nsetp_, npp1_, m_, index_, iz1_, n_);
+        if (nsetp_ < m_) {
+            for (int l = npp1_; l <= m_; ++l) A(l, j) = 0;
         }
         W(j) = 0;
-        solveTriangular(A, zz, index, nsetp);
+        solveTriangular(A, zz_, index_, nsetp_);
+    }
 
-        // Inner loop: step towards the new solution while it is infeasible.
+    // The inner loop: steps towards the new solution while it is infeasible. False when the
+    // iterations run out.
+    bool stepWhileInfeasible() {
         for (;;) {
-            if (iter >= itmax) {
-                *mode = 3;
-                return;
-            }
-            iter = iter + 1;
+            if (iter_ >= itmax_) return false;
+            iter_ = iter_ + 1;
             float alpha = 2;
             int jj = 0;
-            for (int ip = 1; ip <= nsetp; ++ip) {
+            for (int ip = 1; ip <= nsetp_; ++ip) {
                 const int l = I(ip);
                 if (Z(ip) <= 0) {
                     const float t = -X(l) / (Z(ip) - X(l));
@@ -301,18 +264,80 @@ void solve(float* a, int mda, int m, int n, float* b, float* x, float* w, float*
                 }
             }
             if (alpha == 2) {
-                for (int ip = 1; ip <= nsetp; ++ip) X(I(ip)) = Z(ip);
-                break;  // back to the main loop
+                for (int ip = 1; ip <= nsetp_; ++ip) X(I(ip)) = Z(ip);
+                return true;  // back to the main loop
             }
-            for (int ip = 1; ip <= nsetp; ++ip) {
+            for (int ip = 1; ip <= nsetp_; ++ip) {
                 const int l = I(ip);
                 X(l) = alpha * (Z(ip) - X(l)) + X(l);
             }
             removeFromP(jj);
-            for (int l = 1; l <= m; ++l) Z(l) = B(l);
-            solveTriangular(A, zz, index, nsetp);
+            for (int l = 1; l <= m_; ++l) Z(l) = B(l);
+            solveTriangular(A, zz_, index_, nsetp_);
         }
     }
+
+    // Moves the coefficient at position jj of P back to the zero set, then every coefficient of
+    // P that rounding has made non-positive.
+    void removeFromP(int jj) {
+        for (;;) {
+            const int i = I(jj);
+            X(i) = 0;
+            for (int q = jj + 1; q <= nsetp_; ++q) restoreTriangle(q);
+            npp1_ = nsetp_;
+            nsetp_ = nsetp_ - 1;
+            iz1_ = iz1_ - 1;
+            I(iz1_) = i;
+            jj = 0;
+            for (int pos = 1; pos <= nsetp_; ++pos) {
+                if (X(I(pos)) <= 0) {
+                    jj = pos;
+                    break;
+                }
+            }
+            if (jj == 0) return;
+        }
+    }
+
+    // One Givens rotation that keeps A upper triangular once column q - 1 of P has gone.
+    void restoreTriangle(int q) {
+        const int ii = I(q);
+        I(q - 1) = ii;
+        float cc, ss;
+        g1(A(q - 1, ii), A(q, ii), &cc, &ss, &A(q - 1, ii));
+        A(q, ii) = 0;
+        for (int l = 1; l <= n_; ++l) {
+            if (l == ii) continue;
+            const float temp = A(q - 1, l);
+            A(q - 1, l) = cc * temp + ss * A(q, l);
+            A(q, l) = -ss * temp + cc * A(q, l);
+        }
+        const float temp = B(q - 1);
+        B(q - 1) = cc * temp + ss * B(q);
+        B(q) = -ss * temp + cc * B(q);
+    }
+
+    const Matrix A;
+    const int m_, n_;
+    float* b_;
+    float* x_;
+    float* w_;
+    float* zz_;
+    int* index_;
+    const int itmax_;
+    int iter_ = 0;
+    int nsetp_ = 0, npp1_ = 1, iz1_ = 1;
+    float up_ = 0;
+};
+
+}  // namespace
+
+void solve(float* a, int mda, int m, int n, float* b, float* x, float* w, float* zz, int* index, int* mode) {
+    if (m <= 0 || n <= 0) {
+        *mode = 2;
+        return;
+    }
+    *mode = Solver(a, mda, m, n, b, x, w, zz, index).run();
 }
 
 // Up to this many elements of each kind of work storage live on the stack.
