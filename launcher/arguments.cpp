@@ -115,90 +115,69 @@ bool isProcessSerialNumber(const std::string& a) {
            a.find_first_not_of("0123456789", 7) == std::string::npos;
 }
 
-LaunchPlan buildLaunchPlan(const LaunchInputs& in) {
-    const Bundle& bundle = *in.bundle;
-    const Settings& info = bundle.info();
-    const std::string& bundlePath = bundle.path();
-    const std::string javaFolder = bundlePath + "/Contents/Java";
-    LaunchPlan plan;
+namespace {
 
-    // System arguments and the class path.
-    std::vector<std::string> systemArguments = {"-Djava.library.path=" + bundlePath + "/Contents/MacOS"};
-    std::optional<std::string> classPath = std::string("-Djava.class.path=");
-
-    // Options, default options with the user's overrides, application arguments.
-    std::vector<std::string> options = info.stringArray("JVMOptions").value_or(std::vector<std::string>{});
+// The bundle's default options with the user's overrides, in the order of their names.
+std::vector<std::string> defaultOptionsOf(const Settings& info, const std::optional<std::map<std::string, std::string>>& overrides) {
     std::vector<std::string> defaultOptions;
     if (auto defaults = info.stringDictionary("JVMDefaultOptions")) {
-        if (in.userOverrides) {
-            for (const auto& [name, value] : *in.userOverrides) (*defaults)[name] = value;
+        if (overrides) {
+            for (const auto& [name, value] : *overrides) (*defaults)[name] = value;
         }
         for (const auto& [name, value] : *defaults) defaultOptions.push_back(value);
     }
-    std::vector<std::string> applicationArguments = info.stringArray("JVMArguments").value_or(std::vector<std::string>{});
+    return defaultOptions;
+}
 
-    // Main class, module, and their checks; JNLP mode starts its client instead.
-    const std::optional<std::string> jarLauncher = info.string("JVMJARLauncher");
-    std::optional<std::string> mainClass = info.string("JVMMainClassName");
-    const bool moduleFlag = mainClass && mainClass->find('/') != std::string::npos;
-    if (in.jnlp) {
-        options.insert(options.end(), in.jnlp->options.begin(), in.jnlp->options.end());
-        classPath.reset();
-        mainClass = in.jnlp->mainClass;
-        applicationArguments.push_back(in.jnlp->jnlpCopy);
-        plan.applicationClassPath = in.jnlp->deployJar;
-    } else {
-        if (moduleFlag && jarLauncher) {
-            throw LaunchError("JavaLaunchError", "Modules cannot be used in conjuction with jar launcher");
+// The class path's entries after "-Djava.class.path=": the jar launcher, the bundle's list, or
+// Classes and every jar of the Java folder.
+std::string classPathEntries(const Bundle& bundle, const std::optional<std::string>& jarLauncher) {
+    const std::string javaFolder = bundle.path() + "/Contents/Java";
+    if (jarLauncher) return ":" + javaFolder + "/" + *jarLauncher;
+    std::string entries;
+    if (auto listed = bundle.info().stringArray("JVMClassPath")) {
+        for (std::size_t i = 0; i < listed->size(); ++i) {
+            entries += (i > 0 ? ":" : "") + replaceAll((*listed)[i], "$APP_ROOT", bundle.path());
         }
-        if (!mainClass && !jarLauncher) throw LaunchError("JavaLaunchError", bundle.localizedString("MainClassNameRequired"));
+        return entries;
     }
-    Log("Main Class Name: '%@'", mainClass);
-
-    // The class path.
-    auto append = [&classPath](const std::string& text) {
-        if (classPath) *classPath += text;
-    };
-    if (jarLauncher) {
-        append(":" + javaFolder + "/" + *jarLauncher);
-    } else if (moduleFlag) {
-        // a module brings its own path
-    } else if (auto entries = info.stringArray("JVMClassPath")) {
-        for (std::size_t i = 0; i < entries->size(); ++i) append((i > 0 ? ":" : "") + replaceAll((*entries)[i], "$APP_ROOT", bundlePath));
-    } else {
-        append(javaFolder + "/Classes");
-        const std::optional<std::vector<std::string>> names = listFolder(javaFolder);
-        if (!names) throw LaunchError("JavaLaunchError", bundle.localizedString("JavaDirectoryNotFound"));
-        for (const std::string& name : *names) {
-            if (endsWith(name, ".jar")) append(":" + javaFolder + "/" + name);
-        }
+    entries = javaFolder + "/Classes";
+    const std::optional<std::vector<std::string>> names = listFolder(javaFolder);
+    if (!names) throw LaunchError("JavaLaunchError", bundle.localizedString("JavaDirectoryNotFound"));
+    for (const std::string& name : *names) {
+        if (endsWith(name, ".jar")) entries += ":" + javaFolder + "/" + name;
     }
-    if (classPath && !moduleFlag) systemArguments.push_back(*classPath);
-    systemArguments.insert(systemArguments.end(), in.environmentProperties.begin(), in.environmentProperties.end());
+    return entries;
+}
 
-    // Program arguments, without process serial numbers when asked.
-    std::vector<std::string> programArguments = in.programArguments;
-    if (info.truth("IgnorePSN")) {
-        std::erase_if(programArguments, [](const std::string& a) { return isProcessSerialNumber(a); });
-    }
-
-    // "$APP_ROOT" in the environment, which the virtual machine inherits.
-    for (const std::string& entry : in.environment) {
+// The variables of the environment whose values hold "$APP_ROOT", with the bundle's path in
+// its place: the virtual machine inherits them.
+std::vector<std::pair<std::string, std::string>> appRootEnvironment(const std::vector<std::string>& environment,
+                                                                    const std::string& bundlePath) {
+    std::vector<std::pair<std::string, std::string>> changed;
+    for (const std::string& entry : environment) {
         const std::size_t eq = entry.find('=');
         if (eq == std::string::npos) continue;
         const std::string value = entry.substr(eq + 1);
         if (value.find("$APP_ROOT") != std::string::npos) {
-            plan.environment.emplace_back(entry.substr(0, eq), replaceAll(value, "$APP_ROOT", bundlePath));
+            changed.emplace_back(entry.substr(0, eq), replaceAll(value, "$APP_ROOT", bundlePath));
         }
     }
+    return changed;
+}
 
-    // Memory percentages in the options (not in the default options).
-    for (std::string& option : options) option = resolveMemoryPercentage(option, in.ramBytes);
+// What starts the application: the main class, a module, or a jar that names its main class.
+struct Entry {
+    std::optional<std::string> mainClass;
+    bool module = false;
+    std::optional<std::string> jarLauncher;
+};
 
-    // The vector.
-    std::vector<std::string>& vector = plan.argv;
-    vector.push_back(in.commandName);
-    vector.insert(vector.end(), systemArguments.begin(), systemArguments.end());
+// The vector's options, default options, entry and arguments, after its system arguments.
+void appendToVector(std::vector<std::string>& vector, const LaunchInputs& in, const std::vector<std::string>& options,
+                    const std::vector<std::string>& defaultOptions, const Entry& entry,
+                    const std::vector<std::string>& applicationArguments, const std::vector<std::string>& programArguments) {
+    const std::string& bundlePath = in.bundle->path();
     for (const std::string& option : options) {
         vector.push_back(replaceAll(replaceAll(option, "$APP_ROOT", bundlePath), "$JVM_RUNTIME", in.runtimePath.value_or("")));
         Log("Option: %@", vector.back());
@@ -207,18 +186,77 @@ LaunchPlan buildLaunchPlan(const LaunchInputs& in) {
         vector.push_back(replaceAll(option, "$APP_ROOT", bundlePath));
         Log("DefaultOption: %@", vector.back());
     }
-    if (moduleFlag) {
+    if (entry.module) {
         vector.push_back("-m");
-        vector.push_back(*mainClass);
-    } else if (mainClass) {
-        vector.push_back(*mainClass);
+        vector.push_back(*entry.mainClass);
+    } else if (entry.mainClass) {
+        vector.push_back(*entry.mainClass);
     } else {
         // A jar launcher without a main class: the jar's manifest names it.
         vector.push_back("-jar");
-        vector.push_back(javaFolder + "/" + *jarLauncher);
+        vector.push_back(bundlePath + "/Contents/Java/" + *entry.jarLauncher);
     }
     for (const std::string& a : applicationArguments) vector.push_back(replaceAll(a, "$APP_ROOT", bundlePath));
     vector.insert(vector.end(), programArguments.begin(), programArguments.end());
+}
+
+}  // namespace
+
+LaunchPlan buildLaunchPlan(const LaunchInputs& in) {
+    const Bundle& bundle = *in.bundle;
+    const Settings& info = bundle.info();
+    const std::string& bundlePath = bundle.path();
+    LaunchPlan plan;
+
+    // Options, default options with the user's overrides, application arguments.
+    std::vector<std::string> options = info.stringArray("JVMOptions").value_or(std::vector<std::string>{});
+    const std::vector<std::string> defaultOptions = defaultOptionsOf(info, in.userOverrides);
+    std::vector<std::string> applicationArguments = info.stringArray("JVMArguments").value_or(std::vector<std::string>{});
+
+    // Main class, module, and their checks; JNLP mode starts its client instead, without a
+    // class path of the bundle's.
+    Entry entry{info.string("JVMMainClassName"), false, info.string("JVMJARLauncher")};
+    entry.module = entry.mainClass && entry.mainClass->find('/') != std::string::npos;
+    bool withClassPath = true;
+    if (in.jnlp) {
+        options.insert(options.end(), in.jnlp->options.begin(), in.jnlp->options.end());
+        withClassPath = false;
+        entry.mainClass = in.jnlp->mainClass;
+        applicationArguments.push_back(in.jnlp->jnlpCopy);
+        plan.applicationClassPath = in.jnlp->deployJar;
+    } else {
+        if (entry.module && entry.jarLauncher) {
+            throw LaunchError("JavaLaunchError", "Modules cannot be used in conjuction with jar launcher");
+        }
+        if (!entry.mainClass && !entry.jarLauncher) {
+            throw LaunchError("JavaLaunchError", bundle.localizedString("MainClassNameRequired"));
+        }
+    }
+    Log("Main Class Name: '%@'", entry.mainClass);
+
+    // System arguments: the library path, the class path (a module brings its own), the
+    // environment properties.
+    // (The Java folder is listed, and must exist, in JNLP mode too.)
+    std::vector<std::string> systemArguments = {"-Djava.library.path=" + bundlePath + "/Contents/MacOS"};
+    if (!entry.module) {
+        const std::string entries = classPathEntries(bundle, entry.jarLauncher);
+        if (withClassPath) systemArguments.push_back("-Djava.class.path=" + entries);
+    }
+    systemArguments.insert(systemArguments.end(), in.environmentProperties.begin(), in.environmentProperties.end());
+
+    // Program arguments, without process serial numbers when asked.
+    std::vector<std::string> programArguments = in.programArguments;
+    if (info.truth("IgnorePSN")) {
+        std::erase_if(programArguments, [](const std::string& a) { return isProcessSerialNumber(a); });
+    }
+    plan.environment = appRootEnvironment(in.environment, bundlePath);
+
+    // Memory percentages in the options (not in the default options).
+    for (std::string& option : options) option = resolveMemoryPercentage(option, in.ramBytes);
+
+    plan.argv.push_back(in.commandName);
+    plan.argv.insert(plan.argv.end(), systemArguments.begin(), systemArguments.end());
+    appendToVector(plan.argv, in, options, defaultOptions, entry, applicationArguments, programArguments);
     return plan;
 }
 
