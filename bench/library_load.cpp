@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include "loader.h"
-#include "plist_scanner.h"
+#include "plist_reader.h"
 
 namespace ml = kestrane::musiclibrary;
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "expected.h"
-#include "plist_scanner.h"
+#include "plist_sink.h"
 
 namespace kestrane::musiclibrary {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "expected.h"
-#include "plist_scanner.h"
+#include "plist_sink.h"
 
 namespace kestrane::musiclibrary {
 

@@ -13,7 +13,7 @@
 
 #include "location_map.h"
 #include "log.h"
-#include "plist_scanner.h"
+#include "plist_reader.h"
 #include "snapshot_cache.h"
 #include "utf.h"
 #include "values.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "plist_scanner.h"
+#include "plist_sink.h"
 
 #include "expected.h"
 #include "library_error.h"

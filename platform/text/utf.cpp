@@ -71,19 +71,66 @@ std::u16string utf16FromUtf8(std::string_view utf8) {
     return out;
 }
 
+namespace {
+
+bool isHigh(char32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool isLow(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+}  // namespace
+
 std::string utf8FromUtf16(std::u16string_view units) {
     std::string out;
     out.reserve(units.size());
     for (std::size_t i = 0; i < units.size(); ++i) {
         char32_t cp = units[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+        if (isHigh(cp) && i + 1 < units.size() && isLow(units[i + 1])) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (units[++i] - 0xDC00u);
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+        } else if (isHigh(cp) || isLow(cp)) {
             cp = 0xFFFD;
         }
         appendUtf8(out, cp);
     }
     return out;
+}
+
+void Utf16ByteDecoder::decode(std::string_view bytes, std::string& out) {
+    std::size_t i = 0;
+    if (haveByte_ && !bytes.empty()) {
+        const auto second = static_cast<unsigned char>(bytes[0]);
+        unit(static_cast<char16_t>(bigEndian_ ? byte_ << 8 | second : second << 8 | byte_), out);
+        haveByte_ = false;
+        i = 1;
+    }
+    for (; i + 2 <= bytes.size(); i += 2) {
+        const auto a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
+        unit(static_cast<char16_t>(bigEndian_ ? a << 8 | b : b << 8 | a), out);
+    }
+    if (i < bytes.size()) {
+        byte_ = static_cast<unsigned char>(bytes[i]);
+        haveByte_ = true;
+    }
+}
+
+void Utf16ByteDecoder::finish(std::string& out) {
+    if (high_ != 0) appendUtf8(out, 0xFFFD);
+    if (haveByte_) appendUtf8(out, 0xFFFD);
+    high_ = 0;
+    haveByte_ = false;
+}
+
+void Utf16ByteDecoder::unit(char16_t u, std::string& out) {
+    if (high_ != 0) {
+        const char32_t high = high_;
+        high_ = 0;
+        if (isLow(u)) {
+            appendUtf8(out, 0x10000 + ((high - 0xD800) << 10) + (u - 0xDC00u));
+            return;
+        }
+        appendUtf8(out, 0xFFFD);
+    }
+    if (isHigh(u)) high_ = u;
+    else if (isLow(u)) appendUtf8(out, 0xFFFD);
+    else appendUtf8(out, u);
 }
 
 }  // namespace kestrane::text

@@ -14,7 +14,7 @@
 
 #include "library.h"
 #include "plist_events.h"
-#include "plist_scanner.h"
+#include "plist_reader.h"
 #include "snapshot.h"
 #include "test_files.h"
 #include "utf.h"

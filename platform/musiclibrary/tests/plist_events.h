@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "plist_scanner.h"
+#include "plist_reader.h"
 
 namespace kestrane::musiclibrary::test {
 

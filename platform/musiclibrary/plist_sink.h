@@ -1,10 +1,5 @@
-// A streaming reader of XML property lists: the bytes go through once, in chunks, and come out
-// as events (dictionaries, arrays, keys and values); no tree of the document is built. It reads
-// the subset of XML that property lists use (elements without attributes that matter, the five
-// predefined entities, character references, CDATA, comments, processing instructions and a
-// DOCTYPE without an internal subset), in UTF-8 or UTF-16 (transcoded as it streams). Binary
-// property lists are recognised by their first bytes and read by their own decoder into the
-// same events. Errors carry the line and column (in characters) where they were found.
+// What the property-list readers (XML and binary) produce: a stream of events (dictionaries,
+// arrays, keys and values) for a sink, and where in the document they are, for messages.
 #pragma once
 
 #include <cstddef>
@@ -58,10 +53,5 @@ using ByteSource = std::function<std::ptrdiff_t(char* buffer, std::size_t capaci
 // The error of a document that is not a well-formed property list (or that the sink refused):
 // its message is "line L, column C: reason", or "object N: reason" for a binary one.
 enum class PlistError { malformed = 1 };
-
-Expected<void> scanPlist(const ByteSource& source, PlistSink& sink);
-
-// Convenience for tests and fuzzing: the whole document in memory.
-Expected<void> scanPlist(std::string_view document, PlistSink& sink);
 
 }  // namespace kestrane::musiclibrary

@@ -1,0 +1,20 @@
+// Reading a property list, whatever its form: XML in UTF-8 or UTF-16 (transcoded as it streams)
+// or binary, recognised by its first bytes; each form is read by its own reader into the same
+// events (plist_sink.h). The bytes go through once, in chunks; no tree of the document is built.
+#pragma once
+
+#include <string_view>
+
+#include "expected.h"
+#include "plist_sink.h"
+
+namespace kestrane::musiclibrary {
+
+// Errors: PlistError::malformed with "line L, column C: reason" for an XML document, or
+// "object N: reason" for a binary one.
+Expected<void> scanPlist(const ByteSource& source, PlistSink& sink);
+
+// Convenience for tests and fuzzing: the whole document in memory.
+Expected<void> scanPlist(std::string_view document, PlistSink& sink);
+
+}  // namespace kestrane::musiclibrary
