@@ -48,7 +48,8 @@ public:
     bool isCompilation() const { return compilation_; }
 
 private:
-    friend class LibraryLoader;
+    friend class CatalogueBuilder;
+    friend class CatalogueLinker;
     static Text view(const std::optional<std::string>& s) { return s ? Text(*s) : std::nullopt; }
     std::uint64_t id_ = 0;
     std::optional<std::string> title_, sortTitle_, albumArtist_, sortAlbumArtist_;
@@ -65,7 +66,8 @@ public:
     Text sortName() const { return sortName_ ? Text(*sortName_) : std::nullopt; }
 
 private:
-    friend class LibraryLoader;
+    friend class CatalogueBuilder;
+    friend class CatalogueLinker;
     std::uint64_t id_ = 0;
     std::optional<std::string> name_, sortName_;
 };

@@ -7,560 +7,14 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <map>
-#include <memory>
-#include <unordered_map>
 
+#include "catalogue_builder.h"
+#include "catalogue_linker.h"
+#include "holders.h"
 #include "location_map.h"
-#include "log.h"
 #include "plist_reader.h"
-#include "snapshot_cache.h"
-#include "utf.h"
-#include "values.h"
 
 namespace kestrane::musiclibrary {
-
-namespace {
-
-// The platform's code of a distinguished playlist from the number that music-library
-// applications write in "Distinguished Kind"; none for numbers without a counterpart.
-Integer distinguishedKindOfFileNumber(std::int64_t number) {
-    switch (number) {
-        case 2: return codes::movies;
-        case 3: return codes::tvShows;
-        case 4: return codes::music;
-        case 5: return codes::audiobooks;
-        case 10: return codes::podcasts;
-        case 19: return codes::purchases;
-        case 31: return codes::iTunesUCollection;
-        default: return codes::noDistinguishedKind;
-    }
-}
-
-// The platform's code of a distinguished playlist from the marker key that the file sets to
-// true in it ("Music", "Movies", ...); none for any other key.
-Integer distinguishedKindOfMarker(std::string_view key) {
-    if (key == "Music") return codes::music;
-    if (key == "Movies") return codes::movies;
-    if (key == "TV Shows") return codes::tvShows;
-    if (key == "Podcasts") return codes::podcasts;
-    if (key == "Audiobooks") return codes::audiobooks;
-    if (key == "Purchased Music") return codes::purchases;
-    if (key == "iTunesU") return codes::iTunesUCollection;
-    return codes::noDistinguishedKind;
-}
-
-// Equality of two texts, in words of eight bytes: keys are short, and comparing them inline
-// beats a call to memcmp.
-bool sameShortText(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    std::size_t i = 0;
-    for (; i + 8 <= a.size(); i += 8) {
-        std::uint64_t x, y;
-        std::memcpy(&x, a.data() + i, 8);
-        std::memcpy(&y, b.data() + i, 8);
-        if (x != y) return false;
-    }
-    for (; i < a.size(); ++i) {
-        if (a[i] != b[i]) return false;
-    }
-    return true;
-}
-
-// Key numbers are 16 bits wide in a field; keys beyond these many distinct ones are dropped.
-constexpr std::size_t kMaxKeyNumbers = 65535;
-
-}  // namespace
-
-// Builds a snapshot from the scanner's events, then ties its parts together in finish().
-//
-// A value that does not parse costs that value, not the library: it is left out as if absent
-// and counted, and finish() writes one log line that names the keys. Structure is another
-// matter: an element out of place still fails the load, so that a half-written file never
-// looks like a library whose tracks were deleted.
-class LibraryLoader final : public PlistSink {
-public:
-    // source names the file in messages ("The music library file '...'").
-    explicit LibraryLoader(std::string source) : source_(std::move(source)), snapshot_(std::make_unique<Snapshot>()) {}
-
-    bool beginDict() override { return container(true); }
-    bool beginArray() override { return container(false); }
-    bool endDict() override { return end(); }
-    bool endArray() override { return end(); }
-
-    bool key(std::string_view text) override {
-        key_.assign(text);
-        return true;
-    }
-
-    bool value(ValueKind kind, std::string_view text) override {
-        switch (context()) {
-            case Ctx::top: return fail("the library file does not hold a dictionary");
-            case Ctx::topDict: return topValue(kind, text);
-            case Ctx::track: return trackValue(kind, text);
-            case Ctx::playlist: return playlistValue(kind, text);
-            case Ctx::playlistItem: return playlistItemValue(kind, text);
-            default: return true;  // values in places the catalogue does not read
-        }
-    }
-
-    std::string reason() const override { return reason_; }
-
-    // Where the reader was, for a message about a failed load: " (in track 7, at key "Name")".
-    std::string where() const {
-        std::string at;
-        if (inTrack_) at = "track " + trackKey_;
-        else if (inPlaylist_) at = "playlist " + std::to_string(snapshot_->playlists.size());
-        if (at.empty()) return "";
-        if (!key_.empty()) at += ", at key \"" + key_ + "\"";
-        return " (in " + at + ")";
-    }
-
-    // The complete snapshot (transfer full).
-    SnapshotRef finish() {
-        listItems();
-        shareArtists();
-        shareAlbums();
-        indexPersistentIds();
-        resolvePlaylists();
-        reportLeftOut();
-        return SnapshotRef(snapshot_.release());
-    }
-
-    // A library from another machine: its locations as they are here.
-    void remapLocationsOf(const std::string& path) { remapLocations(*snapshot_, path); }
-
-    void setFile(std::string path, std::optional<FileIdentity> identity) {
-        snapshot_->path = std::move(path);
-        snapshot_->file = identity;
-    }
-
-private:
-    enum class Ctx { top, topDict, tracks, track, playlists, playlist, playlistItems, playlistItem, skip };
-
-    Ctx context() const { return stack_.empty() ? Ctx::top : stack_.back(); }
-
-    bool fail(std::string reason) {
-        reason_ = std::move(reason);
-        return false;
-    }
-
-    // ---- the document's structure ----------------------------------------------------------
-
-    bool container(bool dict) {
-        switch (context()) {
-            case Ctx::top:
-                if (!dict) return fail("the library file does not hold a dictionary");
-                stack_.push_back(Ctx::topDict);
-                return true;
-            case Ctx::topDict:
-                if (dict && key_ == "Tracks") {
-                    dropAll(droppedItems_, snapshot_->items.size());  // a second "Tracks" replaces the first
-                    trackByKey_.clear();
-                    stack_.push_back(Ctx::tracks);
-                } else if (!dict && key_ == "Playlists") {
-                    dropAll(droppedPlaylists_, snapshot_->playlists.size());
-                    stack_.push_back(Ctx::playlists);
-                } else {
-                    stack_.push_back(Ctx::skip);
-                }
-                return true;
-            case Ctx::tracks:
-                if (!dict) {
-                    stack_.push_back(Ctx::skip);
-                    return true;
-                }
-                startTrack();
-                stack_.push_back(Ctx::track);
-                return true;
-            case Ctx::track:
-                // A nested value is kept as a field of its own kind; what it holds is not read.
-                addField(Field::ofContainer(0, dict ? FieldType::dict : FieldType::array));
-                stack_.push_back(Ctx::skip);
-                return true;
-            case Ctx::playlists:
-                if (dict) {
-                    snapshot_->playlists.emplace_back().snapshot_ = snapshot_.get();
-                    droppedPlaylists_.push_back(false);
-                    inPlaylist_ = true;
-                    stack_.push_back(Ctx::playlist);
-                } else {
-                    stack_.push_back(Ctx::skip);
-                }
-                return true;
-            case Ctx::playlist:
-                if (!dict && key_ == "Playlist Items") {
-                    startPlaylistItems();
-                    stack_.push_back(Ctx::playlistItems);
-                } else {
-                    stack_.push_back(Ctx::skip);
-                }
-                return true;
-            case Ctx::playlistItems:
-                stack_.push_back(dict ? Ctx::playlistItem : Ctx::skip);
-                key_.clear();
-                return true;
-            default:
-                stack_.push_back(Ctx::skip);
-                return true;
-        }
-    }
-
-    bool end() {
-        if (stack_.empty()) return fail("unbalanced container");
-        const Ctx ctx = stack_.back();
-        stack_.pop_back();
-        if (ctx == Ctx::track) finishTrack();
-        if (ctx == Ctx::playlist) inPlaylist_ = false;
-        return true;
-    }
-
-    static void dropAll(std::vector<bool>& dropped, std::size_t count) {
-        dropped.assign(count, true);
-    }
-
-    // ---- tracks --------------------------------------------------------------------------------
-
-    void startTrack() {
-        MediaItem& item = snapshot_->items.emplace_back();
-        item.snapshot_ = snapshot_.get();
-        item.firstField_ = snapshot_->fields.size();
-        droppedItems_.push_back(false);
-        trackKey_ = key_;
-        inTrack_ = true;
-    }
-
-    void finishTrack() {
-        inTrack_ = false;
-        const std::size_t index = snapshot_->items.size() - 1;
-        MediaItem& item = snapshot_->items.back();
-        item.fieldCount_ = static_cast<std::uint32_t>(snapshot_->fields.size() - item.firstField_);
-        if (const Text id = item.readText(TrackKey::persistentId)) {
-            item.persistentId_ = parseHexId(text::utf16FromUtf8(*id)).value_or(0);
-        }
-        // The track's ID: its key in "Tracks", else its inner "Track ID".
-        std::optional<std::int64_t> id;
-        if (const auto fromKey = parseInteger(trackKey_); fromKey && !fromKey->isUnsigned) id = fromKey->value();
-        const Field* inner = item.field(keyNumber(TrackKey::trackId));
-        if (inner != nullptr && inner->type == FieldType::integer && !inner->isUnsigned()) {
-            innerTrackIds_.emplace_back(inner->integer(), index);
-            if (!id) id = inner->integer();
-        }
-        if (!id) {
-            droppedItems_[index] = true;
-            logFormat("%s: the track with the key \"%s\" (%s) has no usable Track ID; it is left out.", source_.c_str(),
-                      trackKey_.c_str(), position().c_str());
-            return;
-        }
-        const auto [it, fresh] = trackByKey_.try_emplace(*id, index);
-        if (!fresh) {
-            // The last track with a key wins.
-            droppedItems_[it->second] = true;
-            it->second = index;
-            ++repeatedTrackKeys_[*id];
-        }
-    }
-
-    // The number of a key's text: a known key's, or one given to the key when first met; none
-    // when there are too many distinct keys to number.
-    std::optional<std::uint16_t> keyNumberFor(const std::string& text) {
-        // Tracks mostly list their keys in the same order: the key met last time at this place
-        // in a track is tried first, which spares the hash of the key's text.
-        const std::size_t place = snapshot_->fields.size() - snapshot_->items.back().firstField_;
-        if (place < recentKeys_.size() && sameShortText(recentKeys_[place].first, text)) return recentKeys_[place].second;
-        const std::optional<std::uint16_t> number = lookUpKeyNumber(text);
-        if (number && place < kRecentKeyPlaces) {
-            if (place >= recentKeys_.size()) recentKeys_.resize(place + 1);
-            recentKeys_[place] = {text, *number};
-        }
-        return number;
-    }
-
-    std::optional<std::uint16_t> lookUpKeyNumber(const std::string& text) {
-        if (const auto known = knownKeyNumber(text)) return static_cast<std::uint16_t>(*known);
-        KeyNumbers& unknown = snapshot_->unknownKeys;
-        if (const auto it = unknown.find(text); it != unknown.end()) return static_cast<std::uint16_t>(it->second);
-        if (kKnownKeyCount + unknown.size() >= kMaxKeyNumbers) return std::nullopt;
-        const auto number = static_cast<std::uint16_t>(kKnownKeyCount + unknown.size());
-        unknown.emplace(text, number);
-        return number;
-    }
-
-    // Adds a value under the current key to the current track, noting where a known key's
-    // value sits so that reading it later needs no search. A key repeated inside the track: the
-    // last value is the one read.
-    void addField(Field f) {
-        const std::optional<std::uint16_t> number = keyNumberFor(key_);
-        if (!number) return leaveOut("(keys beyond the 65,535th)");
-        f.key = *number;
-        MediaItem& item = snapshot_->items.back();
-        if (f.key < kKnownKeyCount) {
-            const std::size_t offset = snapshot_->fields.size() - item.firstField_;
-            item.slots_[f.key] = offset + 1 < MediaItem::kFarSlot ? static_cast<std::uint8_t>(offset + 1) : MediaItem::kFarSlot;
-        }
-        snapshot_->fields.push_back(f);
-    }
-
-    bool trackValue(ValueKind kind, std::string_view text) {
-        switch (kind) {
-            case ValueKind::string: {
-                // The pool keeps the file's UTF-8 as it is: no conversion while loading.
-                const auto ref = snapshot_->pool.add(text);
-                if (!ref) return fail("the library holds more text than one catalogue can keep (2 GiB)");
-                addField(Field::ofString(0, FieldType::string, *ref));
-                return true;
-            }
-            case ValueKind::integer:
-                if (const auto number = parseInteger(text)) addField(Field::ofInteger(0, number->bits, number->isUnsigned));
-                else leaveOut(key_);
-                return true;
-            case ValueKind::real:
-                if (const auto d = parseReal(text)) addField(Field::ofDouble(0, FieldType::real, *d));
-                else leaveOut(key_);
-                return true;
-            case ValueKind::date:
-                if (const auto d = parseDate(text)) addField(Field::ofDouble(0, FieldType::date, *d));
-                else leaveOut(key_);
-                return true;
-            case ValueKind::boolean: addField(Field::ofBoolean(0, text == "true")); return true;
-            case ValueKind::data: {
-                const auto ref = snapshot_->pool.add(decodeBase64(text));
-                if (!ref) return fail("the library holds more text than one catalogue can keep (2 GiB)");
-                addField(Field::ofString(0, FieldType::data, *ref));
-                return true;
-            }
-        }
-        return true;
-    }
-
-    // ---- the library's settings and its playlists ------------------------------------------------
-
-    bool topValue(ValueKind kind, std::string_view text) {
-        Snapshot& s = *snapshot_;
-        if (key_ == "Application Version" && kind == ValueKind::string) s.applicationVersion = std::string(text);
-        else if (key_ == "Music Folder" && kind == ValueKind::string) s.musicFolder = std::string(text);
-        else if (key_ == "Show Content Ratings" && kind == ValueKind::boolean) s.showContentRating = text == "true";
-        return true;
-    }
-
-    bool playlistValue(ValueKind kind, std::string_view text) {
-        Playlist& p = snapshot_->playlists.back();
-        if (key_ == "Name" && kind == ValueKind::string) p.name_ = std::string(text);
-        else if (key_ == "Playlist Persistent ID" && kind == ValueKind::string) p.persistentId_ = parseHexId(text::utf16FromUtf8(text)).value_or(0);
-        else if (key_ == "Parent Persistent ID" && kind == ValueKind::string) p.parentId_ = parseHexId(text::utf16FromUtf8(text));
-        else if (key_ == "Visible" && kind == ValueKind::boolean) p.visible_ = text == "true";
-        else if (key_ == "Master" && kind == ValueKind::boolean) p.master_ = text == "true";
-        else if (key_ == "Folder" && kind == ValueKind::boolean && text == "true") p.kind_ = codes::folder;
-        else if (key_ == "Smart Info" && kind == ValueKind::data && p.kind_ == codes::regular) p.kind_ = codes::smart;
-        else if (key_ == "Genius Track ID" && p.kind_ == codes::regular) p.kind_ = codes::genius;
-        else if (key_ == "Distinguished Kind" && kind == ValueKind::integer) {
-            const auto number = parseInteger(text);
-            if (!number) return leaveOut(key_), true;
-            if (const Integer code = distinguishedKindOfFileNumber(number->value())) p.distinguishedKind_ = code;
-        } else if (kind == ValueKind::boolean && text == "true") {
-            if (const Integer code = distinguishedKindOfMarker(key_)) p.distinguishedKind_ = code;
-        }
-        return true;
-    }
-
-    void startPlaylistItems() {
-        Playlist& p = snapshot_->playlists.back();
-        if (p.hasItems_) {
-            pendingItems_[p.itemsIndex_].clear();  // a repeated list replaces the first
-            return;
-        }
-        p.hasItems_ = true;
-        p.itemsIndex_ = snapshot_->playlistItems.size();
-        snapshot_->playlistItems.emplace_back().snapshot = snapshot_.get();
-        pendingItems_.emplace_back();
-    }
-
-    bool playlistItemValue(ValueKind kind, std::string_view text) {
-        if (key_ != "Track ID" || kind != ValueKind::integer) return true;
-        const auto number = parseInteger(text);
-        if (!number) return leaveOut(key_), true;
-        pendingItems_.back().push_back(number->value());
-        return true;
-    }
-
-    // ---- values left out -----------------------------------------------------------------------
-
-    struct LeftOut {
-        std::size_t count = 0;
-        std::string firstWhere;
-        std::string firstPosition;
-    };
-
-    void leaveOut(const std::string& key) {
-        LeftOut& entry = leftOut_[key];
-        if (entry.count++ == 0) {
-            entry.firstWhere = inTrack_ ? "track " + trackKey_
-                               : inPlaylist_ ? "playlist " + std::to_string(snapshot_->playlists.size())
-                                             : "the library's settings";
-            entry.firstPosition = position();
-        }
-    }
-
-    // One line for the whole load: how many values were left out, by key.
-    void reportLeftOut() {
-        if (leftOut_.empty()) return;
-        std::size_t total = 0;
-        std::string detail;
-        for (const auto& [key, entry] : leftOut_) {
-            total += entry.count;
-            if (!detail.empty()) detail += "; ";
-            detail += "\"" + key + "\" " + std::to_string(entry.count) + " (first in " + entry.firstWhere + ", " + entry.firstPosition + ")";
-        }
-        logFormat("%s: %zu value%s could not be read and %s left out: %s.", source_.c_str(), total, total == 1 ? "" : "s",
-                  total == 1 ? "was" : "were", detail.c_str());
-    }
-
-    // ---- finishing: the steps that tie the tracks together -----------------------------------
-
-    // Every track in file order that was not left out forms the list of all media items.
-    void listItems() {
-        Snapshot& s = *snapshot_;
-        s.allItems.list.reserve(s.items.size());
-        for (std::size_t i = 0; i < s.items.size(); ++i) {
-            if (!droppedItems_[i]) s.allItems.list.push_back(&s.items[i]);
-        }
-        for (const auto& [key, repeats] : repeatedTrackKeys_) {
-            logFormat("%s: the track key %lld appears %zu times in \"Tracks\"; the last one is kept.", source_.c_str(),
-                      static_cast<long long>(key), repeats + 1);
-        }
-    }
-
-    // One artist per name, shared by its tracks; the first track gives its sort name.
-    void shareArtists() {
-        Snapshot& s = *snapshot_;
-        std::unordered_map<std::string_view, Artist*> byName;
-        for (Object* object : s.allItems.list) {
-            auto& item = *static_cast<MediaItem*>(object);
-            const Text name = item.readText(TrackKey::artist);
-            if (!name) continue;
-            auto [it, fresh] = byName.try_emplace(*name, nullptr);
-            if (fresh) {
-                Artist& a = s.artists.emplace_back();
-                a.snapshot_ = &s;
-                a.name_ = std::string(*name);
-                if (const Text sort = item.readText(TrackKey::sortArtist)) a.sortName_ = std::string(*sort);
-                a.id_ = stableId("artist", {text::utf16FromUtf8(*name)});
-                it->second = &a;
-            }
-            item.artist_ = it->second;
-        }
-    }
-
-    // One album per title, album artist (or artist), compilation flag and disc number, shared by
-    // its tracks; the first track gives the album's other values.
-    void shareAlbums() {
-        Snapshot& s = *snapshot_;
-        std::unordered_map<std::string, Album*> byIdentity;
-        for (Object* object : s.allItems.list) {
-            auto& item = *static_cast<MediaItem*>(object);
-            const Text title = item.readText(TrackKey::album);
-            if (!title) continue;
-            const Text albumArtist = item.readText(TrackKey::albumArtist);
-            const std::string_view who = albumArtist ? *albumArtist : item.readText(TrackKey::artist).value_or("");
-            const bool compilation = item.readFlag(TrackKey::compilation);
-            const std::int64_t disc = item.readInteger(TrackKey::discNumber);
-            const std::string discText = std::to_string(disc);
-            std::string identity(*title);
-            identity.push_back('\0');
-            identity += who;
-            identity.push_back('\0');
-            identity.push_back(compilation ? '1' : '0');
-            identity.push_back('\0');
-            identity += discText;
-            auto [it, fresh] = byIdentity.try_emplace(identity, nullptr);
-            if (fresh) {
-                Album& a = s.albums.emplace_back();
-                a.snapshot_ = &s;
-                auto copy = [](Text t) { return t ? std::optional<std::string>(*t) : std::nullopt; };
-                a.title_ = std::string(*title);
-                a.sortTitle_ = copy(item.readText(TrackKey::sortAlbum));
-                a.albumArtist_ = copy(albumArtist);
-                a.sortAlbumArtist_ = copy(item.readText(TrackKey::sortAlbumArtist));
-                a.trackCount_ = item.readInteger(TrackKey::trackCount);
-                a.rating_ = item.readInteger(TrackKey::albumRating);
-                a.ratingComputed_ = item.readFlag(TrackKey::albumRatingComputed);
-                a.gapless_ = item.readFlag(TrackKey::partOfGaplessAlbum);
-                a.discNumber_ = disc;
-                a.discCount_ = item.readInteger(TrackKey::discCount);
-                a.compilation_ = compilation;
-                // The same IDs as names hashed as UTF-16 have always given.
-                const std::u16string discUnits(discText.begin(), discText.end());
-                a.id_ = stableId("album", {text::utf16FromUtf8(*title), text::utf16FromUtf8(who), compilation ? u"1" : u"0",
-                                           discUnits});
-                it->second = &a;
-            }
-            item.album_ = it->second;
-        }
-    }
-
-    // The position of the first item with each persistent ID, so that finding an item by its
-    // ID needs no search, and the IDs in list order.
-    void indexPersistentIds() {
-        Snapshot& s = *snapshot_;
-        s.itemPositionById.reserve(s.allItems.list.size());
-        s.itemIds.reserve(s.allItems.list.size());
-        for (std::uint32_t i = 0; i < s.allItems.list.size(); ++i) {
-            const std::uint64_t id = static_cast<MediaItem*>(s.allItems.list[i])->persistentId_;
-            s.itemPositionById.try_emplace(id, i);
-            s.itemIds.push_back(id);
-        }
-    }
-
-    // Every playlist in file order forms the list of all playlists; its members are the tracks
-    // its items name: by their key in "Tracks" (what exporters write), else by their inner
-    // "Track ID". Names of unknown tracks are passed over, with one log line per playlist that
-    // has any.
-    void resolvePlaylists() {
-        Snapshot& s = *snapshot_;
-        std::unordered_map<std::int64_t, MediaItem*> byInnerId;
-        byInnerId.reserve(innerTrackIds_.size());
-        for (const auto& [id, index] : innerTrackIds_) {
-            if (!droppedItems_[index]) byInnerId[id] = &s.items[index];  // the last one wins
-        }
-        auto trackNamed = [&](std::int64_t id) -> MediaItem* {
-            if (const auto it = trackByKey_.find(id); it != trackByKey_.end()) return &s.items[it->second];
-            if (const auto it = byInnerId.find(id); it != byInnerId.end()) return it->second;
-            return nullptr;
-        };
-        for (std::size_t p = 0; p < s.playlists.size(); ++p) {
-            if (droppedPlaylists_[p]) continue;
-            Playlist& playlist = s.playlists[p];
-            s.allPlaylists.list.push_back(&playlist);
-            if (!playlist.hasItems_) continue;
-            SnapshotArray& members = s.playlistItems[playlist.itemsIndex_];
-            std::size_t unknown = 0;
-            for (std::int64_t trackId : pendingItems_[playlist.itemsIndex_]) {
-                if (MediaItem* item = trackNamed(trackId)) members.list.push_back(item);
-                else ++unknown;
-            }
-            if (unknown > 0) {
-                logFormat("Playlist \"%s\": %zu of its items name tracks that the library does not have; they are left out.",
-                          playlist.name_.value_or("").c_str(), unknown);
-            }
-        }
-    }
-
-    std::string source_;
-    std::unique_ptr<Snapshot> snapshot_;
-    std::vector<Ctx> stack_;
-    std::string key_;
-    std::string trackKey_;
-    bool inTrack_ = false, inPlaylist_ = false;
-    std::vector<bool> droppedItems_, droppedPlaylists_;
-    std::unordered_map<std::int64_t, std::size_t> trackByKey_;        // track key -> item index
-    std::vector<std::pair<std::int64_t, std::size_t>> innerTrackIds_;  // inner "Track ID" -> item index
-    std::map<std::int64_t, std::size_t> repeatedTrackKeys_;             // key -> times repeated
-    std::map<std::string, LeftOut> leftOut_;                            // by key, in key order
-    std::deque<std::vector<std::int64_t>> pendingItems_;
-    static constexpr std::size_t kRecentKeyPlaces = 128;
-    std::vector<std::pair<std::string, std::uint16_t>> recentKeys_;  // by place in a track
-    std::string reason_;
-};
 
 namespace {
 
@@ -581,47 +35,52 @@ std::optional<FileIdentity> trustedIdentity(const struct stat& status) {
 }  // namespace
 
 Expected<SnapshotRef> parseSnapshot(std::string_view bytes) {
-    LibraryLoader loader("The library data");
-    if (const Expected<void> scanned = scanPlist(bytes, loader); !scanned) {
-        return Error(LibraryError::notALibrary, scanned.error().message + loader.where());
-    }
-    return loader.finish();
+    Error failure;
+    BuildResult result = buildCatalogue("The library data", "", std::nullopt, [&](PlistSink& sink) {
+        const Expected<void> scanned = scanPlist(bytes, sink);
+        if (!scanned) failure = scanned.error();
+        return static_cast<bool>(scanned);
+    });
+    if (!result.ok) return Error(LibraryError::notALibrary, failure.message + result.where);
+    return linkCatalogue(std::move(result.built));
 }
 
 Expected<SnapshotRef> buildSnapshot(const std::string& source, const std::string& path,
                                     const std::function<bool(PlistSink&)>& produce) {
-    LibraryLoader loader(source);
-    loader.setFile(path, std::nullopt);
-    if (!produce(loader)) return Error(LibraryError::notALibrary, source + " could not be catalogued: " + loader.reason() + loader.where() + ".");
-    return loader.finish();
+    BuildResult result = buildCatalogue(source, path, std::nullopt, produce);
+    if (!result.ok) {
+        return Error(LibraryError::notALibrary, source + " could not be catalogued: " + result.reason + result.where + ".");
+    }
+    return linkCatalogue(std::move(result.built));
 }
 
 Expected<SnapshotRef> loadSnapshot(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return Error(LibraryError::unreadable, "Cannot read the music library file '" + path + "': " + std::strerror(errno) + ".");
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return Error(LibraryError::unreadable, "Cannot read the music library file '" + path + "': " + std::strerror(errno) + ".");
     struct stat st {};
-    const bool known = fstat(fd, &st) == 0;
+    const bool known = fstat(fd.get(), &st) == 0;
     if (known && S_ISDIR(st.st_mode)) {
-        ::close(fd);
         return Error(LibraryError::unreadable, "Cannot read the music library file '" + path + "': it is a folder.");
     }
-    LibraryLoader loader("The music library file '" + path + "'");
-    loader.setFile(path, known ? trustedIdentity(st) : std::nullopt);
-    const ByteSource source = [fd](char* buffer, std::size_t capacity) -> std::ptrdiff_t {
+    const ByteSource source = [&fd](char* buffer, std::size_t capacity) -> std::ptrdiff_t {
         for (;;) {
-            const ssize_t n = ::read(fd, buffer, capacity);
+            const ssize_t n = ::read(fd.get(), buffer, capacity);
             if (n < 0 && errno == EINTR) continue;
             return n;
         }
     };
-    const Expected<void> scanned = scanPlist(source, loader);
-    ::close(fd);
-    if (!scanned) {
-        return Error(LibraryError::notALibrary, "The music library file '" + path + "' is not a valid library: " + scanned.error().message +
-                                       loader.where() + ".");
+    const std::string name = "The music library file '" + path + "'";
+    Error failure;
+    BuildResult result = buildCatalogue(name, path, known ? trustedIdentity(st) : std::nullopt, [&](PlistSink& sink) {
+        const Expected<void> scanned = scanPlist(source, sink);
+        if (!scanned) failure = scanned.error();
+        return static_cast<bool>(scanned);
+    });
+    if (!result.ok) {
+        return Error(LibraryError::notALibrary, name + " is not a valid library: " + failure.message + result.where + ".");
     }
-    loader.remapLocationsOf(path);
-    return loader.finish();
+    remapLocations(*result.built.snapshot, path);
+    return linkCatalogue(std::move(result.built));
 }
 
 }  // namespace kestrane::musiclibrary

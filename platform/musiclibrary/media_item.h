@@ -72,7 +72,8 @@ public:
     std::optional<std::string> valueForProperty(std::string_view key) const;
 
 private:
-    friend class LibraryLoader;
+    friend class CatalogueBuilder;
+    friend class CatalogueLinker;
 
     // The track's value of each kind under a known key.
     Text readText(TrackKey key) const;

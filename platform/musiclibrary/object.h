@@ -71,7 +71,8 @@ public:
     bool tryRetain() const override;
 
 protected:
-    friend class LibraryLoader;
+    friend class CatalogueBuilder;
+    friend class CatalogueLinker;
     const Snapshot* snapshot_ = nullptr;
 };
 

@@ -36,7 +36,8 @@ public:
     std::vector<std::uint64_t> itemIds() const;
 
 private:
-    friend class LibraryLoader;
+    friend class CatalogueBuilder;
+    friend class CatalogueLinker;
     std::uint64_t persistentId_ = 0;
     std::optional<std::uint64_t> parentId_;
     bool visible_ = true, master_ = false, hasItems_ = false;

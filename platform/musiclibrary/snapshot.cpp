@@ -3,7 +3,6 @@
 #include <memory>
 
 #include "change_tracking.h"
-#include "snapshot_cache.h"
 
 namespace kestrane::musiclibrary {
 
@@ -35,7 +34,7 @@ bool Snapshot::tryRetain() const {
 
 void Snapshot::release() const {
     if (refs_.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
-    if (file) forgetSharedSnapshot(this);  // only a snapshot with an identity can be shared
+    if (withdraw != nullptr) withdraw(this);
     revokeHandles();
     HandleTable::instance().retireDelete(this);
 }

@@ -2,6 +2,8 @@
 // together. A reference to any of its objects is a reference to the snapshot.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <deque>
 #include <initializer_list>
@@ -116,6 +118,13 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 
+// The identity of a file from its status.
+inline FileIdentity identityOf(const struct stat& status) {
+    return FileIdentity{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
+                        static_cast<std::int64_t>(status.st_size),
+                        static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
+}
+
 class Snapshot {
 public:
     // Starts with one reference, the caller's.
@@ -170,6 +179,9 @@ public:
     // readers of the file while it stays unchanged (snapshot_cache.h).
     std::string path;
     std::optional<FileIdentity> file;
+    // Given by whoever offers the snapshot to other readers (snapshot_cache.h): called by the
+    // last release, before the snapshot goes, to withdraw the offer.
+    void (*withdraw)(const Snapshot*) = nullptr;
 
 private:
     void revokeHandles() const;

@@ -29,13 +29,15 @@ std::optional<FileIdentity> identityOfPath(const std::string& path) {
     return identityOf(st);
 }
 
-}  // namespace
-
-FileIdentity identityOf(const struct stat& status) {
-    return FileIdentity{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
-                        static_cast<std::int64_t>(status.st_size),
-                        static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
+// The last release of a shared snapshot withdraws it here, before it goes.
+void forgetSharedSnapshot(const Snapshot* snapshot) {
+    Cache& c = cache();
+    std::lock_guard lock(c.mutex);
+    const auto it = c.byPath.find(snapshot->path);
+    if (it != c.byPath.end() && it->second == snapshot) c.byPath.erase(it);
 }
+
+}  // namespace
 
 Expected<SnapshotRef> loadSharedSnapshot(const std::string& path) {
     Cache& c = cache();
@@ -46,17 +48,11 @@ Expected<SnapshotRef> loadSharedSnapshot(const std::string& path) {
     }
     Expected<SnapshotRef> fresh = loadSnapshot(path);
     if (!fresh || !fresh->get()->file) return fresh;
-    const Snapshot* snapshot = fresh->get();
+    Snapshot* snapshot = const_cast<Snapshot*>(fresh->get());  // not yet seen by anyone else
+    snapshot->withdraw = &forgetSharedSnapshot;
     std::lock_guard lock(c.mutex);
     c.byPath[path] = snapshot;  // a newer read replaces an older one
     return fresh;
-}
-
-void forgetSharedSnapshot(const Snapshot* snapshot) {
-    Cache& c = cache();
-    std::lock_guard lock(c.mutex);
-    const auto it = c.byPath.find(snapshot->path);
-    if (it != c.byPath.end() && it->second == snapshot) c.byPath.erase(it);
 }
 
 }  // namespace kestrane::musiclibrary

@@ -4,8 +4,6 @@
 // its own. The cache holds no references: a snapshot leaves it when its last holder lets go.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <string>
 
 #include "expected.h"
@@ -18,10 +16,5 @@ namespace kestrane::musiclibrary {
 // callers. Transfer full.
 Expected<SnapshotRef> loadSharedSnapshot(const std::string& path);
 
-// The identity of a file from its status.
-FileIdentity identityOf(const struct stat& status);
-
-// Called by the last release of a snapshot that has a file identity, before it is freed.
-void forgetSharedSnapshot(const Snapshot* snapshot);
 
 }  // namespace kestrane::musiclibrary

@@ -1,0 +1,47 @@
+// The catalogue builder: turns the events of a library file's reader (or of a scanned music
+// folder, which speaks the same events) into a snapshot's tracks and playlists, as read. The
+// linking passes (catalogue_linker.h) then tie them together.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "plist_sink.h"
+#include "snapshot.h"
+
+namespace kestrane::musiclibrary {
+
+// A snapshot as the builder read it, with what the linking passes need to tie it together.
+struct BuiltCatalogue {
+    std::string source;                  // names the file in messages
+    std::unique_ptr<Snapshot> snapshot;  // its tracks and playlists in file order
+    std::vector<bool> droppedItems, droppedPlaylists;  // by index: left out (replaced, or no usable ID)
+    std::unordered_map<std::int64_t, std::size_t> trackByKey;        // track key -> item index
+    std::vector<std::pair<std::int64_t, std::size_t>> innerTrackIds;  // inner "Track ID" -> item index
+    std::map<std::int64_t, std::size_t> repeatedTrackKeys;             // key -> times repeated
+    std::deque<std::vector<std::int64_t>> pendingItems;                // each item list's track IDs
+};
+
+class CatalogueBuilder;
+
+// Makes a builder for a load named source in messages ("The music library file '...'"), with
+// the snapshot's origin; runs feed with it; on success hands over what it built. where, when
+// given, receives the builder's position for a failure's message.
+struct BuildResult {
+    bool ok = false;
+    std::string reason;  // when !ok: the builder's reason for refusing an event
+    std::string where;   // " (in track 7, at key "Name")", or ""
+    BuiltCatalogue built;
+};
+BuildResult buildCatalogue(std::string source, std::string path, const std::optional<FileIdentity>& identity,
+                           const std::function<bool(PlistSink&)>& feed);
+
+}  // namespace kestrane::musiclibrary
