@@ -6,8 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -30,11 +32,9 @@ struct BuiltCatalogue {
     std::deque<std::vector<std::int64_t>> pendingItems;                // each item list's track IDs
 };
 
-class CatalogueBuilder;
-
 // Makes a builder for a load named source in messages ("The music library file '...'"), with
-// the snapshot's origin; runs feed with it; on success hands over what it built. where, when
-// given, receives the builder's position for a failure's message.
+// the snapshot's origin, and runs feed with it: on success the result holds what it built; on
+// failure the builder's reason (when it refused an event) and where it was.
 struct BuildResult {
     bool ok = false;
     std::string reason;  // when !ok: the builder's reason for refusing an event
