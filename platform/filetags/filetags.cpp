@@ -147,20 +147,6 @@ StringList splitTags(const std::string& text) {
     return tags;
 }
 
-std::optional<std::string> pathOfFileUrl(const std::string& url) {
-    // A U+0000 would end the text early and name another file.
-    if (url.find('\0') != std::string::npos) return std::nullopt;
-    gchar* rawHost = nullptr;
-    const glib::CharPtr path(g_filename_from_uri(url.c_str(), &rawHost, nullptr));
-    const glib::CharPtr host(rawHost);
-    if (!path) return std::nullopt;
-    // Only this machine's files: no host, localhost, or this machine's own name.
-    if (host && std::strcmp(host.get(), "localhost") != 0 && g_ascii_strcasecmp(host.get(), g_get_host_name()) != 0) {
-        return std::nullopt;
-    }
-    return std::string(path.get());
-}
-
 namespace {
 
 // A key names an attribute: it must not be empty nor hold a U+0000, which would end the

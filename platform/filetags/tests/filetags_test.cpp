@@ -142,19 +142,6 @@ TEST_F(FileTags, ATypedValueWhoseDecodingWouldNotEndIsRefusedAtOnce) {
     EXPECT_FALSE(ft::isBoundedPlist(plist, 10));  // more objects than allowed
 }
 
-TEST(FileUrls, OnlyFileUrlsNameFiles) {
-    EXPECT_EQ(ft::pathOfFileUrl("file://localhost/music/a.flac"), "/music/a.flac");
-    EXPECT_EQ(ft::pathOfFileUrl("file://" + std::string(g_get_host_name()) + "/music/a.flac"), "/music/a.flac");
-    EXPECT_FALSE(ft::pathOfFileUrl("file://otherhost.example/music/a.flac").has_value());
-    EXPECT_FALSE(ft::pathOfFileUrl(std::string("file:///music/a\0b.flac", 22)).has_value());
-    EXPECT_EQ(ft::pathOfFileUrl("file:///music/a%20b.flac"), "/music/a b.flac");
-    EXPECT_EQ(ft::pathOfFileUrl("file:///caf%C3%A9"), "/café");
-    EXPECT_FALSE(ft::pathOfFileUrl("/music/a.flac").has_value());
-    EXPECT_FALSE(ft::pathOfFileUrl("http://example.com/a.flac").has_value());
-    EXPECT_FALSE(ft::pathOfFileUrl("not a url").has_value());
-    EXPECT_FALSE(ft::pathOfFileUrl("").has_value());
-}
-
 TEST(TagText, SplitUndoesJoin) {
     for (const ft::StringList& tags : {ft::StringList{}, ft::StringList{"a"}, ft::StringList{",", "\\", "a,b\\c"}}) {
         EXPECT_EQ(ft::splitTags(ft::joinTags(tags)), tags);
