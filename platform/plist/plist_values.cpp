@@ -1,5 +1,6 @@
 #include "plist_values.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -21,7 +22,8 @@ std::size_t depthOf(plist_t root) {
     std::size_t deepest = 0;
     std::vector<std::pair<plist_t, std::size_t>> pending{{root, 1}};
     while (!pending.empty()) {
-        const auto [node, depth] = pending.back();
+        const plist_t node = pending.back().first;
+        const std::size_t depth = pending.back().second;  // a plain variable: lambdas capture it
         pending.pop_back();
         deepest = std::max(deepest, depth);
         forEachItem(node, [&pending, depth](plist_t item) { pending.emplace_back(item, depth + 1); });
@@ -32,7 +34,7 @@ std::size_t depthOf(plist_t root) {
 
 }  // namespace
 
-bool isBounded(std::string_view bytes, const Bounds& bounds) {
+bool isSafeToDecode(std::string_view bytes, const Bounds& bounds) {
     if (bytes.size() < 8 || bytes.compare(0, 8, "bplist00") != 0) return true;
     if (bytes.size() < 8 + 32) return false;
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -44,42 +46,74 @@ bool isBounded(std::string_view bytes, const Bounds& bounds) {
         return false;
     }
     auto offsetOf = [&](std::uint64_t object) { return bigEndian(data + table + object * offsetSize, offsetSize); };
+    // The object's length (its marker's low nibble, or the integer object after it) and where
+    // its contents start; none when that runs past the objects.
+    auto lengthAt = [&](std::uint64_t at) -> std::optional<std::pair<std::uint64_t, std::uint64_t>> {
+        const std::uint64_t length = data[at] & 0x0F, contents = at + 1;
+        if (length != 0x0F) return std::pair{length, contents};
+        if (contents >= table || (data[contents] >> 4) != 0x1) return std::nullopt;
+        const std::size_t width = std::size_t{1} << (data[contents] & 0x0F);
+        if (width > 8 || contents + 1 + width > table) return std::nullopt;
+        return std::pair{bigEndian(data + contents + 1, width), contents + 1 + width};
+    };
+    // libplist's key getter asserts (ending the process) on a key whose text holds U+0000, and
+    // reading a dictionary's entries uses it.
+    auto keyHoldsNul = [&](std::uint64_t at) {
+        const unsigned marker = data[at] >> 4;
+        if (marker != 0x5 && marker != 0x6) return false;  // not a string: libplist refuses the list
+        const auto length = lengthAt(at);
+        if (!length) return true;
+        const std::uint64_t unit = marker == 0x6 ? 2 : 1;
+        if (length->first > (table - length->second) / unit) return true;
+        for (std::uint64_t i = 0; i < length->first; ++i) {
+            const unsigned char* c = data + length->second + i * unit;
+            if (c[0] == 0 && (unit == 1 || c[1] == 0)) return true;
+        }
+        return false;
+    };
     // Walks the references as libplist will follow them, counting every node it would build.
-    std::vector<bool> seen(bounds.sharing == Sharing::refused ? count : 0, false);
-    std::vector<std::pair<std::uint64_t, std::size_t>> pending{{top, 1}};  // object, depth
+    std::vector<bool> seen(count, false), keyChecked(count, false);
+    struct Pending {
+        std::uint64_t object;
+        std::size_t depth;
+        bool isKey;
+    };
+    std::vector<Pending> pending{{top, 1, false}};
     std::size_t nodes = 1;
     while (!pending.empty()) {
-        const auto [object, depth] = pending.back();
+        const Pending next = pending.back();
         pending.pop_back();
-        if (object >= count) return false;
-        if (bounds.sharing == Sharing::refused) {
-            if (seen[object]) return false;
-            seen[object] = true;
-        }
-        const std::uint64_t at = offsetOf(object);
+        if (next.object >= count) return false;
+        if (bounds.sharing == Sharing::refused && seen[next.object]) return false;
+        seen[next.object] = true;
+        const std::uint64_t at = offsetOf(next.object);
         if (at >= table) return false;
+        if (next.isKey) {
+            if (!keyChecked[next.object] && keyHoldsNul(at)) return false;
+            keyChecked[next.object] = true;
+            continue;
+        }
         const unsigned marker = data[at] >> 4;
         if (marker != 0xA && marker != 0xC && marker != 0xD) continue;  // not a container
-        std::uint64_t items = data[at] & 0x0F, refs = at + 1;
-        if (items == 0x0F) {  // the count follows as an integer object
-            if (refs >= table || (data[refs] >> 4) != 0x1) return false;
-            const std::size_t width = std::size_t{1} << (data[refs] & 0x0F);
-            if (width > 8 || refs + 1 + width > table) return false;
-            items = bigEndian(data + refs + 1, width);
-            refs += 1 + width;
-        }
+        const auto length = lengthAt(at);
+        if (!length) return false;
+        const auto [items, refs] = *length;
+        if (items > bounds.maxNodes) return false;  // also keeps the doubling below from wrapping
         const std::uint64_t refCount = marker == 0xD ? 2 * items : items;
         if (refCount == 0) continue;
-        if (refCount > bounds.maxNodes - nodes || depth >= bounds.maxDepth) return false;
+        if (refCount > bounds.maxNodes - nodes || next.depth >= bounds.maxDepth) return false;
         if (refs + refCount * refSize > table) return false;
         nodes += refCount;
-        for (std::uint64_t i = 0; i < refCount; ++i) pending.emplace_back(bigEndian(data + refs + i * refSize, refSize), depth + 1);
+        for (std::uint64_t i = 0; i < refCount; ++i) {
+            // A dictionary lists its keys' references first, then its values'.
+            pending.push_back({bigEndian(data + refs + i * refSize, refSize), next.depth + 1, marker == 0xD && i < items});
+        }
     }
     return true;
 }
 
 PlistPtr parse(std::string_view bytes, const Bounds& bounds) {
-    if (bytes.empty() || bytes.size() > UINT32_MAX || !isBounded(bytes, bounds)) return nullptr;
+    if (bytes.empty() || bytes.size() > UINT32_MAX || !isSafeToDecode(bytes, bounds)) return nullptr;
     plist_t root = nullptr;
     plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
     PlistPtr tree(root);

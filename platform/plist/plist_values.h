@@ -28,13 +28,15 @@ struct Bounds {
     std::size_t maxDepth = 128;
 };
 
-// Whether libplist's decoding of a binary property list (bplist00) stays within bounds: its
-// object count, its references and their nesting are checked without decoding anything. Any
-// other bytes are XML to libplist, whose work grows with their size only: true.
-bool isBounded(std::string_view bytes, const Bounds& bounds);
+// Whether libplist can decode a binary property list (bplist00) within bounds, and read it
+// back without ending the process (its key getter asserts on a dictionary key that holds
+// U+0000): its object count, references, nesting and keys are checked without decoding
+// anything. Any other bytes are XML to libplist, whose work grows with their size only and
+// whose keys hold no U+0000: true.
+bool isSafeToDecode(std::string_view bytes, const Bounds& bounds);
 
 // The tree of a property list (XML or binary), or null: bytes that are not one, empty, larger
-// than libplist takes (4 GiB), or beyond bounds (XML: nested deeper than maxDepth; the
+// than libplist takes (4 GiB), not safe to decode (XML: nested deeper than maxDepth; the
 // caller bounds its size).
 PlistPtr parse(std::string_view bytes, const Bounds& bounds);
 

@@ -36,19 +36,19 @@ void onSmallStack(const std::function<void()>& body) {
 
 TEST(Bounds, SharedObjectsAreCountedOrRefusedBeforeLibplistStarts) {
     const std::string small = binaryPlistChain(10, 2), huge = binaryPlistChain(60, 2);
-    EXPECT_TRUE(pl::isBounded(small, kShared));  // 2^10 nodes
+    EXPECT_TRUE(pl::isSafeToDecode(small, kShared));  // 2^10 nodes
     EXPECT_NE(pl::parse(small, kShared), nullptr);
-    EXPECT_FALSE(pl::isBounded(small, kUnshared));
+    EXPECT_FALSE(pl::isSafeToDecode(small, kUnshared));
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(pl::parse(huge, kShared), nullptr);
     EXPECT_EQ(pl::parse(huge, kUnshared), nullptr);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
-    EXPECT_FALSE(pl::isBounded(binaryPlistChain(20, 1), {10, pl::Sharing::refused}));  // more objects than allowed
+    EXPECT_FALSE(pl::isSafeToDecode(binaryPlistChain(20, 1), {10, pl::Sharing::refused}));  // more objects than allowed
 }
 
 TEST(Bounds, DeepNestingIsRefusedWithoutOverflowingTheStack) {
-    EXPECT_TRUE(pl::isBounded(binaryPlistChain(128, 1), kUnshared));
-    EXPECT_FALSE(pl::isBounded(binaryPlistChain(129, 1), kUnshared));
+    EXPECT_TRUE(pl::isSafeToDecode(binaryPlistChain(128, 1), kUnshared));
+    EXPECT_FALSE(pl::isSafeToDecode(binaryPlistChain(129, 1), kUnshared));
     std::string xml = "<plist>";
     for (int i = 0; i < 20000; ++i) xml += "<array>";
     for (int i = 0; i < 20000; ++i) xml += "</array>";
@@ -70,6 +70,16 @@ TEST(Strings, ReadWholeAndOnlyFromStringNodes) {
     const pl::PlistPtr root = pl::parse(bytes + trailer, kUnshared);
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(pl::stringOf(root.get()), std::string("a\0b", 3));
+    // A dictionary whose key is that string: libplist would end the process reading the key.
+    const std::string dict = std::string("bplist00\xD1\x01\x02\x63\0a\0\0\0b\x10\x01\x08\x0B\x12", 23);
+    trailer[15] = 3;
+    trailer[31] = 20;
+    EXPECT_FALSE(pl::isSafeToDecode(dict + trailer, kShared));
+    std::string plainKey = dict;
+    plainKey[15] = 'c';  // "a", "c", "b"
+    const pl::PlistPtr withPlainKey = pl::parse(plainKey + trailer, kShared);
+    ASSERT_NE(withPlainKey, nullptr);
+    pl::forEachEntry(withPlainKey.get(), [](const char* key, plist_t) { EXPECT_STREQ(key, "acb"); });
     const pl::PlistPtr number(plist_new_uint(7));
     EXPECT_EQ(pl::stringOf(number.get()), std::nullopt);
     EXPECT_EQ(pl::stringOf(nullptr), std::nullopt);
