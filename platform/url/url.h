@@ -2,7 +2,7 @@
 // a file:// URL into a local path and a path into a URL, so that none of them disagrees about
 // which file a URL names.
 //
-// Parsing (localPathOfFileUrl):
+// Parsing (parseFileUrl, localPathOfFileUrl):
 //   - the scheme is "file" in any case, followed by "//" and an authority, or by the path
 //     itself ("file:/tmp/x", the form java.io.File.toURI writes);
 //   - the authority is empty, "localhost" or this machine's host name (gethostname), in any
