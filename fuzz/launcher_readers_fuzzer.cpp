@@ -5,12 +5,12 @@
 #include <string_view>
 
 #include "arguments.h"
-#include "bundle.h"
+#include "info_plist.h"
 #include "strings_table.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    const kestrane::launcher::Settings settings = kestrane::launcher::parseInfoPlist(bytes);
+    const kestrane::bundle::Settings settings = kestrane::bundle::parseInfoPlist(bytes);
     for (const char* key : {"JVMMainClassName", "JVMOptions", "JVMDefaultOptions", "IgnorePSN"}) {
         (void)settings.string(key);
         (void)settings.stringArray(key);

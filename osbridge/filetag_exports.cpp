@@ -11,6 +11,7 @@
 #include "jni_classes.h"
 #include "jni_scoped.h"
 #include "platform_string.h"
+#include "url.h"
 
 namespace ft = kestrane::filetags;
 using kestrane::jni::ElementPath;
@@ -53,7 +54,7 @@ std::optional<Target> target(JNIEnv* env, jstring url, jstring key) {
     if (!urlText) return std::nullopt;
     const auto keyText = kestrane::jni::javaStringToUtf8(env, key, "key");
     if (!keyText) return std::nullopt;
-    const auto path = ft::pathOfFileUrl(*urlText);
+    const auto path = kestrane::url::localPathOfFileUrl(*urlText);
     if (!path) return std::nullopt;
     return Target{*path, *keyText};
 }
@@ -98,7 +99,7 @@ Java_com_kestrane_core_osx_FileTag_setResourceValueForKey__Ljava_lang_String_2_3
         if (!text) return JNI_FALSE;
         list.push_back(std::move(*text));
     }
-    const auto path = ft::pathOfFileUrl(*urlText);
+    const auto path = kestrane::url::localPathOfFileUrl(*urlText);
     if (!path) return JNI_FALSE;
     return ft::setResourceValue(*path, *keyText, list) ? JNI_TRUE : JNI_FALSE;
 }

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "glib_ptr.h"
+#include "url.h"
 
 namespace kestrane::apps {
 
@@ -17,22 +18,23 @@ using glib::CharPtr;
 using glib::ObjectList;
 using glib::ObjectPtr;
 
-std::optional<std::string> contentTypeOf(const std::string& url) {
-    CharPtr scheme(g_uri_parse_scheme(url.c_str()));
+std::optional<std::string> contentTypeOf(const std::string& text) {
+    CharPtr scheme(g_uri_parse_scheme(text.c_str()));
     if (!scheme) return std::nullopt;  // not a URL
-    if (g_ascii_strcasecmp(scheme.get(), "file") != 0) {
+    if (!url::hasFileScheme(text)) {
         CharPtr lower(g_ascii_strdown(scheme.get(), -1));
         return std::string("x-scheme-handler/") + lower.get();
     }
-    CharPtr path(g_filename_from_uri(url.c_str(), nullptr, nullptr));
+    // Another machine's file, or a file URL that names no file: nothing here can open it.
+    const std::optional<std::string> path = url::localPathOfFileUrl(text);
     if (!path) return std::nullopt;
-    ObjectPtr<GFile> file(g_file_new_for_path(path.get()));
+    ObjectPtr<GFile> file(g_file_new_for_path(path->c_str()));
     ObjectPtr<GFileInfo> info(g_file_query_info(file.get(), G_FILE_ATTRIBUTE_STANDARD_CONTENT_TYPE, G_FILE_QUERY_INFO_NONE,
                                           nullptr, nullptr));
     if (info) {
         if (const char* type = g_file_info_get_content_type(info.get())) return std::string(type);
     }
-    CharPtr guessed(g_content_type_guess(path.get(), nullptr, 0, nullptr));
+    CharPtr guessed(g_content_type_guess(path->c_str(), nullptr, 0, nullptr));
     return std::string(guessed.get());
 }
 
@@ -41,9 +43,7 @@ std::optional<std::string> desktopFileUrl(GAppInfo* app) {
     if (!G_IS_DESKTOP_APP_INFO(app)) return std::nullopt;
     const char* filename = g_desktop_app_info_get_filename(G_DESKTOP_APP_INFO(app));
     if (filename == nullptr) return std::nullopt;
-    CharPtr uri(g_filename_to_uri(filename, nullptr, nullptr));
-    if (!uri) return std::nullopt;
-    return std::string(uri.get());
+    return url::fileUrlOf(filename);
 }
 
 bool sameExecutable(GAppInfo* app, const std::string& wanted) {

@@ -11,7 +11,8 @@ namespace kestrane::apps {
 // The file:// URLs of the .desktop files of every application registered for the URL's
 // content type, ordered by orderWithDefaultFirst. A file:// URL's type comes from the file
 // (or is guessed from its name when it does not exist); any other URL's type is
-// x-scheme-handler/<scheme>. Text that is not a URL gives no applications.
+// x-scheme-handler/<scheme>. Text that is not a URL, and a file URL that names no file of
+// this machine (url.h), give no applications.
 std::vector<std::string> applicationUrlsFor(const std::string& url);
 
 // The ordering rule: with at least two candidates and a default, the default stands first and

@@ -27,7 +27,7 @@
 
 #include <cstring>
 
-#include "glib_ptr.h"
+#include "url.h"
 
 namespace kestrane::artwork {
 
@@ -191,10 +191,10 @@ int pictureCount(TagLib::File* file) {
     return 0;
 }
 
-std::optional<Picture> embeddedPictureOfUrl(const std::string& url) {
-    const glib::CharPtr path(g_filename_from_uri(url.c_str(), nullptr, nullptr));
+std::optional<Picture> embeddedPictureOfUrl(const std::string& fileUrl) {
+    const std::optional<std::string> path = url::localPathOfFileUrl(fileUrl);
     if (!path) return std::nullopt;
-    return embeddedPicture(path.get());
+    return embeddedPicture(*path);
 }
 
 }  // namespace kestrane::artwork

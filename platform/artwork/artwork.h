@@ -34,9 +34,9 @@ int formatOf(std::string_view bytes);
 // not read, damaged, or holds no picture.
 std::optional<Picture> embeddedPicture(const std::string& path);
 
-// The same for a file named by a file:// URL (percent-escapes decoded); none for any other
-// text.
-std::optional<Picture> embeddedPictureOfUrl(const std::string& url);
+// The same for a file named by a file:// URL of this machine (url.h); none for any other text,
+// a URL of another host included.
+std::optional<Picture> embeddedPictureOfUrl(const std::string& fileUrl);
 
 // How many pictures a file opened by TagLib holds, in the places the picture above is looked
 // for (transfer none; the file stays the caller's).

@@ -1,13 +1,11 @@
 #include "bundle_info.h"
 
 #include <dlfcn.h>
-#include <plist/plist.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
+
+#include "holders.h"
+#include "info_plist.h"
 
 namespace kestrane::bundle {
 
@@ -20,44 +18,25 @@ std::string parentOf(const std::string& path) {
 
 std::string nameOf(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
 
-std::optional<std::string> stringValue(plist_t dict, const char* key) {
-    plist_t node = plist_dict_get_item(dict, key);
-    if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
-    // The pointer getter: the copying one asserts on a string that holds U+0000.
-    uint64_t length = 0;
-    const char* value = plist_get_string_ptr(node, &length);
-    if (value == nullptr) return std::nullopt;
-    return std::string(value, static_cast<std::size_t>(length));
-}
-
 }  // namespace
 
-std::optional<std::string> bundleOfCode(const void* address) {
-    Dl_info info {};
-    if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return std::nullopt;
-    char* real = realpath(info.dli_fname, nullptr);
-    if (real == nullptr) return std::nullopt;
-    const std::string library = real;
-    std::free(real);
-    const std::string macos = parentOf(library), contents = parentOf(macos);
+std::optional<std::string> bundleOfFile(const std::string& path) {
+    const std::string macos = parentOf(path), contents = parentOf(macos);
     if (nameOf(macos) != "MacOS" || nameOf(contents) != "Contents") return std::nullopt;
     return parentOf(contents);
 }
 
+std::optional<std::string> bundleOfCode(const void* address) {
+    Dl_info info {};
+    if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return std::nullopt;
+    const std::optional<std::string> library = realPath(info.dli_fname);
+    if (!library) return std::nullopt;
+    return bundleOfFile(*library);
+}
+
 BundleInfo readBundleInfo(const std::string& bundleFolder) {
-    BundleInfo out;
-    std::ifstream in(bundleFolder + "/Contents/Info.plist", std::ios::binary);
-    if (!in) return out;
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    plist_t root = nullptr;
-    plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
-    if (root == nullptr) return out;
-    if (plist_get_node_type(root) == PLIST_DICT) {
-        out.name = stringValue(root, "CFBundleName");
-        out.iconName = stringValue(root, "CFBundleIconName");
-    }
-    plist_free(root);
-    return out;
+    const Settings info = readInfoPlist(bundleFolder + "/Contents/Info.plist");
+    return BundleInfo{info.string("CFBundleName"), info.string("CFBundleIconName")};
 }
 
 std::string applicationName(const void* address) {

@@ -1,5 +1,6 @@
 // The application bundle a library runs in: <Name>.app/Contents/MacOS/lib*.so, with its
-// settings in Contents/Info.plist. Libraries find it from their own location.
+// settings in Contents/Info.plist (info_plist.h). Libraries find it from their own location,
+// the launcher from its executable's.
 #pragma once
 
 #include <optional>
@@ -7,8 +8,12 @@
 
 namespace kestrane::bundle {
 
+// The bundle folder around the file at path (a real path): two folders above it when they
+// are Contents/MacOS; none otherwise.
+std::optional<std::string> bundleOfFile(const std::string& path);
+
 // The bundle folder around the shared object that holds address (a function of the caller's
-// library): two folders above it when they are Contents/MacOS; none otherwise.
+// library), from the object's real path; none outside a bundle.
 std::optional<std::string> bundleOfCode(const void* address);
 
 struct BundleInfo {
@@ -16,7 +21,7 @@ struct BundleInfo {
     std::optional<std::string> iconName;  // CFBundleIconName: the desktop icon's name
 };
 
-// What Contents/Info.plist says (XML or binary); nothing for a missing or unreadable file.
+// What Contents/Info.plist says; nothing for a missing, unreadable, oversized or malformed file.
 BundleInfo readBundleInfo(const std::string& bundleFolder);
 
 // The name of the running program (the bundle's, else the process's own).

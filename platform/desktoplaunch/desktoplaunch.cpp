@@ -7,6 +7,7 @@
 
 #include "glib_ptr.h"
 #include "log.h"
+#include "url.h"
 
 namespace kestrane::desktoplaunch {
 
@@ -33,31 +34,12 @@ void logNullText() {
     logLine("*** Cannot share a null text: a list of items to share cannot hold a null item");
 }
 
-bool isUnreserved(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
-}
-
 }  // namespace
 
 std::optional<Service> serviceAt(std::int32_t index) {
     const auto unsignedIndex = static_cast<std::uint32_t>(index);
     if (unsignedIndex > 2) return std::nullopt;
     return static_cast<Service>(unsignedIndex);
-}
-
-std::string percentEncode(std::string_view bytes) {
-    static const char* kHex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : bytes) {
-        if (isUnreserved(c)) {
-            out.push_back(static_cast<char>(c));
-        } else {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        }
-    }
-    return out;
 }
 
 std::optional<std::string> firstLink(std::string_view text) {
@@ -80,11 +62,11 @@ std::optional<std::string> firstLink(std::string_view text) {
 
 std::optional<std::string> shareUrl(Service service, std::string_view text) {
     switch (service) {
-        case Service::kPostOnX: return "https://twitter.com/intent/tweet?text=" + percentEncode(text);
+        case Service::kPostOnX: return "https://twitter.com/intent/tweet?text=" + url::percentEncode(text);
         case Service::kPostOnFacebook:
-            if (auto link = firstLink(text)) return "https://www.facebook.com/sharer/sharer.php?u=" + percentEncode(*link);
+            if (auto link = firstLink(text)) return "https://www.facebook.com/sharer/sharer.php?u=" + url::percentEncode(*link);
             return std::nullopt;
-        case Service::kComposeEmail: return "mailto:?body=" + percentEncode(text);
+        case Service::kComposeEmail: return "mailto:?body=" + url::percentEncode(text);
     }
     return std::nullopt;
 }
@@ -111,8 +93,7 @@ void showHelp(const std::optional<std::string>& bundleFolder) {
     const std::string page = *bundleFolder + "/Contents/Resources/help/index.html";
     struct stat st {};
     if (stat(page.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return logLine("No help to show: " + page + " does not exist");
-    glib::CharPtr uri(g_filename_to_uri(page.c_str(), nullptr, nullptr));
-    std::thread([uri = glib::text(uri.get())] {
+    std::thread([uri = url::fileUrlOf(page)] {
         glib::ObjectPtr<GAppInfo> browser = defaultHandler("https");
         if (!browser) return logLine("No help to show: the desktop has no default web browser");
         launch(browser.get(), uri);

@@ -19,13 +19,11 @@ enum class Service { kPostOnX = 0, kPostOnFacebook = 1, kComposeEmail = 2 };
 // The service at index, compared as an unsigned number; none for any other.
 std::optional<Service> serviceAt(std::int32_t index);
 
-// Every byte but the unreserved ones (letters, digits, "-._~") as %XX.
-std::string percentEncode(std::string_view bytes);
 // The first http(s) URL in text, without trailing punctuation; none when there is none.
 std::optional<std::string> firstLink(std::string_view text);
 
-// The URL that shares text with the service; none when the service cannot take it (the
-// Facebook page takes only a link).
+// The URL that shares text with the service, the text percent-encoded as one URL component
+// (url.h); none when the service cannot take it (the Facebook page takes only a link).
 std::optional<std::string> shareUrl(Service service, std::string_view text);
 
 // Whether the desktop has a default handler for the service's URLs (https, mailto).

@@ -1,17 +1,11 @@
 #include "filetags.h"
 
-#include <cstring>
-
-#include <glib.h>
-#include <plist/plist.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <memory>
 
-#include "glib_ptr.h"
+#include "plist_values.h"
 
 namespace kestrane::filetags {
 
@@ -20,10 +14,7 @@ namespace {
 constexpr const char* kTagsKey = "NSURLTagNamesKey";
 constexpr const char* kTagsAttribute = "user.xdg.tags";
 
-struct PlistFree {
-    void operator()(plist_t p) const { plist_free(p); }
-};
-using PlistPtr = std::unique_ptr<void, PlistFree>;
+using plist::PlistPtr;
 
 bool isReadOnlyKey(const std::string& key) {
     return key == "NSURLFileSizeKey" || key == "NSURLIsDirectoryKey" || key == "NSURLIsRegularFileKey" ||
@@ -62,14 +53,6 @@ std::optional<Value> fileOwnValue(const std::string& path, const std::string& ke
     return Text{name};  // NSURLNameKey
 }
 
-// A string node's text, whole: libplist's copying getter asserts (and so ends the process)
-// on a string that holds U+0000, which a binary property list can.
-std::string stringOf(plist_t node) {
-    uint64_t length = 0;
-    const char* text = plist_get_string_ptr(node, &length);
-    return text != nullptr ? std::string(text, static_cast<std::size_t>(length)) : std::string();
-}
-
 Value fromPlist(plist_t node) {
     switch (plist_get_node_type(node)) {
         case PLIST_UINT: {
@@ -87,14 +70,14 @@ Value fromPlist(plist_t node) {
             plist_get_bool_val(node, &v);
             return Boolean{v != 0};
         }
-        case PLIST_STRING: return Text{stringOf(node)};
+        case PLIST_STRING: return Text{plist::stringOf(node).value_or("")};
         case PLIST_ARRAY: {
             StringList list;
             const uint32_t n = plist_array_get_size(node);
             for (uint32_t i = 0; i < n; ++i) {
                 plist_t item = plist_array_get_item(node, i);
                 if (plist_get_node_type(item) != PLIST_STRING) return OtherKind{};
-                list.push_back(stringOf(item));
+                list.push_back(plist::stringOf(item).value_or(""));
             }
             return list;
         }
@@ -147,73 +130,13 @@ StringList splitTags(const std::string& text) {
     return tags;
 }
 
-std::optional<std::string> pathOfFileUrl(const std::string& url) {
-    // A U+0000 would end the text early and name another file.
-    if (url.find('\0') != std::string::npos) return std::nullopt;
-    gchar* rawHost = nullptr;
-    const glib::CharPtr path(g_filename_from_uri(url.c_str(), &rawHost, nullptr));
-    const glib::CharPtr host(rawHost);
-    if (!path) return std::nullopt;
-    // Only this machine's files: no host, localhost, or this machine's own name.
-    if (host && std::strcmp(host.get(), "localhost") != 0 && g_ascii_strcasecmp(host.get(), g_get_host_name()) != 0) {
-        return std::nullopt;
-    }
-    return std::string(path.get());
-}
-
 namespace {
 
 // A key names an attribute: it must not be empty nor hold a U+0000, which would end the
 // attribute's name early.
 bool usableKey(const std::string& key) { return !key.empty() && key.find('\0') == std::string::npos; }
 
-std::uint64_t bigEndian(const unsigned char* p, std::size_t size) {
-    std::uint64_t v = 0;
-    for (std::size_t i = 0; i < size; ++i) v = (v << 8) | p[i];
-    return v;
-}
-
 }  // namespace
-
-bool isBoundedPlist(std::string_view bytes, std::size_t maxObjects) {
-    if (bytes.size() < 8 || bytes.compare(0, 8, "bplist00") != 0) return true;  // XML: no shared objects
-    if (bytes.size() < 8 + 32) return false;
-    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-    const unsigned char* trailer = data + bytes.size() - 32;
-    const std::size_t offsetSize = trailer[6], refSize = trailer[7];
-    const std::uint64_t count = bigEndian(trailer + 8, 8), top = bigEndian(trailer + 16, 8), table = bigEndian(trailer + 24, 8);
-    if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || count == 0 || count > maxObjects || top >= count ||
-        table > bytes.size() - 32 || count * offsetSize > bytes.size() - 32 - table) {
-        return false;
-    }
-    auto offsetOf = [&](std::uint64_t object) { return bigEndian(data + table + object * offsetSize, offsetSize); };
-    // Every object is reached at most once: an object referred to twice (a shared or cyclic
-    // structure) could make the decoder's work grow without bound.
-    std::vector<bool> seen(count, false);
-    std::vector<std::uint64_t> pending{top};
-    while (!pending.empty()) {
-        const std::uint64_t object = pending.back();
-        pending.pop_back();
-        if (object >= count || seen[object]) return false;
-        seen[object] = true;
-        const std::uint64_t at = offsetOf(object);
-        if (at >= table) return false;
-        const unsigned marker = data[at] >> 4;
-        if (marker != 0xA && marker != 0xC && marker != 0xD) continue;  // not a container
-        std::uint64_t items = data[at] & 0x0F, refs = at + 1;
-        if (items == 0x0F) {  // the count follows as an integer object
-            if (refs >= table || (data[refs] >> 4) != 0x1) return false;
-            const std::size_t width = std::size_t{1} << (data[refs] & 0x0F);
-            if (width > 8 || refs + 1 + width > table) return false;
-            items = bigEndian(data + refs + 1, width);
-            refs += 1 + width;
-        }
-        const std::uint64_t refCount = marker == 0xD ? 2 * items : items;
-        if (refCount > count || refs + refCount * refSize > table) return false;
-        for (std::uint64_t i = 0; i < refCount; ++i) pending.push_back(bigEndian(data + refs + i * refSize, refSize));
-    }
-    return true;
-}
 
 std::optional<Value> getResourceValue(const std::string& path, const std::string& key) {
     if (!usableKey(key) || path.find('\0') != std::string::npos) return std::nullopt;
@@ -230,12 +153,9 @@ std::optional<Value> getResourceValue(const std::string& path, const std::string
 }
 
 std::optional<Value> decodeValue(std::string_view bytes) {
-    if (bytes.empty() || bytes.size() > UINT32_MAX || !isBoundedPlist(bytes, kMaxValueObjects)) return std::nullopt;
-    plist_t root = nullptr;
-    plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
-    if (root == nullptr) return std::nullopt;
-    PlistPtr owned(root);
-    return fromPlist(root);
+    const PlistPtr root = plist::parse(bytes, {kMaxValueObjects, plist::Sharing::refused});
+    if (!root) return std::nullopt;
+    return fromPlist(root.get());
 }
 
 bool setResourceValue(const std::string& path, const std::string& key, const Value& value) {
@@ -259,13 +179,12 @@ bool setResourceValue(const std::string& path, const std::string& key, const Val
     }
     PlistPtr node = toPlist(value);
     if (!node) return false;
-    char* bin = nullptr;
+    char* rawBytes = nullptr;
     uint32_t length = 0;
-    plist_to_bin(node.get(), &bin, &length);
-    if (bin == nullptr) return false;
-    const std::string bytes(bin, length);
-    std::free(bin);
-    return writeAttribute(path, "user.kestrane." + key, bytes);
+    plist_to_bin(node.get(), &rawBytes, &length);
+    const plist::PlistBytesPtr bytes(rawBytes);
+    if (!bytes) return false;
+    return writeAttribute(path, "user.kestrane." + key, std::string(bytes.get(), length));
 }
 
 }  // namespace kestrane::filetags

@@ -38,15 +38,10 @@ bool setResourceValue(const std::string& path, const std::string& key, const Val
 std::string joinTags(const StringList& tags);
 StringList splitTags(const std::string& text);
 
-// The local path of a file:// URL of this machine (no host, "localhost" or its own name;
-// percent-escapes decoded), or none for anything else, a text holding U+0000 included.
-std::optional<std::string> pathOfFileUrl(const std::string& url);
-
-// Typed values are decoded only when their work is bounded: a binary property list of at most
-// maxObjects objects in which no object is referred to twice. (XML property lists cannot
-// share objects.)
+// Typed values are decoded only when their work is bounded (plist_values.h): a binary
+// property list of at most this many objects, none of them referred to twice, nested at most
+// 128 levels. (XML property lists cannot share objects.)
 constexpr std::size_t kMaxValueObjects = 4096;
-bool isBoundedPlist(std::string_view bytes, std::size_t maxObjects);
 
 // A typed value from the bytes of its attribute (a property list), or none.
 std::optional<Value> decodeValue(std::string_view bytes);

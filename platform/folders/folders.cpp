@@ -35,7 +35,7 @@ std::string userFolder(long directory) {
         case 9: return userDir(G_USER_DIRECTORY_DOCUMENTS, "Documents");
         case 11: return baseDir("XDG_STATE_HOME", ".local/state");
         case 12: return userDir(G_USER_DIRECTORY_DESKTOP, "Desktop");
-        case 13: return baseDir("XDG_CACHE_HOME", ".cache");
+        case kCachesDirectory: return baseDir("XDG_CACHE_HOME", ".cache");
         case 14: return dataHome();
         case 15: return userDir(G_USER_DIRECTORY_DOWNLOAD, "Downloads");
         case 17: return userDir(G_USER_DIRECTORY_VIDEOS, "Videos");
@@ -53,7 +53,7 @@ std::string localFolder(long directory) {
         case 5:
         case 14: return "/usr/local/share";
         case 7: return "/home";
-        case 13: return "/var/cache";
+        case kCachesDirectory: return "/var/cache";
         default: return "";
     }
 }

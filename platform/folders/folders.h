@@ -30,6 +30,9 @@ namespace kestrane::folders {
 constexpr int kUserDomain = 1;
 constexpr int kLocalDomain = 2;
 
+// The caches folder: $XDG_CACHE_HOME (else ~/.cache) in the user domain, /var/cache locally.
+constexpr long kCachesDirectory = 13;
+
 // Every folder of directory in the domains of domainMask, user before local; empty when
 // there is none.
 std::vector<std::string> searchPathForDirectoriesInDomains(long directory, long domainMask);

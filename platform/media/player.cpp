@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "glib_ptr.h"
+#include "url.h"
 
 namespace kestrane::media {
 
@@ -38,14 +39,6 @@ bool initialised() {
     return ok;
 }
 
-bool isLocalFileUrl(const std::string& url) { return url.rfind("file:", 0) == 0; }
-
-bool fileOfUrlExists(const std::string& url) {
-    const glib::CharPtr path(g_filename_from_uri(url.c_str(), nullptr, nullptr));
-    if (!path) return true;  // not a file: existence is not the question
-    return g_file_test(path.get(), G_FILE_TEST_EXISTS) != FALSE;
-}
-
 // Whether the text is a URI whose scheme an installed GStreamer element reads.
 bool playable(const std::string& url) {
     if (gst_uri_is_valid(url.c_str()) == FALSE) return false;
@@ -54,14 +47,15 @@ bool playable(const std::string& url) {
 }
 
 // The error's code: -43 for a file that is not there, otherwise a non-zero code of ours made
-// from GStreamer's domain and code.
-int errorCode(const GError* error, const std::string& url) {
+// from GStreamer's domain and code. localPath: the file that a file URL names, none for a
+// network URL.
+int errorCode(const GError* error, const std::optional<std::string>& localPath) {
     if (error->domain == GST_RESOURCE_ERROR) {
         // "Not found" is a missing file only for a local file; for a network URL it is an
         // unknown host or page, a plain input/output failure.
-        if (error->code == GST_RESOURCE_ERROR_NOT_FOUND && isLocalFileUrl(url)) return static_cast<int>(PlayerError::fileNotFound);
-        if ((error->code == GST_RESOURCE_ERROR_OPEN_READ || error->code == GST_RESOURCE_ERROR_OPEN_READ_WRITE) &&
-            !fileOfUrlExists(url)) {
+        if (error->code == GST_RESOURCE_ERROR_NOT_FOUND && localPath) return static_cast<int>(PlayerError::fileNotFound);
+        if ((error->code == GST_RESOURCE_ERROR_OPEN_READ || error->code == GST_RESOURCE_ERROR_OPEN_READ_WRITE) && localPath &&
+            g_file_test(localPath->c_str(), G_FILE_TEST_EXISTS) == FALSE) {
             return static_cast<int>(PlayerError::fileNotFound);
         }
         return -3000 - error->code;
@@ -102,7 +96,7 @@ GstElement* makeAudioSink(GstElement** volume) {
 }  // namespace
 
 struct Player::State {
-    std::string url;
+    std::optional<std::string> localPath;  // the file that a file URL names
     GstElement* pipeline = nullptr;  // owned
     GstElement* volume = nullptr;    // owned by the pipeline's audio output
     GstBus* bus = nullptr;           // owned
@@ -153,7 +147,7 @@ struct Player::State {
                 gst_message_parse_error(message, &parsed, nullptr);
                 const glib::ErrorPtr err(parsed);
                 const std::string reason = err ? glib::text(err->message) : "";
-                const int code = err ? errorCode(err.get(), url) : -5000;
+                const int code = err ? errorCode(err.get(), localPath) : -5000;
                 {
                     std::lock_guard lock(mutex);
                     if (status == Status::readyToPlay) {
@@ -247,17 +241,27 @@ struct Player::State {
 Player::Player(Key, std::unique_ptr<State> state) : state_(std::move(state)) {}
 Player::~Player() = default;
 
-Expected<std::unique_ptr<Player>> Player::open(const std::string& url, std::chrono::milliseconds timeout) {
-    if (!initialised() || !playable(url)) return Error(PlayerError::notPlayable, "The URL names nothing GStreamer can read.");
+Expected<std::unique_ptr<Player>> Player::open(const std::string& text, std::chrono::milliseconds timeout) {
+    // A file URL is handed on in the one form GStreamer's file source reads (no host: it
+    // refuses this machine's own name); another machine's file is nothing any element reads.
+    std::string uri = text;
+    std::optional<std::string> localPath;
+    if (url::hasFileScheme(text)) {
+        Expected<std::string> path = url::parseFileUrl(text);
+        if (!path) return Error(PlayerError::notPlayable, path.error().message);
+        localPath = std::move(path).value();
+        uri = url::fileUrlOf(*localPath);
+    }
+    if (!initialised() || !playable(uri)) return Error(PlayerError::notPlayable, "The URL names nothing GStreamer can read.");
 
     auto state = std::make_unique<State>();
-    state->url = url;
+    state->localPath = std::move(localPath);
     state->pipeline = gst_element_factory_make("playbin", nullptr);
     if (state->pipeline == nullptr) return Error(PlayerError::notPlayable, "GStreamer's playbin is not installed.");
     gst_object_ref_sink(state->pipeline);
     // Audio only: a video track is never shown.
     constexpr guint kPlayAudio = 1u << 1;
-    g_object_set(state->pipeline, "uri", url.c_str(), "flags", kPlayAudio, nullptr);
+    g_object_set(state->pipeline, "uri", uri.c_str(), "flags", kPlayAudio, nullptr);
     GstElement* output = makeAudioSink(&state->volume);
     if (output == nullptr) return Error(PlayerError::notPlayable, "GStreamer's audio output elements are not installed.");
     g_object_set(state->pipeline, "audio-sink", output, nullptr);

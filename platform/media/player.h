@@ -51,13 +51,15 @@ enum class TimeControl { paused = 0, waitingToPlay = 1, playing = 2 };
 // error domain and code) for anything else.
 enum class PlayerError : int {
     fileNotFound = -43,
-    notPlayable = 1,   // not a URI, or no installed element reads its scheme
+    notPlayable = 1,   // not a URI, no installed element reads its scheme, or a file URL that
+                       // names no file of this machine (url.h)
     loadTimedOut = 2,  // the media gave no answer within the timeout
 };
 
 class Player {
 public:
-    // A player for the URL, once its media is ready to play (prerolled, paused, set to pause
+    // A player for the URL (a file is named by a file URL of this machine, url.h), once its
+    // media is ready to play (prerolled, paused, set to pause
     // at the end of the media). Fails at once with kNotPlayable; otherwise waits for the
     // media, at most timeout, and fails with the media's error or kLoadTimedOut.
     static Expected<std::unique_ptr<Player>> open(const std::string& url, std::chrono::milliseconds timeout);

@@ -22,6 +22,7 @@
 #include "log.h"
 #include "playlist_files.h"
 #include "scan_cache.h"
+#include "url.h"
 #include "values.h"
 
 namespace kestrane::musiclibrary {
@@ -112,45 +113,6 @@ struct ScannedPlaylist {
 };
 
 }  // namespace
-
-std::string fileUrlOf(const std::string& path) {
-    static const char* kHex = "0123456789ABCDEF";
-    std::string url = "file://";
-    for (unsigned char c : path) {
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
-            c == '~' || c == '/') {
-            url.push_back(static_cast<char>(c));
-        } else {
-            url += '%';
-            url += kHex[c >> 4];
-            url += kHex[c & 15];
-        }
-    }
-    return url;
-}
-
-std::optional<std::string> localPathOfFileUrl(const std::string& url) {
-    std::string rest;
-    if (url.rfind("file://localhost/", 0) == 0) rest = url.substr(16);
-    else if (url.rfind("file:///", 0) == 0) rest = url.substr(7);
-    else return std::nullopt;
-    auto hex = [](char c) {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
-    std::string path;
-    for (std::size_t i = 0; i < rest.size(); ++i) {
-        if (rest[i] == '%' && i + 2 < rest.size() && hex(rest[i + 1]) >= 0 && hex(rest[i + 2]) >= 0) {
-            path.push_back(static_cast<char>(hex(rest[i + 1]) * 16 + hex(rest[i + 2])));
-            i += 2;
-        } else {
-            path.push_back(rest[i]);
-        }
-    }
-    return path;
-}
 
 Expected<SnapshotRef> scanFolder(const std::string& folderPath) {
     const std::string folder = folderPath.size() > 1 && folderPath.back() == '/' ? folderPath.substr(0, folderPath.size() - 1) : folderPath;
@@ -285,7 +247,7 @@ Expected<SnapshotRef> scanFolder(const std::string& folderPath) {
         e.value("Major Version", ValueKind::integer, "1");
         e.value("Minor Version", ValueKind::integer, "1");
         e.value("Application Version", ValueKind::string, "Kestrane folder scan");
-        e.value("Music Folder", ValueKind::string, fileUrlOf(folder) + "/");
+        e.value("Music Folder", ValueKind::string, url::fileUrlOf(folder) + "/");
         e.key("Tracks");
         e.beginDict();
         for (const Track& t : tracks) {
@@ -299,7 +261,7 @@ Expected<SnapshotRef> scanFolder(const std::string& folderPath) {
             e.value("Date Added", ValueKind::date, formatIsoDate(std::floor(f.dateAdded)));
             e.value("Persistent ID", ValueKind::string, hexId(f.persistentId));
             e.value("Track Type", ValueKind::string, "File");
-            e.value("Location", ValueKind::string, fileUrlOf(t.path));
+            e.value("Location", ValueKind::string, url::fileUrlOf(t.path));
             e.endDict();
         }
         e.endDict();

@@ -8,7 +8,6 @@
 // rescan reads only new and changed files, and IDs stay with their files.
 #pragma once
 
-#include <optional>
 #include <string>
 
 #include "expected.h"
@@ -19,11 +18,5 @@ namespace kestrane::musiclibrary {
 // Loads the folder. Fails (LibraryError::unreadable) only when the folder does not exist or cannot be
 // listed; a file that cannot be read is skipped with one log line.
 Expected<SnapshotRef> scanFolder(const std::string& folder);
-
-// "file://" and the path with every byte but the unreserved ones and "/" percent-encoded.
-std::string fileUrlOf(const std::string& path);
-// The path of a file:// URL of this machine (no host, or localhost), percent-escapes decoded;
-// none for anything else.
-std::optional<std::string> localPathOfFileUrl(const std::string& url);
 
 }  // namespace kestrane::musiclibrary

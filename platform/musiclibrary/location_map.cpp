@@ -5,16 +5,16 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "folder_scan.h"
 #include "log.h"
 #include "media_item.h"
+#include "url.h"
 
 namespace kestrane::musiclibrary {
 
 namespace {
 
 // The local path of a file:// URL; "" for anything else.
-std::string pathOfUrl(const std::string& url) { return localPathOfFileUrl(url).value_or(""); }
+std::string pathOfUrl(const std::string& fileUrl) { return url::localPathOfFileUrl(fileUrl).value_or(""); }
 
 bool isDirectory(const std::string& path) {
     struct stat st {};
@@ -27,7 +27,7 @@ std::string withSlash(std::string s) {
 }
 
 std::string asUrlPrefix(const std::string& side) {
-    return side.rfind('/', 0) == 0 ? fileUrlOf(side) : side;
+    return side.rfind('/', 0) == 0 ? url::fileUrlOf(side) : side;
 }
 
 }  // namespace
@@ -52,10 +52,9 @@ void remapLocations(Snapshot& snapshot, const std::string& libraryFile) {
         // The music folder is not here: a folder of its name beside the library file is.
         std::string old = *snapshot.musicFolder;
         while (old.size() > 1 && old.back() == '/') old.pop_back();
-        std::string name = pathOfUrl("file:///" + old.substr(old.find_last_of('/') + 1));
-        name = name.substr(1);
+        const std::string name = url::percentDecode(old.substr(old.find_last_of('/') + 1)).value_or("");
         const std::string beside = libraryFile.substr(0, libraryFile.find_last_of('/') + 1) + name;
-        if (!name.empty() && isDirectory(beside)) map.emplace_back(withSlash(old), withSlash(fileUrlOf(beside)));
+        if (!name.empty() && isDirectory(beside)) map.emplace_back(withSlash(old), withSlash(url::fileUrlOf(beside)));
     }
     if (map.empty()) return;
 

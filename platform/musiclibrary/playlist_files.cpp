@@ -1,7 +1,5 @@
 #include "playlist_files.h"
 
-#include "folder_scan.h"
-
 #include <expat.h>
 
 #include <algorithm>
@@ -11,6 +9,7 @@
 #include <map>
 #include <sstream>
 
+#include "url.h"
 
 namespace kestrane::musiclibrary {
 
@@ -160,9 +159,9 @@ Expected<std::vector<std::string>> readPlaylistFile(const std::string& path) {
 std::optional<std::string> entryPath(const std::string& entry, const std::string& playlistFolder) {
     namespace fs = std::filesystem;
     std::string path = entry;
-    if (entry.rfind("file://", 0) == 0) {
-        std::optional<std::string> local = localPathOfFileUrl(entry);
-        if (!local) return std::nullopt;  // a file on another host
+    if (url::hasFileScheme(entry)) {
+        std::optional<std::string> local = url::localPathOfFileUrl(entry);
+        if (!local) return std::nullopt;  // a file on another host, or no file at all
         path = std::move(*local);
     } else if (entry.find("://") != std::string::npos) {
         return std::nullopt;  // a stream, not a file of the folder

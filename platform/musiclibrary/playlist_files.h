@@ -21,7 +21,7 @@ bool isPlaylistFileName(const std::string& name);
 Expected<std::vector<std::string>> readPlaylistFile(const std::string& path);
 
 // An entry as an absolute path in normal form: a relative path against the playlist's folder,
-// an absolute path, or a file:// URL (percent-escapes decoded); none for other URLs.
+// an absolute path, or a file URL of this machine (url.h); none for other URLs.
 std::optional<std::string> entryPath(const std::string& entry, const std::string& playlistFolder);
 
 }  // namespace kestrane::musiclibrary

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <random>
 
+#include "folders.h"
 #include "log.h"
 
 namespace kestrane::musiclibrary {
@@ -91,14 +92,7 @@ std::optional<TrackValues> decodeValues(std::string_view in) {
 }
 
 std::string ScanCache::pathFor(const std::string& folder) {
-    const char* cache = std::getenv("XDG_CACHE_HOME");
-    std::string base;
-    if (cache != nullptr && cache[0] == '/') {
-        base = cache;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = std::string(home != nullptr ? home : "/tmp") + "/.cache";
-    }
+    const std::string base = folders::searchPathForDirectoriesInDomains(folders::kCachesDirectory, folders::kUserDomain).front();
     char name[64];
     std::snprintf(name, sizeof name, "/kestrane/scan-%016llx.sqlite", static_cast<unsigned long long>(stableHash(folder)));
     return base + name;

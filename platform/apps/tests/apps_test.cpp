@@ -102,6 +102,8 @@ TEST(Applications, ForAFileATypeAndAScheme) {
     EXPECT_NE(std::find(urls.begin(), urls.end(), desktopUrl("org.example.PlayerC.desktop")), urls.end());
     // A file that does not exist: its type is guessed from the name.
     EXPECT_EQ(applicationUrlsFor("file://" + (root / "music/missing.kestranetest").string()).size(), 3u);
+    // The same file on another machine: nothing here opens it.
+    EXPECT_TRUE(applicationUrlsFor("file://otherhost.example" + (root / "music/song.kestranetest").string()).empty());
     EXPECT_EQ(applicationUrlsFor("kestrane://open/thing"), (std::vector<std::string>{desktopUrl("org.example.PlayerC.desktop")}));
     EXPECT_TRUE(applicationUrlsFor("nohandler://x").empty());
     EXPECT_TRUE(applicationUrlsFor("not a url").empty());

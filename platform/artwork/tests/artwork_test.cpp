@@ -87,10 +87,11 @@ TEST_F(EmbeddedPictures, TheFrontCoverComesBeforeOtherPictures) {
     const auto picture = aw::embeddedPicture(path.string());
     ASSERT_TRUE(picture.has_value());
     EXPECT_EQ(picture->format, aw::png);
-    // And by URL, with the space percent-escaped.
+    // And by URL, with the space percent-escaped; the same path on another host is not this file.
     const auto byUrl = aw::embeddedPictureOfUrl("file://" + (folder.path() / "two%20pictures.mp3").string());
     ASSERT_TRUE(byUrl.has_value());
     EXPECT_EQ(byUrl->data, picture->data);
+    EXPECT_FALSE(aw::embeddedPictureOfUrl("file://otherhost.example" + (folder.path() / "two%20pictures.mp3").string()).has_value());
 }
 
 TEST_F(EmbeddedPictures, NoPictureMissingDamagedOrNotMediaGiveNone) {

@@ -88,7 +88,6 @@ TEST(Sharing, IndicesComparedUnsigned) {
 
 TEST(Sharing, UrlsAndTheirEncoding) {
     const std::string text = "Tom & Jerry\nsing \"\xC3\xA9t\xC3\xA9\" 100% at https://example.org/a?b=1.";
-    EXPECT_EQ(percentEncode(text), "Tom%20%26%20Jerry%0Asing%20%22%C3%A9t%C3%A9%22%20100%25%20at%20https%3A%2F%2Fexample.org%2Fa%3Fb%3D1.");
     EXPECT_EQ(shareUrl(Service::kPostOnX, "a b&c"), "https://twitter.com/intent/tweet?text=a%20b%26c");
     EXPECT_EQ(shareUrl(Service::kComposeEmail, "line\nnext"), "mailto:?body=line%0Anext");
     EXPECT_EQ(shareUrl(Service::kPostOnFacebook, text),
@@ -117,7 +116,7 @@ TEST(Sharing, HandlersReceiveTheShareUrls) {
 }
 
 TEST(Help, OpensTheBundlesPageInTheBrowserWithoutWaiting) {
-    const fs::path app = root / "Demo.app";
+    const fs::path app = root / "Kestrane Demo.app";  // a space, escaped in the page's URL
     std::string log = kestrane::test::captureStderr([&] {
         showHelp(std::nullopt);
         showHelp(app.string());  // no help file yet

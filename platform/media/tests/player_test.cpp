@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -69,7 +70,9 @@ std::unique_ptr<Player> openReady(const fs::path& file) {
 }  // namespace
 
 TEST(Player, NotPlayableTextsFailAtOnce) {
-    for (const char* text : {"not a uri", "/bare/path/tone.wav", "nosuchscheme://x/y"}) {
+    // Another machine's file is not this one, though the same path exists here.
+    for (const std::string& text : {std::string("not a uri"), std::string("/bare/path/tone.wav"), std::string("nosuchscheme://x/y"),
+                                   "file://otherhost.example" + (dir / "tone.wav").string()}) {
         const auto start = std::chrono::steady_clock::now();
         const auto opened = Player::open(text, kTimeout);
         ASSERT_FALSE(opened) << text;
@@ -88,6 +91,17 @@ TEST(Player, LoadsAFileWithItsExactDuration) {
     EXPECT_EQ(p->timeControlStatus(), TimeControl::paused);
     EXPECT_FALSE(p->reasonForWaitingToPlay().has_value());
     EXPECT_FALSE(p->playerError().has_value());
+}
+
+TEST(Player, FileUrlsOfThisMachineInEveryForm) {
+    char host[HOST_NAME_MAX + 1] = {};
+    ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
+    const std::string path = (dir / "tone.wav").string();
+    for (const std::string& text : {"FILE://localhost" + path, "file://" + std::string(host) + path, "file:" + path}) {
+        const auto opened = Player::open(text, kTimeout);
+        ASSERT_TRUE(opened) << text << ": " << opened.error().message;
+        EXPECT_EQ(ms((*opened)->duration()), 2500) << text;
+    }
 }
 
 TEST(Player, MissingFileAndNonMediaFailWithTheMediasError) {

@@ -25,6 +25,7 @@
 #include "scan_cache.h"
 #include "test_files.h"
 #include "test_media.h"
+#include "url.h"
 
 namespace fs = std::filesystem;
 namespace ml = kestrane::musiclibrary;
@@ -305,7 +306,7 @@ TEST(MovedLibraries, LocationsUnderTheOldMusicFolderPointBesideTheFile) {
     Folder f;
     const fs::path exported = f.temp.path() / "Export";
     copyTemplate("flac", exported / "iTunes Media/Music/a.flac");
-    const std::string local = ml::fileUrlOf((exported / "iTunes Media").string());
+    const std::string local = kestrane::url::fileUrlOf((exported / "iTunes Media").string());
     for (const std::string old : {"file://localhost/C:/Users/ann/Music/iTunes/iTunes%20Media/", "file:///Users/ann/Music/iTunes/iTunes%20Media/"}) {
         std::ofstream(exported / "Library.xml") << libraryXml(old, {old + "Music/a.flac", old + "Music/gone.flac", "file://localhost/D:/x.mp3"});
         std::optional<ml::SnapshotRef> ref;
@@ -330,7 +331,7 @@ TEST(MovedLibraries, LocationsUnderTheOldMusicFolderPointBesideTheFile) {
     auto loaded = ml::loadSnapshot((exported / "Library.xml").string());
     unsetenv("KESTRANE_LIBRARY_PATH_MAP");
     ASSERT_TRUE(loaded);
-    EXPECT_EQ(static_cast<ml::MediaItem*>(loaded->get()->allItems.at(2))->location(), ml::fileUrlOf((f.temp.path() / "D").string()) + "x.mp3");
+    EXPECT_EQ(static_cast<ml::MediaItem*>(loaded->get()->allItems.at(2))->location(), kestrane::url::fileUrlOf((f.temp.path() / "D").string()) + "x.mp3");
     EXPECT_EQ(static_cast<ml::MediaItem*>(loaded->get()->allItems.at(0))->location(), "file:///Users/ann/Music/iTunes/iTunes%20Media/Music/a.flac");
     // A library whose music folder exists here is left alone.
     std::ofstream(exported / "Library.xml") << libraryXml(local + "/", {local + "/Music/a.flac"});
@@ -357,7 +358,7 @@ TEST(LibrarySource, TheExportedFileOrTheMusicFolderChosenAtEachLoad) {
     // The user exports a library: the next load reads it; deleting it goes back to the scan.
     const fs::path exportFile = f.temp.path() / "Tunes/iTunes/iTunes Music Library.xml";
     fs::create_directories(exportFile.parent_path());
-    std::ofstream(exportFile) << libraryXml(ml::fileUrlOf((f.temp.path() / "Tunes").string()) + "/", {"file:///x/1.mp3", "file:///x/2.mp3"});
+    std::ofstream(exportFile) << libraryXml(kestrane::url::fileUrlOf((f.temp.path() / "Tunes").string()) + "/", {"file:///x/1.mp3", "file:///x/2.mp3"});
     ASSERT_TRUE(library->reloadData());
     EXPECT_EQ(library->allMediaItems()->size(), 2u);
     fs::remove(exportFile);
