@@ -5,6 +5,7 @@
 #include "catalog_handles.h"
 #include "errors.h"
 #include "exported_helpers.h"
+#include "library_source.h"
 #include "log.h"
 
 using namespace kestrane::catalog;
@@ -37,7 +38,7 @@ void reportFailure(JNIEnv* env, const char* where, const kestrane::Error& error)
 JNIEXPORT jlong JNICALL Java_com_kestrane_itlibrary_ITLibrary_init(JNIEnv* env, jclass, jstring apiVersion) {
     const PlatformString version = kestrane::jni::platformString(env, apiVersion, "apiVersion");
     if (!version) return 0;
-    const kestrane::Expected<ml::Library*> library = ml::Library::open(kestrane::jni::utf8FromUtf16(*version));
+    const kestrane::Expected<ml::Library*> library = ml::openUserLibrary(kestrane::jni::utf8FromUtf16(*version));
     if (library) return kestrane::jni::toJava((*library)->handle());  // lives until the process ends
 
     // Without the exception class nothing is logged: the lookup's own error goes to Java.

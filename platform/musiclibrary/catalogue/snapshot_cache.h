@@ -7,14 +7,15 @@
 #include <string>
 
 #include "expected.h"
+#include "loader.h"
 #include "snapshot.h"
 
 namespace kestrane::musiclibrary {
 
 // The snapshot of the library file at path: the one in memory when the file is unchanged since
 // it was read, else a fresh load (loadSnapshot's errors), which is then offered to the next
-// callers. Transfer full.
-Expected<SnapshotRef> loadSharedSnapshot(const std::string& path);
+// callers. A fresh load is prepared by prepare (loader.h) before it is offered. Transfer full.
+Expected<SnapshotRef> loadSharedSnapshot(const std::string& path, const SnapshotPreparation& prepare = {});
 
 
 }  // namespace kestrane::musiclibrary

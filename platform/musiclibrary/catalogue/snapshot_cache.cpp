@@ -39,14 +39,14 @@ void forgetSharedSnapshot(const Snapshot* snapshot) {
 
 }  // namespace
 
-Expected<SnapshotRef> loadSharedSnapshot(const std::string& path) {
+Expected<SnapshotRef> loadSharedSnapshot(const std::string& path, const SnapshotPreparation& prepare) {
     Cache& c = cache();
     if (const std::optional<FileIdentity> now = identityOfPath(path)) {
         std::lock_guard lock(c.mutex);
         const auto it = c.byPath.find(path);
         if (it != c.byPath.end() && it->second->file == now && it->second->tryRetain()) return SnapshotRef(it->second);
     }
-    Expected<SnapshotRef> fresh = loadSnapshot(path);
+    Expected<SnapshotRef> fresh = loadSnapshot(path, prepare);
     if (!fresh || !fresh->get()->file) return fresh;
     Snapshot* snapshot = const_cast<Snapshot*>(fresh->get());  // not yet seen by anyone else
     snapshot->withdraw = &forgetSharedSnapshot;

@@ -11,7 +11,6 @@
 #include "catalogue_builder.h"
 #include "catalogue_linker.h"
 #include "holders.h"
-#include "location_map.h"
 #include "plist_reader.h"
 
 namespace kestrane::musiclibrary {
@@ -54,7 +53,7 @@ Expected<SnapshotRef> buildSnapshot(const std::string& source, const std::string
     return linkCatalogue(std::move(result.built));
 }
 
-Expected<SnapshotRef> loadSnapshot(const std::string& path) {
+Expected<SnapshotRef> loadSnapshot(const std::string& path, const SnapshotPreparation& prepare) {
     const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) return Error(LibraryError::unreadable, "Cannot read the music library file '" + path + "': " + std::strerror(errno) + ".");
     struct stat st {};
@@ -79,7 +78,7 @@ Expected<SnapshotRef> loadSnapshot(const std::string& path) {
     if (!result.ok) {
         return Error(LibraryError::notALibrary, name + " is not a valid library: " + failure.message + result.where + ".");
     }
-    remapLocations(*result.built.snapshot, path);
+    if (prepare) prepare(*result.built.snapshot, path);
     return linkCatalogue(std::move(result.built));
 }
 

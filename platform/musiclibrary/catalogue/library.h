@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <mutex>
 #include <optional>
@@ -36,19 +37,14 @@ class Library final : public Object {
 public:
     static constexpr ObjectKind kKind = ObjectKind::library;
 
-    // Opens the library for an API version ("1.0" or "1.1") and loads its file (transfer
-    // full: never freed). Errors: LibraryError::unsupportedVersion, or the load's.
-    static Expected<Library*> open(const std::string& apiVersion);
+    // Where the library's snapshots come from: called for the first load and for every
+    // reload (a library file, a scanned folder; library_source.h has the user's).
+    using SnapshotSource = std::function<Expected<SnapshotRef>()>;
 
-    // Where the library comes from, chosen anew at each load: KESTRANE_MUSIC_LIBRARY (a library
-    // file, or a folder to scan); else the exported library file in the user's music folder
-    // ("iTunes/iTunes Music Library.xml", then "iTunes/iTunes Library.xml"); else the music
-    // folder itself, scanned.
-    struct Source {
-        std::string path;
-        bool folder = false;
-    };
-    static Source locateSource();
+    // Opens the library for an API version ("1.0" or "1.1") and makes its first load from
+    // source (transfer full: never freed). Errors: LibraryError::unsupportedVersion, or the
+    // load's.
+    static Expected<Library*> open(const std::string& apiVersion, SnapshotSource source);
 
     void retain() const override {}
     void release() const override {}
@@ -107,7 +103,7 @@ public:
         friend class Library;
         Key() = default;
     };
-    Library(Key, int minor, SnapshotRef first);
+    Library(Key, int minor, SnapshotSource source, SnapshotRef first);
 
 private:
     // The current snapshot with a reference for the caller, loading it when needed; an empty
@@ -117,10 +113,8 @@ private:
     Expected<SnapshotRef> loaded();
     Array* reloadingIfEmpty(Array* (Library::*fetch)());
 
-    // A load from where the library comes from now.
-    static Expected<SnapshotRef> load();
-
     int minor_ = 0;
+    SnapshotSource load_;
     std::mutex mutex_;
     SnapshotRef snapshot_;  // null after unloadData
 };

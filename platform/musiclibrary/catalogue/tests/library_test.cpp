@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "library.h"
+#include "open_library.h"
 #include "plist_events.h"
 #include "plist_reader.h"
 #include "snapshot.h"
@@ -117,7 +118,7 @@ std::string parseError(const std::string& doc) {
 
 // The library opened for version, or null with its error in `error`.
 ml::Library* openLibrary(const std::string& version, std::string& error) {
-    auto opened = ml::Library::open(version);
+    auto opened = kestrane::test::openLibraryFile(version);
     if (!opened) {
         error = opened.error().message;
         return nullptr;
@@ -349,11 +350,11 @@ TEST_F(LibraryFiles, OpenFailuresNameTheFileAndTheReason) {
     std::string error;
     EXPECT_EQ(openLibrary("2.0", error), nullptr);
     EXPECT_NE(error.find("1.0 and 1.1"), std::string::npos);
-    EXPECT_TRUE(ml::Library::open("2.0").error().is(ml::LibraryError::unsupportedVersion));
+    EXPECT_TRUE(kestrane::test::openLibraryFile("2.0").error().is(ml::LibraryError::unsupportedVersion));
     EXPECT_EQ(openLibrary("1.1", error), nullptr);  // missing
     EXPECT_NE(error.find(file.string()), std::string::npos);
     EXPECT_NE(error.find("No such file"), std::string::npos) << error;
-    EXPECT_TRUE(ml::Library::open("1.1").error().is(ml::LibraryError::unreadable));
+    EXPECT_TRUE(kestrane::test::openLibraryFile("1.1").error().is(ml::LibraryError::unreadable));
     write("");
     EXPECT_EQ(openLibrary("1.1", error), nullptr);
     EXPECT_NE(error.find("the document is empty"), std::string::npos) << error;

@@ -15,8 +15,12 @@
 
 namespace kestrane::musiclibrary {
 
-// Loads the library file at path.
-Expected<SnapshotRef> loadSnapshot(const std::string& path);
+// Changes a snapshot of a library file once it is read, before anyone else sees it (the
+// locations of a library moved from another machine, say).
+using SnapshotPreparation = std::function<void(Snapshot& snapshot, const std::string& libraryFile)>;
+
+// Loads the library file at path, prepared by prepare when one is given.
+Expected<SnapshotRef> loadSnapshot(const std::string& path, const SnapshotPreparation& prepare = {});
 
 // Parses library-file bytes (for tests and fuzzing); errors as for loadSnapshot, without the
 // file's name.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "library.h"
+#include "open_library.h"
 #include "snapshot.h"
 #include "test_files.h"
 #include "test_media.h"
@@ -189,7 +190,7 @@ TEST(LibraryChangeTracking, AnUnreadableReloadIsAnErrorNotAnEmptyLibrary) {
     setenv("KESTRANE_MUSIC_LIBRARY", file.c_str(), 1);
     std::ofstream(file) << library(track(1, "0000000000000001", "<key>Date Added</key><date>2001-01-01T00:00:00Z</date>"),
                                    playlist("", {1}));
-    auto opened = ml::Library::open("1.1");
+    auto opened = kestrane::test::openLibraryFile("1.1");
     ASSERT_TRUE(opened) << opened.error().message;
     ml::Library* lib = *opened;
     EXPECT_EQ(*lib->lastItemModification().value(), 978307200.0);

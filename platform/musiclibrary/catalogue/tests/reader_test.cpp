@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "library.h"
+#include "open_library.h"
 #include "loader.h"
 #include "plist_events.h"
 #include "plist_reader.h"
@@ -392,7 +393,7 @@ protected:
         ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
     }
     ml::Library* open() {
-        auto opened = ml::Library::open("1.1");
+        auto opened = kestrane::test::openLibraryFile("1.1");
         EXPECT_TRUE(opened) << opened.error().message;
         return opened ? *opened : nullptr;
     }

@@ -1,40 +1,18 @@
 #include "library.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <new>
 
-#include "folder_scan.h"
-#include "folders.h"
-#include "snapshot_cache.h"
+#include "loader.h"
 
 namespace kestrane::musiclibrary {
 
-Library::Library(Key, int minor, SnapshotRef first) : Object(kKind), minor_(minor), snapshot_(std::move(first)) {}
+Library::Library(Key, int minor, SnapshotSource source, SnapshotRef first)
+    : Object(kKind), minor_(minor), load_(std::move(source)), snapshot_(std::move(first)) {}
 
-Library::Source Library::locateSource() {
-    struct stat st {};
-    if (const char* named = std::getenv("KESTRANE_MUSIC_LIBRARY"); named != nullptr && *named != '\0') {
-        return {named, stat(named, &st) == 0 && S_ISDIR(st.st_mode)};
-    }
-    const auto music = folders::searchPathForDirectoriesInDomains(18, folders::kUserDomain);
-    const std::string base = music.empty() ? std::string() : music.front();
-    // An exported library file in the music folder, else the music folder itself.
-    for (const char* name : {"/iTunes/iTunes Music Library.xml", "/iTunes/iTunes Library.xml"}) {
-        if (stat((base + name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) return {base + name, false};
-    }
-    return {base, true};
-}
-
-Expected<SnapshotRef> Library::load() {
-    const Source source = locateSource();
-    return source.folder ? scanFolder(source.path) : loadSharedSnapshot(source.path);
-}
-
-Expected<Library*> Library::open(const std::string& apiVersion) {
+Expected<Library*> Library::open(const std::string& apiVersion, SnapshotSource source) {
     int minor;
     if (apiVersion == "1.0") minor = 0;
     else if (apiVersion == "1.1") minor = 1;
@@ -42,10 +20,10 @@ Expected<Library*> Library::open(const std::string& apiVersion) {
         return Error(LibraryError::unsupportedVersion, "The music library API version \"" + apiVersion +
                                               "\" is not supported; the supported versions are 1.0 and 1.1.");
     }
-    Expected<SnapshotRef> first = load();
+    Expected<SnapshotRef> first = source();
     if (!first) return first.error();
     // Lives until the process ends.
-    return std::make_unique<Library>(Key(), minor, std::move(first).value()).release();
+    return std::make_unique<Library>(Key(), minor, std::move(source), std::move(first).value()).release();
 }
 
 Expected<SnapshotRef> Library::loaded() {
@@ -54,7 +32,7 @@ Expected<SnapshotRef> Library::loaded() {
         if (snapshot_) return snapshot_.share();
     }
     // Unloaded: load again.
-    Expected<SnapshotRef> fresh = load();
+    Expected<SnapshotRef> fresh = load_();
     if (!fresh) return fresh.error();
     std::lock_guard lock(mutex_);
     if (!snapshot_) snapshot_ = std::move(fresh).value();  // else another thread loaded it first
@@ -83,7 +61,7 @@ bool Library::shouldShowContentRating() {
 }
 
 bool Library::reloadData() {
-    Expected<SnapshotRef> fresh = load();
+    Expected<SnapshotRef> fresh = load_();
     if (!fresh) return false;
     SnapshotRef old;
     {

@@ -20,6 +20,7 @@
 #include "folder_scan.h"
 #include "loader.h"
 #include "library.h"
+#include "library_source.h"
 #include "media_item.h"
 #include "playlist.h"
 #include "scan_cache.h"
@@ -311,7 +312,7 @@ TEST(MovedLibraries, LocationsUnderTheOldMusicFolderPointBesideTheFile) {
         std::ofstream(exported / "Library.xml") << libraryXml(old, {old + "Music/a.flac", old + "Music/gone.flac", "file://localhost/D:/x.mp3"});
         std::optional<ml::SnapshotRef> ref;
         const std::string log = captureStderr([&] {
-            auto loaded = ml::loadSnapshot((exported / "Library.xml").string());
+            auto loaded = ml::loadLibraryFile((exported / "Library.xml").string());
             ASSERT_TRUE(loaded) << loaded.error().message;
             ref = std::move(loaded).value();
         });
@@ -328,14 +329,14 @@ TEST(MovedLibraries, LocationsUnderTheOldMusicFolderPointBesideTheFile) {
     }
     // The map overrides the guess; a path side is a path.
     setenv("KESTRANE_LIBRARY_PATH_MAP", ("file://localhost/D:/=" + (f.temp.path() / "D").string() + "\n").c_str(), 1);
-    auto loaded = ml::loadSnapshot((exported / "Library.xml").string());
+    auto loaded = ml::loadLibraryFile((exported / "Library.xml").string());
     unsetenv("KESTRANE_LIBRARY_PATH_MAP");
     ASSERT_TRUE(loaded);
     EXPECT_EQ(static_cast<ml::MediaItem*>(loaded->get()->allItems.at(2))->location(), kestrane::url::fileUrlOf((f.temp.path() / "D").string()) + "x.mp3");
     EXPECT_EQ(static_cast<ml::MediaItem*>(loaded->get()->allItems.at(0))->location(), "file:///Users/ann/Music/iTunes/iTunes%20Media/Music/a.flac");
     // A library whose music folder exists here is left alone.
     std::ofstream(exported / "Library.xml") << libraryXml(local + "/", {local + "/Music/a.flac"});
-    EXPECT_EQ(static_cast<ml::MediaItem*>(ml::loadSnapshot((exported / "Library.xml").string())->get()->allItems.at(0))->location(),
+    EXPECT_EQ(static_cast<ml::MediaItem*>(ml::loadLibraryFile((exported / "Library.xml").string())->get()->allItems.at(0))->location(),
               local + "/Music/a.flac");
 }
 
@@ -346,12 +347,12 @@ TEST(LibrarySource, TheExportedFileOrTheMusicFolderChosenAtEachLoad) {
     setenv("XDG_CONFIG_HOME", (f.temp.path() / "config").c_str(), 1);
     fs::create_directories(f.temp.path() / "config");
     std::ofstream(f.temp.path() / "config/user-dirs.dirs") << "XDG_MUSIC_DIR=\"$HOME/Tunes\"\n";
-    auto missing = ml::Library::open("1.1");
+    auto missing = ml::openUserLibrary("1.1");
     ASSERT_FALSE(missing);
     EXPECT_NE(missing.error().message.find((f.temp.path() / "Tunes").string()), std::string::npos) << missing.error().message;
 
     copyTemplate("wav", f.temp.path() / "Tunes/a.wav");
-    auto opened = ml::Library::open("1.1");
+    auto opened = ml::openUserLibrary("1.1");
     ASSERT_TRUE(opened) << opened.error().message;
     ml::Library* library = *opened;
     EXPECT_EQ(library->allMediaItems()->size(), 1u);
