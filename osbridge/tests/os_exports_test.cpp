@@ -111,14 +111,12 @@ TEST(NotificationExports, DeliveryReachesTheServer) {
     ASSERT_NE(server.last(), nullptr);
     EXPECT_EQ(server.field(3), "'Caf\u00e9 \U0001F3B5'");
     EXPECT_EQ(server.field(4), "''");
-    GVariant* data = server.hint("image-data");
-    ASSERT_NE(data, nullptr);
-    g_variant_unref(data);
+    EXPECT_NE(server.hint("image-data"), nullptr);
     EXPECT_EQ(takePendingException(env), "");
 }
 
 // A simulated older system lacks the two newer colours: zeros and the exact log line, on
-// every call; the other colours are there.
+// every call; the other colours are there. 10.13 has the find highlight but not the accent.
 TEST(ColorExports, ColoursOfNewerSystems) {
     JNIEnv* env = jniEnv();
     auto components = [env](jfloatArray a) {

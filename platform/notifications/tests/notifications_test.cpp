@@ -35,10 +35,9 @@ TEST_F(NotificationsTest, NotifyCarriesEveryFieldAndTheNullOnes) {
     EXPECT_EQ(server.field(4), "'Body text'");
     EXPECT_EQ(server.field(5), "['default', '']");
     EXPECT_EQ(server.field(7), "-1");
-    GVariant* sound = server.hint("sound-name");
+    const auto sound = server.hint("sound-name");
     ASSERT_NE(sound, nullptr);
-    EXPECT_STREQ(g_variant_get_string(sound, nullptr), "message-new-instant");
-    g_variant_unref(sound);
+    EXPECT_STREQ(g_variant_get_string(sound.get(), nullptr), "message-new-instant");
     EXPECT_EQ(server.hint("suppress-sound"), nullptr);
     EXPECT_EQ(server.hint("urgency"), nullptr);  // never critical
 
@@ -46,10 +45,9 @@ TEST_F(NotificationsTest, NotifyCarriesEveryFieldAndTheNullOnes) {
     center.flush();
     EXPECT_EQ(server.field(3), "''");
     EXPECT_EQ(server.field(4), "''");
-    GVariant* silent = server.hint("suppress-sound");
+    const auto silent = server.hint("suppress-sound");
     ASSERT_NE(silent, nullptr);
-    EXPECT_TRUE(g_variant_get_boolean(silent));
-    g_variant_unref(silent);
+    EXPECT_TRUE(g_variant_get_boolean(silent.get()));
     EXPECT_EQ(server.hint("image-data"), nullptr);
 }
 
@@ -58,27 +56,26 @@ TEST_F(NotificationsTest, ImageDataFromAPictureAndNoneFromJunk) {
     Center center({"app", ""});
     center.deliver({"t", "b", std::nullopt, pngOf(5, 3)});
     center.flush();
-    GVariant* image = server.hint("image-data");
+    const auto image = server.hint("image-data");
     ASSERT_NE(image, nullptr);
     gint32 width = 0, height = 0, stride = 0, bits = 0, channels = 0;
     gboolean alpha = FALSE;
-    GVariant* pixels = nullptr;
-    g_variant_get(image, "(iiibii@ay)", &width, &height, &stride, &alpha, &bits, &channels, &pixels);
+    GVariant* rawPixels = nullptr;
+    g_variant_get(image.get(), "(iiibii@ay)", &width, &height, &stride, &alpha, &bits, &channels, &rawPixels);
+    const kestrane::glib::VariantPtr pixels(rawPixels);
     EXPECT_EQ(width, 5);
     EXPECT_EQ(height, 3);
     EXPECT_TRUE(alpha);
     EXPECT_EQ(bits, 8);
     EXPECT_EQ(channels, 4);
     gsize n = 0;
-    const guint8* data = static_cast<const guint8*>(g_variant_get_fixed_array(pixels, &n, 1));
+    const guint8* data = static_cast<const guint8*>(g_variant_get_fixed_array(pixels.get(), &n, 1));
     ASSERT_GE(n, static_cast<gsize>(stride * 2 + 5 * 4));
     const guint8* p = data + 2 * stride + 4 * 4;  // x = 4, y = 2
     EXPECT_EQ(p[0], 160);
     EXPECT_EQ(p[1], 120);
     EXPECT_EQ(p[2], 200);
     EXPECT_EQ(p[3], 255);
-    g_variant_unref(pixels);
-    g_variant_unref(image);
     EXPECT_EQ(server.field(2), "''");  // no icon name
 
     center.deliver({"t", "b", std::nullopt, {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'}});
