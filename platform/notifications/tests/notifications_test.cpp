@@ -3,10 +3,14 @@
 
 #include <chrono>
 #include <memory>
+#include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fake_notifications.h"
+#include "glib_ptr.h"
+#include "image_data.h"
 #include "notifications.h"
 #include "session_bus.h"
 #include "test_files.h"
@@ -144,13 +148,31 @@ TEST_F(NotificationsTest, WithoutABusOrAServerDeliveryIsDroppedQuickly) {
     EXPECT_NE(log.find("Notifications are not shown: the bus at unix:path=/nonexistent/bus cannot be reached"), std::string::npos) << log;
 }
 
-TEST(NotificationImages, DecodeGivesTheLayoutOfThePicture) {
-    const std::optional<ImageData> image = decodeImage(pngOf(2, 2));
-    ASSERT_TRUE(image.has_value());
-    EXPECT_EQ(image->width, 2);
-    EXPECT_EQ(image->channels, 4);
-    EXPECT_FALSE(decodeImage(std::vector<std::uint8_t>{}).has_value());
-    EXPECT_FALSE(decodeImage(std::vector<std::uint8_t>{0x89, 'P', 'N', 'G'}).has_value());
+TEST(NotificationImages, BytesThatAreNoPictureDecodeToNothing) {
+    const std::vector<std::vector<std::uint8_t>> junk = {
+        {}, {0x89, 'P', 'N', 'G'}, {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'}};
+    for (const auto& bytes : junk) EXPECT_FALSE(decodeImage(bytes).has_value()) << bytes.size();
+    const std::vector<std::uint8_t> png = pngOf(2, 2);
+    EXPECT_FALSE(decodeImage(std::span(png).first(png.size() / 2)).has_value());  // cut short
+}
+
+// flush() waits for every Notify handed over before it, from any number of threads at once:
+// the count of unanswered calls is kept under the lock that flush() reads it under.
+TEST_F(NotificationsTest, FlushWaitsForDeliveriesFromManyThreads) {
+    NotificationServer server(bus->address(), true);
+    Center center({"app", ""});
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&center, t] {
+            for (int i = 0; i < 10; ++i) {
+                center.deliver({"n" + std::to_string(t * 10 + i), "", std::nullopt, {}});
+                if (i % 3 == 0) center.flush();
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    center.flush();
+    EXPECT_TRUE(server.service().waitForCalls("Notify", 40, 0));
 }
 
 }  // namespace
