@@ -10,8 +10,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "launch_error.h"
 #include "environment_properties.h"
+#include "expat_ptr.h"
+#include "launch_error.h"
 #include "launch_log.h"
 #include "paths.h"
 
@@ -35,11 +36,11 @@ std::optional<std::int64_t> readNumberFile(const char* path) {
 std::optional<std::map<std::string, std::string>> parsePrefsXml(std::string_view bytes) {
     if (bytes.size() > INT32_MAX) return std::nullopt;
     std::map<std::string, std::string> entries;
-    XML_Parser parser = XML_ParserCreate("UTF-8");
-    if (parser == nullptr) return std::nullopt;
-    XML_SetUserData(parser, &entries);
+    const ParserPtr parser(XML_ParserCreate("UTF-8"));
+    if (!parser) return std::nullopt;
+    XML_SetUserData(parser.get(), &entries);
     XML_SetElementHandler(
-        parser,
+        parser.get(),
         [](void* data, const XML_Char* name, const XML_Char** attributes) {
             if (std::strcmp(name, "entry") != 0) return;
             const char *key = nullptr, *value = nullptr;
@@ -50,9 +51,7 @@ std::optional<std::map<std::string, std::string>> parsePrefsXml(std::string_view
             if (key != nullptr && value != nullptr) (*static_cast<std::map<std::string, std::string>*>(data))[key] = value;
         },
         nullptr);
-    const bool ok = XML_Parse(parser, bytes.data(), static_cast<int>(bytes.size()), XML_TRUE) == XML_STATUS_OK;
-    XML_ParserFree(parser);
-    if (!ok) return std::nullopt;
+    if (XML_Parse(parser.get(), bytes.data(), static_cast<int>(bytes.size()), XML_TRUE) != XML_STATUS_OK) return std::nullopt;
     return entries;
 }
 
@@ -115,55 +114,58 @@ bool isProcessSerialNumber(const std::string& a) {
            a.find_first_not_of("0123456789", 7) == std::string::npos;
 }
 
-LaunchPlan buildLaunchPlan(const LaunchInputs& in) {
-    const Bundle& bundle = *in.bundle;
+namespace {
+
+// The bundle's default options, each replaced by the user's override of the same name.
+std::vector<std::string> defaultOptionsOf(const Settings& info, const std::optional<std::map<std::string, std::string>>& overrides) {
+    std::vector<std::string> options;
+    std::optional<std::map<std::string, std::string>> defaults = info.stringDictionary("JVMDefaultOptions");
+    if (!defaults) return options;
+    if (overrides) {
+        for (const auto& [name, value] : *overrides) (*defaults)[name] = value;
+    }
+    for (const auto& [name, value] : *defaults) options.push_back(value);
+    return options;
+}
+
+// What the virtual machine starts: a main class, a module ("module/class"), or the jar of a
+// jar launcher, whose manifest names the class.
+struct Entry {
+    std::optional<std::string> jarLauncher;
+    std::optional<std::string> mainClass;
+    bool module = false;
+};
+
+// The bundle's entry, checked; raises the launch errors of a missing main class and of a
+// module with a jar launcher. (JNLP mode replaces the main class afterwards.)
+Entry entryOf(const Bundle& bundle, bool jnlp) {
     const Settings& info = bundle.info();
+    Entry entry{info.string("JVMJARLauncher"), info.string("JVMMainClassName"), false};
+    entry.module = entry.mainClass && entry.mainClass->find('/') != std::string::npos;
+    if (jnlp) return entry;
+    if (entry.module && entry.jarLauncher) {
+        throw LaunchError("JavaLaunchError", "Modules cannot be used in conjuction with jar launcher");
+    }
+    if (!entry.mainClass && !entry.jarLauncher) throw LaunchError("JavaLaunchError", bundle.localizedString("MainClassNameRequired"));
+    return entry;
+}
+
+// "-Djava.class.path=..." for the entry: the jar launcher's jar, the bundle's JVMClassPath,
+// or Contents/Java/Classes and every jar in Contents/Java (listing it raises the launch error
+// of a missing Java folder); none for a module or in JNLP mode.
+std::optional<std::string> classPathArgument(const Bundle& bundle, const Entry& entry, bool jnlp) {
     const std::string& bundlePath = bundle.path();
     const std::string javaFolder = bundlePath + "/Contents/Java";
-    LaunchPlan plan;
-
-    // System arguments and the class path.
-    std::vector<std::string> systemArguments = {"-Djava.library.path=" + bundlePath + "/Contents/MacOS"};
     std::optional<std::string> classPath = std::string("-Djava.class.path=");
-
-    // Options, default options with the user's overrides, application arguments.
-    std::vector<std::string> options = info.stringArray("JVMOptions").value_or(std::vector<std::string>{});
-    std::vector<std::string> defaultOptions;
-    if (auto defaults = info.stringDictionary("JVMDefaultOptions")) {
-        if (in.userOverrides) {
-            for (const auto& [name, value] : *in.userOverrides) (*defaults)[name] = value;
-        }
-        for (const auto& [name, value] : *defaults) defaultOptions.push_back(value);
-    }
-    std::vector<std::string> applicationArguments = info.stringArray("JVMArguments").value_or(std::vector<std::string>{});
-
-    // Main class, module, and their checks; JNLP mode starts its client instead.
-    const std::optional<std::string> jarLauncher = info.string("JVMJARLauncher");
-    std::optional<std::string> mainClass = info.string("JVMMainClassName");
-    const bool moduleFlag = mainClass && mainClass->find('/') != std::string::npos;
-    if (in.jnlp) {
-        options.insert(options.end(), in.jnlp->options.begin(), in.jnlp->options.end());
-        classPath.reset();
-        mainClass = in.jnlp->mainClass;
-        applicationArguments.push_back(in.jnlp->jnlpCopy);
-        plan.applicationClassPath = in.jnlp->deployJar;
-    } else {
-        if (moduleFlag && jarLauncher) {
-            throw LaunchError("JavaLaunchError", "Modules cannot be used in conjuction with jar launcher");
-        }
-        if (!mainClass && !jarLauncher) throw LaunchError("JavaLaunchError", bundle.localizedString("MainClassNameRequired"));
-    }
-    Log("Main Class Name: '%@'", mainClass);
-
-    // The class path.
+    if (jnlp) classPath.reset();
     auto append = [&classPath](const std::string& text) {
         if (classPath) *classPath += text;
     };
-    if (jarLauncher) {
-        append(":" + javaFolder + "/" + *jarLauncher);
-    } else if (moduleFlag) {
+    if (entry.jarLauncher) {
+        append(":" + javaFolder + "/" + *entry.jarLauncher);
+    } else if (entry.module) {
         // a module brings its own path
-    } else if (auto entries = info.stringArray("JVMClassPath")) {
+    } else if (auto entries = bundle.info().stringArray("JVMClassPath")) {
         for (std::size_t i = 0; i < entries->size(); ++i) append((i > 0 ? ":" : "") + replaceAll((*entries)[i], "$APP_ROOT", bundlePath));
     } else {
         append(javaFolder + "/Classes");
@@ -173,7 +175,66 @@ LaunchPlan buildLaunchPlan(const LaunchInputs& in) {
             if (endsWith(name, ".jar")) append(":" + javaFolder + "/" + name);
         }
     }
-    if (classPath && !moduleFlag) systemArguments.push_back(*classPath);
+    if (entry.module) return std::nullopt;
+    return classPath;
+}
+
+// The variables of environment ("NAME=value") whose value holds "$APP_ROOT", expanded: the
+// virtual machine inherits them.
+std::vector<std::pair<std::string, std::string>> expandedEnvironment(const std::vector<std::string>& environment,
+                                                                     const std::string& bundlePath) {
+    std::vector<std::pair<std::string, std::string>> expanded;
+    for (const std::string& entry : environment) {
+        const std::size_t eq = entry.find('=');
+        if (eq == std::string::npos) continue;
+        const std::string value = entry.substr(eq + 1);
+        if (value.find("$APP_ROOT") != std::string::npos) {
+            expanded.emplace_back(entry.substr(0, eq), replaceAll(value, "$APP_ROOT", bundlePath));
+        }
+    }
+    return expanded;
+}
+
+// Appends what starts the entry: "-m module/class", the class, or "-jar" and the jar.
+void appendEntry(const Entry& entry, const std::string& javaFolder, std::vector<std::string>& vector) {
+    if (entry.module) {
+        vector.push_back("-m");
+        vector.push_back(*entry.mainClass);
+    } else if (entry.mainClass) {
+        vector.push_back(*entry.mainClass);
+    } else {
+        vector.push_back("-jar");
+        vector.push_back(javaFolder + "/" + *entry.jarLauncher);
+    }
+}
+
+}  // namespace
+
+LaunchPlan buildLaunchPlan(const LaunchInputs& in) {
+    const Bundle& bundle = *in.bundle;
+    const Settings& info = bundle.info();
+    const std::string& bundlePath = bundle.path();
+    LaunchPlan plan;
+
+    // Options, default options with the user's overrides, application arguments, the entry;
+    // JNLP mode starts its client instead.
+    std::vector<std::string> options = info.stringArray("JVMOptions").value_or(std::vector<std::string>{});
+    const std::vector<std::string> defaultOptions = defaultOptionsOf(info, in.userOverrides);
+    std::vector<std::string> applicationArguments = info.stringArray("JVMArguments").value_or(std::vector<std::string>{});
+    Entry entry = entryOf(bundle, in.jnlp.has_value());
+    if (in.jnlp) {
+        options.insert(options.end(), in.jnlp->options.begin(), in.jnlp->options.end());
+        entry.mainClass = in.jnlp->mainClass;
+        applicationArguments.push_back(in.jnlp->jnlpCopy);
+        plan.applicationClassPath = in.jnlp->deployJar;
+    }
+    Log("Main Class Name: '%@'", entry.mainClass);
+
+    // System arguments: the library path, the class path, the environment properties.
+    std::vector<std::string> systemArguments = {"-Djava.library.path=" + bundlePath + "/Contents/MacOS"};
+    if (std::optional<std::string> classPath = classPathArgument(bundle, entry, in.jnlp.has_value())) {
+        systemArguments.push_back(*classPath);
+    }
     systemArguments.insert(systemArguments.end(), in.environmentProperties.begin(), in.environmentProperties.end());
 
     // Program arguments, without process serial numbers when asked.
@@ -181,16 +242,7 @@ LaunchPlan buildLaunchPlan(const LaunchInputs& in) {
     if (info.truth("IgnorePSN")) {
         std::erase_if(programArguments, [](const std::string& a) { return isProcessSerialNumber(a); });
     }
-
-    // "$APP_ROOT" in the environment, which the virtual machine inherits.
-    for (const std::string& entry : in.environment) {
-        const std::size_t eq = entry.find('=');
-        if (eq == std::string::npos) continue;
-        const std::string value = entry.substr(eq + 1);
-        if (value.find("$APP_ROOT") != std::string::npos) {
-            plan.environment.emplace_back(entry.substr(0, eq), replaceAll(value, "$APP_ROOT", bundlePath));
-        }
-    }
+    plan.environment = expandedEnvironment(in.environment, bundlePath);
 
     // Memory percentages in the options (not in the default options).
     for (std::string& option : options) option = resolveMemoryPercentage(option, in.ramBytes);
@@ -207,16 +259,7 @@ LaunchPlan buildLaunchPlan(const LaunchInputs& in) {
         vector.push_back(replaceAll(option, "$APP_ROOT", bundlePath));
         Log("DefaultOption: %@", vector.back());
     }
-    if (moduleFlag) {
-        vector.push_back("-m");
-        vector.push_back(*mainClass);
-    } else if (mainClass) {
-        vector.push_back(*mainClass);
-    } else {
-        // A jar launcher without a main class: the jar's manifest names it.
-        vector.push_back("-jar");
-        vector.push_back(javaFolder + "/" + *jarLauncher);
-    }
+    appendEntry(entry, bundlePath + "/Contents/Java", vector);
     for (const std::string& a : applicationArguments) vector.push_back(replaceAll(a, "$APP_ROOT", bundlePath));
     vector.insert(vector.end(), programArguments.begin(), programArguments.end());
     return plan;
