@@ -10,14 +10,9 @@
 
 namespace kestrane::media {
 
-struct GstObjectUnref {
-    void operator()(gpointer object) const {
-        if (object != nullptr) gst_object_unref(object);
-    }
-};
 // One reference to a GstObject of type T (GstElement, GstBus, GstPad, ...).
 template <class T>
-using GstPtr = std::unique_ptr<T, GstObjectUnref>;
+using GstPtr = glib::Owned<T, gst_object_unref>;
 
 // Takes ownership of a newly made object, sinking its floating reference (elements and pads
 // are made floating); null stays null.
