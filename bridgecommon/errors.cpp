@@ -3,7 +3,7 @@
 #include <string>
 
 #include "jni_scoped.h"
-#include "platform_string.h"
+#include "modified_utf8.h"
 
 namespace kestrane::jni {
 

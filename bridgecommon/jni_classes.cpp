@@ -18,6 +18,17 @@ jclass JavaClass::get(JNIEnv* env) const {
     return global;
 }
 
+jmethodID JavaMethod::get(JNIEnv* env) const {
+    if (jmethodID cached = method_.load(std::memory_order_acquire)) return cached;
+    const jclass cls = owner_.get(env);
+    if (cls == nullptr) return nullptr;
+    const jmethodID found = kind_ == Kind::staticMethod ? env->GetStaticMethodID(cls, name_, signature_)
+                                                       : env->GetMethodID(cls, name_, signature_);
+    // Every thread finds the same ID, so a race between two first calls stores it twice.
+    if (found != nullptr) method_.store(found, std::memory_order_release);
+    return found;
+}
+
 jfieldID PeerPointer::lookUp(JNIEnv* env, jobject peer) const {
     LocalRef<jclass> cls(env, env->GetObjectClass(peer));
     const jfieldID field = env->GetFieldID(cls.get(), "pointer", "J");

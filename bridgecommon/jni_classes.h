@@ -1,9 +1,9 @@
-// The Java classes and fields the libraries use, looked up once and kept. FindClass and
-// GetFieldID each cost more than a whole property read, so paying for them on every call
-// showed in every benchmark; caching gives the same classes and fields, because a JNI library
-// belongs to exactly one class loader and so always sees the same ones.
+// The Java classes, methods and fields the libraries use, looked up once and kept. FindClass,
+// GetMethodID and GetFieldID each cost more than a whole property read, so paying for them on
+// every call showed in every benchmark; caching gives the same classes, methods and fields,
+// because a JNI library belongs to exactly one class loader and so always sees the same ones.
 //
-// Both caches fill on first use (not in JNI_OnLoad): the C++ tests call exports before any
+// The caches fill on first use (not in JNI_OnLoad): the C++ tests call exports before any
 // Java class has loaded the library, and a JVM without the peer classes must still get the
 // lookup's own NoClassDefFoundError, as an uncached lookup would give it.
 #pragma once
@@ -30,6 +30,30 @@ public:
 private:
     const char* name_;
     mutable std::atomic<jclass> class_{nullptr};
+};
+
+// A method of a JavaClass, looked up once (GetStaticMethodID or GetMethodID) and kept. A
+// method ID stays valid for as long as its class is loaded, and the JavaClass keeps the class.
+class JavaMethod {
+public:
+    enum class Kind { instanceMethod, staticMethod };
+
+    constexpr JavaMethod(const JavaClass& owner, const char* name, const char* signature, Kind kind)
+        : owner_(owner), name_(name), signature_(signature), kind_(kind) {}
+    JavaMethod(const JavaMethod&) = delete;
+    JavaMethod& operator=(const JavaMethod&) = delete;
+
+    // The method (transfer none), or null with the lookup's error pending (the class's
+    // NoClassDefFoundError, or NoSuchMethodError); a failed lookup is tried again next time.
+    jmethodID get(JNIEnv* env) const;
+    const JavaClass& owner() const { return owner_; }
+
+private:
+    const JavaClass& owner_;
+    const char* name_;
+    const char* signature_;
+    Kind kind_;
+    mutable std::atomic<jmethodID> method_{nullptr};
 };
 
 // The long field "pointer" through which the peers of one Java class hold their handles.
@@ -67,5 +91,9 @@ inline constinit const JavaClass kIllegalArgumentException("java/lang/IllegalArg
 inline constinit const JavaClass kOutOfMemoryError("java/lang/OutOfMemoryError");
 inline constinit const JavaClass kIOException("java/io/IOException");
 inline constinit const JavaClass kFileNotFoundException("java/io/FileNotFoundException");
+
+// The methods the libraries call.
+inline constinit const JavaMethod kIntegerValueOf(kInteger, "valueOf", "(I)Ljava/lang/Integer;",
+                                                  JavaMethod::Kind::staticMethod);
 
 }  // namespace kestrane::jni

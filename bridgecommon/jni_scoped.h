@@ -5,6 +5,7 @@
 #include <jni.h>
 
 #include <cstddef>
+#include <type_traits>
 #include <utility>
 
 namespace kestrane::jni {
@@ -68,69 +69,100 @@ private:
     std::size_t length_;
 };
 
-// Access to the elements of a primitive Java array. Release mode 0 (the default) copies
-// native changes back; JNI_ABORT discards them, for arrays that are only read.
-template <class ArrayT, class ElemT,
-          ElemT* (JNIEnv::*Get)(ArrayT, jboolean*),
-          void (JNIEnv::*Release)(ArrayT, ElemT*, jint)>
+// Whether a holder of array elements only reads them or also writes them back.
+enum class Access { readOnly, readWrite };
+
+// Access to the elements of a primitive Java array (Get<Type>ArrayElements). A read-only
+// holder gives const elements and releases with JNI_ABORT, so that nothing is copied back into
+// the array; a read-write one copies the native changes back (release mode 0). Use the
+// aliases below: ReadOnlyBytes, ReadWriteFloats, ...
+template <class ArrayT, class ElemT, ElemT* (JNIEnv::*Get)(ArrayT, jboolean*),
+          void (JNIEnv::*Release)(ArrayT, ElemT*, jint), Access access>
 class ArrayElements {
 public:
-    ArrayElements(JNIEnv* env, ArrayT array, jint releaseMode = 0)
-        : env_(env), array_(array), mode_(releaseMode),
-          elements_(array != nullptr ? (env->*Get)(array, nullptr) : nullptr),
+    using Pointer = std::conditional_t<access == Access::readOnly, const ElemT*, ElemT*>;
+
+    ArrayElements(JNIEnv* env, ArrayT array)
+        : env_(env), array_(array), elements_(array != nullptr ? (env->*Get)(array, nullptr) : nullptr),
           length_(elements_ != nullptr ? static_cast<std::size_t>(env->GetArrayLength(array)) : 0) {}
     ArrayElements(const ArrayElements&) = delete;
     ArrayElements& operator=(const ArrayElements&) = delete;
     ~ArrayElements() {
-        if (elements_ != nullptr) (env_->*Release)(array_, elements_, mode_);
+        if (elements_ != nullptr) (env_->*Release)(array_, elements_, access == Access::readOnly ? JNI_ABORT : 0);
     }
 
     // Null for a null array, or when the VM could not provide the elements.
-    ElemT* data() const { return elements_; }
+    Pointer data() const { return elements_; }
     std::size_t size() const { return length_; }
     explicit operator bool() const { return elements_ != nullptr; }
 
 private:
     JNIEnv* env_;
     ArrayT array_;
-    jint mode_;
     ElemT* elements_;
     std::size_t length_;
 };
 
-using ByteArrayElements = ArrayElements<jbyteArray, jbyte, &JNIEnv::GetByteArrayElements, &JNIEnv::ReleaseByteArrayElements>;
-using IntArrayElements = ArrayElements<jintArray, jint, &JNIEnv::GetIntArrayElements, &JNIEnv::ReleaseIntArrayElements>;
-using LongArrayElements = ArrayElements<jlongArray, jlong, &JNIEnv::GetLongArrayElements, &JNIEnv::ReleaseLongArrayElements>;
-using FloatArrayElements = ArrayElements<jfloatArray, jfloat, &JNIEnv::GetFloatArrayElements, &JNIEnv::ReleaseFloatArrayElements>;
+template <Access access>
+using ByteElements = ArrayElements<jbyteArray, jbyte, &JNIEnv::GetByteArrayElements, &JNIEnv::ReleaseByteArrayElements, access>;
+template <Access access>
+using IntElements = ArrayElements<jintArray, jint, &JNIEnv::GetIntArrayElements, &JNIEnv::ReleaseIntArrayElements, access>;
+template <Access access>
+using LongElements = ArrayElements<jlongArray, jlong, &JNIEnv::GetLongArrayElements, &JNIEnv::ReleaseLongArrayElements, access>;
+template <Access access>
+using FloatElements =
+    ArrayElements<jfloatArray, jfloat, &JNIEnv::GetFloatArrayElements, &JNIEnv::ReleaseFloatArrayElements, access>;
+
+using ReadOnlyBytes = ByteElements<Access::readOnly>;
+using ReadWriteBytes = ByteElements<Access::readWrite>;
+using ReadOnlyInts = IntElements<Access::readOnly>;
+using ReadWriteInts = IntElements<Access::readWrite>;
+using ReadOnlyLongs = LongElements<Access::readOnly>;
+using ReadWriteLongs = LongElements<Access::readWrite>;
+using ReadOnlyFloats = FloatElements<Access::readOnly>;
+using ReadWriteFloats = FloatElements<Access::readWrite>;
 
 // Direct access to a primitive array's elements (GetPrimitiveArrayCritical), for loops that
 // would otherwise copy the array in and out. While a holder is alive the calling thread must
 // make no JNI call and must not block: take every holder after the last allocation of the
-// export and let them go before the next JNI call. Release mode as for ArrayElements.
-template <class ArrayT, class ElemT>
-class CriticalArray {
+// export and let them go before the next JNI call. Blocking includes what hides in a
+// destructor: taking a lock, or dropping a reference whose last release takes one. Fill the
+// array first and let such references go after the holder has ended (declare them before it). Read-only and read-write as for
+// ArrayElements: a read-only holder releases with JNI_ABORT and gives const elements.
+template <class ArrayT, class ElemT, Access access>
+class CriticalElements {
 public:
-    CriticalArray(JNIEnv* env, ArrayT array, jint releaseMode = 0)
-        : env_(env), array_(array), mode_(releaseMode),
+    using Pointer = std::conditional_t<access == Access::readOnly, const ElemT*, ElemT*>;
+
+    CriticalElements(JNIEnv* env, ArrayT array)
+        : env_(env), array_(array),
           elements_(array != nullptr ? static_cast<ElemT*>(env->GetPrimitiveArrayCritical(array, nullptr)) : nullptr) {}
-    CriticalArray(const CriticalArray&) = delete;
-    CriticalArray& operator=(const CriticalArray&) = delete;
-    ~CriticalArray() {
-        if (elements_ != nullptr) env_->ReleasePrimitiveArrayCritical(array_, elements_, mode_);
+    CriticalElements(const CriticalElements&) = delete;
+    CriticalElements& operator=(const CriticalElements&) = delete;
+    ~CriticalElements() {
+        if (elements_ != nullptr) {
+            env_->ReleasePrimitiveArrayCritical(array_, elements_, access == Access::readOnly ? JNI_ABORT : 0);
+        }
     }
 
     // Null for a null array, or when the VM could not provide the elements.
-    ElemT* data() const { return elements_; }
+    Pointer data() const { return elements_; }
     explicit operator bool() const { return elements_ != nullptr; }
 
 private:
     JNIEnv* env_;
     ArrayT array_;
-    jint mode_;
     ElemT* elements_;
 };
 
-using CriticalFloats = CriticalArray<jfloatArray, jfloat>;
+template <class ArrayT, class ElemT>
+using ReadOnlyCritical = CriticalElements<ArrayT, ElemT, Access::readOnly>;
+template <class ArrayT, class ElemT>
+using ReadWriteCritical = CriticalElements<ArrayT, ElemT, Access::readWrite>;
+
+using ReadOnlyCriticalFloats = ReadOnlyCritical<jfloatArray, jfloat>;
+using ReadWriteCriticalFloats = ReadWriteCritical<jfloatArray, jfloat>;
+using ReadWriteCriticalLongs = ReadWriteCritical<jlongArray, jlong>;
 
 // A local frame: every local reference made inside it is freed when the frame ends, except
 // the one handed out by pop().

@@ -7,6 +7,7 @@
 #include "errors.h"
 #include "jni_classes.h"
 #include "jni_scoped.h"
+#include "modified_utf8.h"
 #include "scratch.h"
 
 namespace kestrane::jni {
@@ -67,49 +68,6 @@ PlatformString adoptedPlatformString(JNIEnv* env, jstring string) {
         return std::nullopt;
     }
 }
-
-namespace {
-
-// The VM's modified UTF-8 of units; stopAtNul: end at the first U+0000 (as a C string does)
-// instead of writing it as C0 80.
-std::string modifiedUtf8Of(std::u16string_view units, bool stopAtNul) {
-    std::string out;
-    out.reserve(units.size());
-    auto put3 = [&out](unsigned c) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    };
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        const unsigned c = units[i];
-        if (c == 0 && stopAtNul) break;
-        if (c == 0) {
-            out.push_back(static_cast<char>(0xC0));
-            out.push_back(static_cast<char>(0x80));
-        } else if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-                   units[i + 1] <= 0xDFFF) {
-            // A surrogate pair: the VM's modified UTF-8 writes each half as its own 3-byte form.
-            put3(c);
-            put3(units[++i]);
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            put3(0xFFFD);
-        } else {
-            put3(c);
-        }
-    }
-    return out;
-}
-
-}  // namespace
-
-std::string utf8Form(std::u16string_view units) { return modifiedUtf8Of(units, true); }
-
-std::string modifiedUtf8(std::string_view utf8) { return modifiedUtf8Of(utf16FromUtf8(utf8), false); }
 
 std::optional<std::string> javaStringToUtf8(JNIEnv* env, jstring string, const char* argumentName) {
     const PlatformString units = platformString(env, string, argumentName);

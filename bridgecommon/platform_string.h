@@ -52,15 +52,6 @@ enum class ElementPath { utf16, utf8 };
 jobjectArray newStringArray(JNIEnv* env, std::span<const std::u16string> list, InitialElement initial,
                             ElementPath path);
 
-// The UTF-8 form of a platform string as NewStringUTF expects it (the VM's modified UTF-8:
-// supplementary characters as two 3-byte surrogates), cut at the first U+0000. An unpaired
-// surrogate becomes U+FFFD, since it has no UTF-8 form.
-std::string utf8Form(std::u16string_view units);
-
-// Standard UTF-8 as the VM's modified UTF-8, keeping every character: U+0000 as C0 80 and
-// characters outside the BMP as two 3-byte surrogates (invalid sequences become U+FFFD).
-std::string modifiedUtf8(std::string_view utf8);
-
 // UTF-16 from UTF-8 (invalid sequences become U+FFFD), and standard UTF-8 of a platform
 // string with every unit kept, for text handed to the operating system.
 using kestrane::text::utf16FromUtf8;

@@ -83,7 +83,7 @@ jlongArray persistentIdArray(JNIEnv* env, std::size_t n, Fill fill) {
     if (!array) return nullptr;  // OutOfMemoryError pending
     if (n == 0) return array.release();
     {
-        const jni::CriticalArray<jlongArray, jlong> elements(env, array.get());
+        const jni::ReadWriteCriticalLongs elements(env, array.get());
         if (!elements) return nullptr;
         // jlong and std::uint64_t are a signed and unsigned pair of one size: the array's memory
         // takes the raw IDs as they are, and turns them into their Java form in place.

@@ -2,7 +2,6 @@
 
 #include "errors.h"
 #include "nnls.h"
-#include "player.h"
 
 jstring CreateJavaStringFromNSString(JNIEnv* env, PlatformStringView string) {
     return kestrane::jni::javaString(env, string);
@@ -12,8 +11,7 @@ void playerThrowIOExceptionIfError(JNIEnv* env, int code, const char* message) {
     using kestrane::jni::kFileNotFoundException;
     using kestrane::jni::kIOException;
     if (code == 0) return;
-    kestrane::jni::throwJava(env, code == static_cast<int>(kestrane::media::PlayerError::fileNotFound) ? kFileNotFoundException : kIOException,
-                             message);
+    kestrane::jni::throwJava(env, code == kFileNotFoundCode ? kFileNotFoundException : kIOException, message);
 }
 
 void nnls(float* a, int mda, int m, int n, float* b, float* x, float* w, float* zz, int* index, int* mode) {

@@ -10,10 +10,13 @@
 // nil gives null; otherwise a new Java string with the same UTF-16 units (transfer full).
 [[gnu::visibility("default")]] jstring CreateJavaStringFromNSString(JNIEnv* env, PlatformStringView string);
 
+// The error code of a file that is not there, as the Java API numbers it.
+constexpr int kFileNotFoundCode = -43;
+
 extern "C" {
 
-// 0 throws nothing, -43 java.io.FileNotFoundException, any other code java.io.IOException,
-// each with message (UTF-8, may be null for none).
+// 0 throws nothing, kFileNotFoundCode java.io.FileNotFoundException, any other code
+// java.io.IOException, each with message (UTF-8, may be null for none).
 [[gnu::visibility("default")]] void playerThrowIOExceptionIfError(JNIEnv* env, int code, const char* message);
 
 // The Lawson-Hanson routines (see platform/nnls/nnls.h for their contracts).

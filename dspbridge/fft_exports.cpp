@@ -1,7 +1,6 @@
 // com.kestrane.sonvekt.math.NativeFFT: the real FFT over a setup held by the Java side.
 #include <com_kestrane_sonvekt_math_NativeFFT.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -9,11 +8,13 @@
 #include "fft.h"
 #include "handles.h"
 #include "jni_scoped.h"
+#include "log.h"
 #include "no_destructor.h"
 
 namespace fft = kestrane::fft;
-using kestrane::jni::CriticalFloats;
 using kestrane::jni::LocalRef;
+using kestrane::jni::ReadOnlyCriticalFloats;
+using kestrane::jni::ReadWriteCriticalFloats;
 using kestrane::jni::throwIllegalArgument;
 using kestrane::jni::throwOutOfMemory;
 
@@ -43,9 +44,8 @@ JNIEXPORT jlong JNICALL Java_com_kestrane_sonvekt_math_NativeFFT_init(JNIEnv* en
     fft::SetupPtr setup = fft::createSetup(log2Of(numberOfSamples));
     if (!setup) {
         // The application cannot analyse audio without its transform; the process ends here,
-        // as a failure.
-        std::fputs("\nFFT_Setup failed to allocate enough memory for the real FFT.\n", stdout);
-        std::fflush(stdout);
+        // as a failure, with the reason in the log (a library never writes to standard output).
+        kestrane::logLine("FFT_Setup failed to allocate enough memory for the real FFT.");
         std::exit(1);
     }
     // The Java side owns the setup from here until destroy.
@@ -86,7 +86,7 @@ JNIEXPORT jobjectArray JNICALL Java_com_kestrane_sonvekt_math_NativeFFT_realFFT(
     // The result: new arrays, as the Java side expects; the second stays all zeros after an
     // inverse transform.
     const jclass floatArray = kestrane::jni::kFloatArray.get(env);
-    if (floatArray == nullptr) return throwOutOfMemory(env, "Failed to allocate jtransformed."), nullptr;
+    if (floatArray == nullptr) return nullptr;  // the lookup's NoClassDefFoundError is pending
     LocalRef<jobjectArray> transformed(env, env->NewObjectArray(2, floatArray, nullptr));
     if (!transformed) return throwOutOfMemory(env, "Failed to allocate jtransformed."), nullptr;
     LocalRef<jfloatArray> jreal(env, env->NewFloatArray(numberOfSamples));
@@ -100,11 +100,13 @@ JNIEXPORT jobjectArray JNICALL Java_com_kestrane_sonvekt_math_NativeFFT_realFFT(
     // may happen while the holders are alive.
     kestrane::Expected<void> done;
     if (forward) {
-        CriticalFloats samples(env, real, JNI_ABORT), re(env, jreal.get()), im(env, jimag.get());
+        ReadOnlyCriticalFloats samples(env, real);
+        ReadWriteCriticalFloats re(env, jreal.get()), im(env, jimag.get());
         if (!samples || !re || !im) return nullptr;  // the VM's OutOfMemoryError is pending
         done = fft::forwardSpectrum(*setup, log2n, samples.data(), re.data(), im.data());
     } else {
-        CriticalFloats re(env, real, JNI_ABORT), im(env, imag, JNI_ABORT), samples(env, jreal.get());
+        ReadOnlyCriticalFloats re(env, real), im(env, imag);
+        ReadWriteCriticalFloats samples(env, jreal.get());
         if (!re || !im || !samples) return nullptr;
         done = fft::inverseSpectrum(*setup, log2n, re.data(), im.data(), samples.data());
     }

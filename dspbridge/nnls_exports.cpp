@@ -7,7 +7,7 @@
 #include "jni_scoped.h"
 #include "nnls.h"
 
-using kestrane::jni::FloatArrayElements;
+using kestrane::jni::ReadWriteFloats;
 
 namespace {
 
@@ -42,8 +42,9 @@ JNIEXPORT jint JNICALL Java_com_kestrane_sonvekt_math_NNLS_solve(JNIEnv* env, jc
         return kestrane::jni::throwIllegalArgument(env, problem.c_str()), 0;
     }
 
-    // The holders release x, then b, then a (reverse order of declaration), copying back.
-    FloatArrayElements aElems(env, a), bElems(env, b), xElems(env, x);
+    // The solver overwrites a and b and writes x; the holders release x, then b, then a
+    // (reverse order of declaration), copying back.
+    ReadWriteFloats aElems(env, a), bElems(env, b), xElems(env, x);
     if (!aElems || !bElems || !xElems) return 0;  // the VM's OutOfMemoryError is pending
     const kestrane::Expected<int> mode = kestrane::nnls::solve(aElems.data(), mda, m, n, bElems.data(), xElems.data());
     if (!mode) return kestrane::jni::throwJava(env, kestrane::jni::kOutOfMemoryError, mode.error().message.c_str()), 0;

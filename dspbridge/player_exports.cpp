@@ -7,6 +7,8 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
+#include <utility>
 
 #include "errors.h"
 #include "exported_helpers.h"
@@ -41,18 +43,47 @@ jlong milliseconds(const media::Time& t) {
     return media::scaleTime(t.value, 1000, t.timescale);
 }
 
-jstring javaString(JNIEnv* env, const std::optional<std::string>& text) {
-    if (!text) return nullptr;
-    return kestrane::jni::javaString(env, kestrane::jni::utf16FromUtf8(*text));
-}
+// The Java API's words for the player's outcomes, in one place.
+//
+// The failures of open: the code for playerThrowIOExceptionIfError (kFileNotFoundCode throws
+// FileNotFoundException, any other non-zero code IOException) and the message; a message of
+// null passes on the media's own reason.
+constexpr int kOtherFailureCode = -1;
+struct OpenFailure {
+    media::PlayerError error;
+    int code;
+    const char* message;
+};
+constexpr OpenFailure kOpenFailures[] = {
+    {media::PlayerError::notPlayable, kOtherFailureCode, "Asset is not playable."},
+    {media::PlayerError::loadTimedOut, kOtherFailureCode, "Failed to load media."},
+    {media::PlayerError::fileNotFound, kFileNotFoundCode, nullptr},
+    {media::PlayerError::mediaFailed, kOtherFailureCode, nullptr},
+};
+
+// Why a player waits, in the Java API's texts.
+constexpr std::pair<media::WaitingReason, const char*> kWaitingReasons[] = {
+    {media::WaitingReason::noItemToPlay, "AVPlayerWaitingWithNoItemToPlayReason"},
+    {media::WaitingReason::minimizingStalls, "AVPlayerWaitingToMinimizeStallsReason"},
+    {media::WaitingReason::evaluatingBufferingRate, "AVPlayerWaitingWhileEvaluatingBufferingRateReason"},
+};
 
 // The exception of a failed open.
 void throwOpenFailure(JNIEnv* env, const kestrane::Error& error) {
-    switch (error.as<media::PlayerError>().value_or(media::PlayerError{})) {
-        case media::PlayerError::notPlayable: kestrane::jni::throwJava(env, kestrane::jni::kIOException, "Asset is not playable."); return;
-        case media::PlayerError::loadTimedOut: kestrane::jni::throwJava(env, kestrane::jni::kIOException, "Failed to load media."); return;
-        default: playerThrowIOExceptionIfError(env, error.code, error.message.empty() ? nullptr : error.message.c_str());
+    const std::optional<media::PlayerError> kind = error.as<media::PlayerError>();
+    const char* reason = error.message.empty() ? nullptr : error.message.c_str();
+    for (const OpenFailure& failure : kOpenFailures) {
+        if (kind != failure.error) continue;
+        return playerThrowIOExceptionIfError(env, failure.code, failure.message != nullptr ? failure.message : reason);
     }
+    playerThrowIOExceptionIfError(env, kOtherFailureCode, reason);  // a failure of no kind above
+}
+
+jstring javaText(JNIEnv* env, std::optional<media::WaitingReason> reason) {
+    for (const auto& [which, text] : kWaitingReasons) {
+        if (reason == which) return kestrane::jni::javaStringFromUtf8(env, text);
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -136,7 +167,7 @@ JNIEXPORT jint JNICALL Java_com_kestrane_sonvekt_player_AVPlayer_getStatus(JNIEn
 
 JNIEXPORT jstring JNICALL Java_com_kestrane_sonvekt_player_AVPlayer_getError(JNIEnv* env, jclass, jlong handle) {
     const auto p = playerOf(handle);
-    return p != nullptr ? javaString(env, p->playerError()) : nullptr;
+    return p != nullptr ? kestrane::jni::javaStringFromUtf8(env, p->playerError()) : nullptr;
 }
 
 JNIEXPORT jint JNICALL Java_com_kestrane_sonvekt_player_AVPlayer_getTimeControlStatus(JNIEnv*, jclass, jlong handle) {
@@ -147,5 +178,5 @@ JNIEXPORT jint JNICALL Java_com_kestrane_sonvekt_player_AVPlayer_getTimeControlS
 JNIEXPORT jstring JNICALL Java_com_kestrane_sonvekt_player_AVPlayer_getReasonForWaitingToPlay(JNIEnv* env, jclass,
                                                                                              jlong handle) {
     const auto p = playerOf(handle);
-    return p != nullptr ? javaString(env, p->reasonForWaitingToPlay()) : nullptr;
+    return p != nullptr ? javaText(env, p->reasonForWaitingToPlay()) : nullptr;
 }

@@ -10,8 +10,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "launch_error.h"
 #include "environment_properties.h"
+#include "expat_ptr.h"
+#include "launch_error.h"
 #include "launch_log.h"
 #include "paths.h"
 
@@ -35,11 +36,11 @@ std::optional<std::int64_t> readNumberFile(const char* path) {
 std::optional<std::map<std::string, std::string>> parsePrefsXml(std::string_view bytes) {
     if (bytes.size() > INT32_MAX) return std::nullopt;
     std::map<std::string, std::string> entries;
-    XML_Parser parser = XML_ParserCreate("UTF-8");
-    if (parser == nullptr) return std::nullopt;
-    XML_SetUserData(parser, &entries);
+    const ParserPtr parser(XML_ParserCreate("UTF-8"));
+    if (!parser) return std::nullopt;
+    XML_SetUserData(parser.get(), &entries);
     XML_SetElementHandler(
-        parser,
+        parser.get(),
         [](void* data, const XML_Char* name, const XML_Char** attributes) {
             if (std::strcmp(name, "entry") != 0) return;
             const char *key = nullptr, *value = nullptr;
@@ -50,9 +51,7 @@ std::optional<std::map<std::string, std::string>> parsePrefsXml(std::string_view
             if (key != nullptr && value != nullptr) (*static_cast<std::map<std::string, std::string>*>(data))[key] = value;
         },
         nullptr);
-    const bool ok = XML_Parse(parser, bytes.data(), static_cast<int>(bytes.size()), XML_TRUE) == XML_STATUS_OK;
-    XML_ParserFree(parser);
-    if (!ok) return std::nullopt;
+    if (XML_Parse(parser.get(), bytes.data(), static_cast<int>(bytes.size()), XML_TRUE) != XML_STATUS_OK) return std::nullopt;
     return entries;
 }
 
@@ -117,87 +116,96 @@ bool isProcessSerialNumber(const std::string& a) {
 
 namespace {
 
-// The bundle's default options with the user's overrides, in the order of their names.
+// The bundle's default options, each replaced by the user's override of the same name.
 std::vector<std::string> defaultOptionsOf(const Settings& info, const std::optional<std::map<std::string, std::string>>& overrides) {
-    std::vector<std::string> defaultOptions;
-    if (auto defaults = info.stringDictionary("JVMDefaultOptions")) {
-        if (overrides) {
-            for (const auto& [name, value] : *overrides) (*defaults)[name] = value;
-        }
-        for (const auto& [name, value] : *defaults) defaultOptions.push_back(value);
+    std::vector<std::string> options;
+    std::optional<std::map<std::string, std::string>> defaults = info.stringDictionary("JVMDefaultOptions");
+    if (!defaults) return options;
+    if (overrides) {
+        for (const auto& [name, value] : *overrides) (*defaults)[name] = value;
     }
-    return defaultOptions;
+    for (const auto& [name, value] : *defaults) options.push_back(value);
+    return options;
 }
 
-// The class path's entries after "-Djava.class.path=": the jar launcher, the bundle's list, or
-// Classes and every jar of the Java folder.
-std::string classPathEntries(const Bundle& bundle, const std::optional<std::string>& jarLauncher) {
-    const std::string javaFolder = bundle.path() + "/Contents/Java";
-    if (jarLauncher) return ":" + javaFolder + "/" + *jarLauncher;
-    std::string entries;
-    if (auto listed = bundle.info().stringArray("JVMClassPath")) {
-        for (std::size_t i = 0; i < listed->size(); ++i) {
-            entries += (i > 0 ? ":" : "") + replaceAll((*listed)[i], "$APP_ROOT", bundle.path());
-        }
-        return entries;
+// What the virtual machine starts: a main class, a module ("module/class"), or the jar of a
+// jar launcher, whose manifest names the class.
+struct Entry {
+    std::optional<std::string> jarLauncher;
+    std::optional<std::string> mainClass;
+    bool module = false;
+};
+
+// The bundle's entry, checked; raises the launch errors of a missing main class and of a
+// module with a jar launcher. (JNLP mode replaces the main class afterwards.)
+Entry entryOf(const Bundle& bundle, bool jnlp) {
+    const Settings& info = bundle.info();
+    Entry entry{info.string("JVMJARLauncher"), info.string("JVMMainClassName"), false};
+    entry.module = entry.mainClass && entry.mainClass->find('/') != std::string::npos;
+    if (jnlp) return entry;
+    if (entry.module && entry.jarLauncher) {
+        throw LaunchError("JavaLaunchError", "Modules cannot be used in conjuction with jar launcher");
     }
-    entries = javaFolder + "/Classes";
-    const std::optional<std::vector<std::string>> names = listFolder(javaFolder);
-    if (!names) throw LaunchError("JavaLaunchError", bundle.localizedString("JavaDirectoryNotFound"));
-    for (const std::string& name : *names) {
-        if (endsWith(name, ".jar")) entries += ":" + javaFolder + "/" + name;
-    }
-    return entries;
+    if (!entry.mainClass && !entry.jarLauncher) throw LaunchError("JavaLaunchError", bundle.localizedString("MainClassNameRequired"));
+    return entry;
 }
 
-// The variables of the environment whose values hold "$APP_ROOT", with the bundle's path in
-// its place: the virtual machine inherits them.
-std::vector<std::pair<std::string, std::string>> appRootEnvironment(const std::vector<std::string>& environment,
-                                                                    const std::string& bundlePath) {
-    std::vector<std::pair<std::string, std::string>> changed;
+// "-Djava.class.path=..." for the entry: the jar launcher's jar, the bundle's JVMClassPath,
+// or Contents/Java/Classes and every jar in Contents/Java (listing it raises the launch error
+// of a missing Java folder); none for a module or in JNLP mode.
+std::optional<std::string> classPathArgument(const Bundle& bundle, const Entry& entry, bool jnlp) {
+    const std::string& bundlePath = bundle.path();
+    const std::string javaFolder = bundlePath + "/Contents/Java";
+    std::optional<std::string> classPath = std::string("-Djava.class.path=");
+    if (jnlp) classPath.reset();
+    auto append = [&classPath](const std::string& text) {
+        if (classPath) *classPath += text;
+    };
+    if (entry.jarLauncher) {
+        append(":" + javaFolder + "/" + *entry.jarLauncher);
+    } else if (entry.module) {
+        // a module brings its own path
+    } else if (auto entries = bundle.info().stringArray("JVMClassPath")) {
+        for (std::size_t i = 0; i < entries->size(); ++i) append((i > 0 ? ":" : "") + replaceAll((*entries)[i], "$APP_ROOT", bundlePath));
+    } else {
+        append(javaFolder + "/Classes");
+        const std::optional<std::vector<std::string>> names = listFolder(javaFolder);
+        if (!names) throw LaunchError("JavaLaunchError", bundle.localizedString("JavaDirectoryNotFound"));
+        for (const std::string& name : *names) {
+            if (endsWith(name, ".jar")) append(":" + javaFolder + "/" + name);
+        }
+    }
+    if (entry.module) return std::nullopt;
+    return classPath;
+}
+
+// The variables of environment ("NAME=value") whose value holds "$APP_ROOT", expanded: the
+// virtual machine inherits them.
+std::vector<std::pair<std::string, std::string>> expandedEnvironment(const std::vector<std::string>& environment,
+                                                                     const std::string& bundlePath) {
+    std::vector<std::pair<std::string, std::string>> expanded;
     for (const std::string& entry : environment) {
         const std::size_t eq = entry.find('=');
         if (eq == std::string::npos) continue;
         const std::string value = entry.substr(eq + 1);
         if (value.find("$APP_ROOT") != std::string::npos) {
-            changed.emplace_back(entry.substr(0, eq), replaceAll(value, "$APP_ROOT", bundlePath));
+            expanded.emplace_back(entry.substr(0, eq), replaceAll(value, "$APP_ROOT", bundlePath));
         }
     }
-    return changed;
+    return expanded;
 }
 
-// What starts the application: the main class, a module, or a jar that names its main class.
-struct Entry {
-    std::optional<std::string> mainClass;
-    bool module = false;
-    std::optional<std::string> jarLauncher;
-};
-
-// The vector's options, default options, entry and arguments, after its system arguments.
-void appendToVector(std::vector<std::string>& vector, const LaunchInputs& in, const std::vector<std::string>& options,
-                    const std::vector<std::string>& defaultOptions, const Entry& entry,
-                    const std::vector<std::string>& applicationArguments, const std::vector<std::string>& programArguments) {
-    const std::string& bundlePath = in.bundle->path();
-    for (const std::string& option : options) {
-        vector.push_back(replaceAll(replaceAll(option, "$APP_ROOT", bundlePath), "$JVM_RUNTIME", in.runtimePath.value_or("")));
-        Log("Option: %@", vector.back());
-    }
-    for (const std::string& option : defaultOptions) {
-        vector.push_back(replaceAll(option, "$APP_ROOT", bundlePath));
-        Log("DefaultOption: %@", vector.back());
-    }
+// Appends what starts the entry: "-m module/class", the class, or "-jar" and the jar.
+void appendEntry(const Entry& entry, const std::string& javaFolder, std::vector<std::string>& vector) {
     if (entry.module) {
         vector.push_back("-m");
         vector.push_back(*entry.mainClass);
     } else if (entry.mainClass) {
         vector.push_back(*entry.mainClass);
     } else {
-        // A jar launcher without a main class: the jar's manifest names it.
         vector.push_back("-jar");
-        vector.push_back(bundlePath + "/Contents/Java/" + *entry.jarLauncher);
+        vector.push_back(javaFolder + "/" + *entry.jarLauncher);
     }
-    for (const std::string& a : applicationArguments) vector.push_back(replaceAll(a, "$APP_ROOT", bundlePath));
-    vector.insert(vector.end(), programArguments.begin(), programArguments.end());
 }
 
 }  // namespace
@@ -208,39 +216,24 @@ LaunchPlan buildLaunchPlan(const LaunchInputs& in) {
     const std::string& bundlePath = bundle.path();
     LaunchPlan plan;
 
-    // Options, default options with the user's overrides, application arguments.
+    // Options, default options with the user's overrides, application arguments, the entry;
+    // JNLP mode starts its client instead.
     std::vector<std::string> options = info.stringArray("JVMOptions").value_or(std::vector<std::string>{});
     const std::vector<std::string> defaultOptions = defaultOptionsOf(info, in.userOverrides);
     std::vector<std::string> applicationArguments = info.stringArray("JVMArguments").value_or(std::vector<std::string>{});
-
-    // Main class, module, and their checks; JNLP mode starts its client instead, without a
-    // class path of the bundle's.
-    Entry entry{info.string("JVMMainClassName"), false, info.string("JVMJARLauncher")};
-    entry.module = entry.mainClass && entry.mainClass->find('/') != std::string::npos;
-    bool withClassPath = true;
+    Entry entry = entryOf(bundle, in.jnlp.has_value());
     if (in.jnlp) {
         options.insert(options.end(), in.jnlp->options.begin(), in.jnlp->options.end());
-        withClassPath = false;
         entry.mainClass = in.jnlp->mainClass;
         applicationArguments.push_back(in.jnlp->jnlpCopy);
         plan.applicationClassPath = in.jnlp->deployJar;
-    } else {
-        if (entry.module && entry.jarLauncher) {
-            throw LaunchError("JavaLaunchError", "Modules cannot be used in conjuction with jar launcher");
-        }
-        if (!entry.mainClass && !entry.jarLauncher) {
-            throw LaunchError("JavaLaunchError", bundle.localizedString("MainClassNameRequired"));
-        }
     }
     Log("Main Class Name: '%@'", entry.mainClass);
 
-    // System arguments: the library path, the class path (a module brings its own), the
-    // environment properties.
-    // (The Java folder is listed, and must exist, in JNLP mode too.)
+    // System arguments: the library path, the class path, the environment properties.
     std::vector<std::string> systemArguments = {"-Djava.library.path=" + bundlePath + "/Contents/MacOS"};
-    if (!entry.module) {
-        const std::string entries = classPathEntries(bundle, entry.jarLauncher);
-        if (withClassPath) systemArguments.push_back("-Djava.class.path=" + entries);
+    if (std::optional<std::string> classPath = classPathArgument(bundle, entry, in.jnlp.has_value())) {
+        systemArguments.push_back(*classPath);
     }
     systemArguments.insert(systemArguments.end(), in.environmentProperties.begin(), in.environmentProperties.end());
 
@@ -249,14 +242,26 @@ LaunchPlan buildLaunchPlan(const LaunchInputs& in) {
     if (info.truth("IgnorePSN")) {
         std::erase_if(programArguments, [](const std::string& a) { return isProcessSerialNumber(a); });
     }
-    plan.environment = appRootEnvironment(in.environment, bundlePath);
+    plan.environment = expandedEnvironment(in.environment, bundlePath);
 
     // Memory percentages in the options (not in the default options).
     for (std::string& option : options) option = resolveMemoryPercentage(option, in.ramBytes);
 
-    plan.argv.push_back(in.commandName);
-    plan.argv.insert(plan.argv.end(), systemArguments.begin(), systemArguments.end());
-    appendToVector(plan.argv, in, options, defaultOptions, entry, applicationArguments, programArguments);
+    // The vector.
+    std::vector<std::string>& vector = plan.argv;
+    vector.push_back(in.commandName);
+    vector.insert(vector.end(), systemArguments.begin(), systemArguments.end());
+    for (const std::string& option : options) {
+        vector.push_back(replaceAll(replaceAll(option, "$APP_ROOT", bundlePath), "$JVM_RUNTIME", in.runtimePath.value_or("")));
+        Log("Option: %@", vector.back());
+    }
+    for (const std::string& option : defaultOptions) {
+        vector.push_back(replaceAll(option, "$APP_ROOT", bundlePath));
+        Log("DefaultOption: %@", vector.back());
+    }
+    appendEntry(entry, bundlePath + "/Contents/Java", vector);
+    for (const std::string& a : applicationArguments) vector.push_back(replaceAll(a, "$APP_ROOT", bundlePath));
+    vector.insert(vector.end(), programArguments.begin(), programArguments.end());
     return plan;
 }
 

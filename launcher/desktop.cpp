@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "appearance.h"
+#include "holders.h"
 #include "launch_log.h"
 #include "process.h"
 
@@ -29,9 +30,7 @@ void showCriticalAlert(const std::string& reason) {
 }
 
 bool relaunchWithAdministratorRights() {
-    char* real = realpath("/proc/self/exe", nullptr);
-    const std::string executable = real != nullptr ? real : "";
-    std::free(real);
+    const std::string executable = realPath("/proc/self/exe").value_or("");
     // The executable's path reaches the shell as its $0, never inside the script's text, so
     // no character of the path can change what the script does.
     const std::string script = "\"$0\" > /dev/null 2>&1 &";

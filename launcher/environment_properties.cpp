@@ -14,33 +14,34 @@ namespace kestrane::launcher {
 
 namespace {
 
+using folders::Domain;
+using folders::Folder;
+
 struct FolderRow {
     const char* name;
-    long kind;
-    long domain;
+    Folder folder;
+    Domain domain;
 };
 
-// The folder kinds and domains are the original platform's codes, which the folders
-// component maps onto the desktop's conventions. The "System" rows are the machine-wide
-// (local) folders.
+// The "System" rows are the machine-wide (local) folders.
 constexpr FolderRow kFolderRows[] = {
-    {"LibraryDirectory", 5, folders::kUserDomain},
-    {"DocumentsDirectory", 9, folders::kUserDomain},
-    {"ApplicationSupportDirectory", 14, folders::kUserDomain},
-    {"CachesDirectory", 13, folders::kUserDomain},
-    {"ApplicationDirectory", 1, folders::kUserDomain},
-    {"AutosavedInformationDirectory", 11, folders::kUserDomain},
-    {"DesktopDirectory", 12, folders::kUserDomain},
-    {"DownloadsDirectory", 15, folders::kUserDomain},
-    {"MoviesDirectory", 17, folders::kUserDomain},
-    {"MusicDirectory", 18, folders::kUserDomain},
-    {"PicturesDirectory", 19, folders::kUserDomain},
-    {"SharedPublicDirectory", 21, folders::kUserDomain},
-    {"SystemLibraryDirectory", 5, folders::kLocalDomain},
-    {"SystemApplicationSupportDirectory", 14, folders::kLocalDomain},
-    {"SystemCachesDirectory", 13, folders::kLocalDomain},
-    {"SystemApplicationDirectory", 1, folders::kLocalDomain},
-    {"SystemUserDirectory", 7, folders::kLocalDomain},
+    {"LibraryDirectory", Folder::library, Domain::user},
+    {"DocumentsDirectory", Folder::documents, Domain::user},
+    {"ApplicationSupportDirectory", Folder::applicationSupport, Domain::user},
+    {"CachesDirectory", Folder::caches, Domain::user},
+    {"ApplicationDirectory", Folder::applications, Domain::user},
+    {"AutosavedInformationDirectory", Folder::autosavedInformation, Domain::user},
+    {"DesktopDirectory", Folder::desktop, Domain::user},
+    {"DownloadsDirectory", Folder::downloads, Domain::user},
+    {"MoviesDirectory", Folder::movies, Domain::user},
+    {"MusicDirectory", Folder::music, Domain::user},
+    {"PicturesDirectory", Folder::pictures, Domain::user},
+    {"SharedPublicDirectory", Folder::sharedPublic, Domain::user},
+    {"SystemLibraryDirectory", Folder::library, Domain::local},
+    {"SystemApplicationSupportDirectory", Folder::applicationSupport, Domain::local},
+    {"SystemCachesDirectory", Folder::caches, Domain::local},
+    {"SystemApplicationDirectory", Folder::applications, Domain::local},
+    {"SystemUserDirectory", Folder::users, Domain::local},
 };
 
 struct ModifierRow {
@@ -56,18 +57,12 @@ constexpr ModifierRow kModifierRows[] = {
 };
 
 void addFolder(const EnvironmentSources& sources, const FolderRow& row, std::vector<std::string>& arguments) {
-    if (std::optional<std::string> path = sources.folder(row.kind, row.domain)) {
+    if (std::optional<std::string> path = sources.folder(row.folder, row.domain)) {
         arguments.push_back("-D" + std::string(row.name) + "=" + *path);
     }
 }
 
 }  // namespace
-
-std::optional<std::string> firstStandardFolder(long kind, long domain) {
-    const std::vector<std::string> found = folders::searchPathForDirectoriesInDomains(kind, domain);
-    if (found.empty()) return std::nullopt;
-    return found.front();
-}
 
 std::optional<std::string> passwordHomeDirectory() {
     const long size = sysconf(_SC_GETPW_R_SIZE_MAX);
@@ -86,12 +81,12 @@ bool runsInSandbox(const std::string& flatpakInfo) {
 }
 
 EnvironmentSources EnvironmentSources::system() {
-    return {firstStandardFolder, passwordHomeDirectory, [] { return runsInSandbox(); },
+    return {folders::folderPath, passwordHomeDirectory, [] { return runsInSandbox(); },
             [] { return appearance::prefersDark(appearance::kDefaultBudget); }, currentModifierFlags};
 }
 
-void addDirectoryToSystemArguments(long kind, long domain, const std::string& name, std::vector<std::string>& arguments) {
-    if (std::optional<std::string> path = firstStandardFolder(kind, domain)) arguments.push_back("-D" + name + "=" + *path);
+void addDirectoryToSystemArguments(Folder folder, Domain domain, const std::string& name, std::vector<std::string>& arguments) {
+    if (std::optional<std::string> path = folders::folderPath(folder, domain)) arguments.push_back("-D" + name + "=" + *path);
 }
 
 void addModifierFlagToSystemArguments(std::uint64_t mask, const std::string& name, std::uint64_t flags,

@@ -9,11 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "folders.h"
+
 namespace kestrane::launcher {
 
 // Where the values come from. system() reads this machine; tests replace any of them.
 struct EnvironmentSources {
-    std::function<std::optional<std::string>(long kind, long domain)> folder;
+    std::function<std::optional<std::string>(folders::Folder, folders::Domain)> folder;
     std::function<std::optional<std::string>()> userHome;
     std::function<bool()> sandboxed;
     std::function<bool()> darkMode;
@@ -22,8 +24,6 @@ struct EnvironmentSources {
     static EnvironmentSources system();
 };
 
-// The first folder of a kind in a domain (the desktop's standard folders), or none.
-std::optional<std::string> firstStandardFolder(long kind, long domain);
 // The home directory of the user's password entry, looked up exactly once with a buffer of
 // the size sysconf names; none when sysconf cannot say or the lookup fails.
 std::optional<std::string> passwordHomeDirectory();
@@ -31,8 +31,9 @@ std::optional<std::string> passwordHomeDirectory();
 // or Snap (SNAP is set).
 bool runsInSandbox(const std::string& flatpakInfo = "/.flatpak-info");
 
-// Appends "-D<name>=<path>" when the desktop knows a folder of that kind and domain.
-void addDirectoryToSystemArguments(long kind, long domain, const std::string& name, std::vector<std::string>& arguments);
+// Appends "-D<name>=<path>" when the desktop knows that folder in that domain.
+void addDirectoryToSystemArguments(folders::Folder folder, folders::Domain domain, const std::string& name,
+                                   std::vector<std::string>& arguments);
 // Appends "-D<name>=true" when flags has a bit of mask, else "-D<name>=false".
 void addModifierFlagToSystemArguments(std::uint64_t mask, const std::string& name, std::uint64_t flags,
                                       std::vector<std::string>& arguments);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "holders.h"
 #include "launch_error.h"
 #include "launch_log.h"
 #include "log.h"
@@ -83,18 +84,16 @@ std::string temporaryFolder() {
 
 // Copies source to destination, which must not exist yet. The error text, or none.
 std::optional<std::string> copyNew(const std::string& source, const std::string& destination) {
-    const int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return "The file \"" + nameOf(source) + "\" couldn't be opened: " + std::strerror(errno) + " (" + source + ")";
-    const int out = open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (out < 0) {
-        const int e = errno;
-        close(in);
-        return "The file \"" + nameOf(destination) + "\" couldn't be created: " + std::strerror(e) + " (" + destination + ")";
+    const UniqueFd in(open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in) return "The file \"" + nameOf(source) + "\" couldn't be opened: " + std::strerror(errno) + " (" + source + ")";
+    UniqueFd out(open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!out) {
+        return "The file \"" + nameOf(destination) + "\" couldn't be created: " + std::strerror(errno) + " (" + destination + ")";
     }
     std::optional<std::string> error;
     char buffer[65536];
     for (;;) {
-        const ssize_t n = read(in, buffer, sizeof buffer);
+        const ssize_t n = read(in.get(), buffer, sizeof buffer);
         if (n == 0) break;
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -102,7 +101,7 @@ std::optional<std::string> copyNew(const std::string& source, const std::string&
             break;
         }
         for (ssize_t done = 0; done < n;) {
-            const ssize_t w = write(out, buffer + done, static_cast<std::size_t>(n - done));
+            const ssize_t w = write(out.get(), buffer + done, static_cast<std::size_t>(n - done));
             if (w < 0 && errno == EINTR) continue;
             if (w <= 0) {
                 error = std::string("Writing \"") + destination + "\" failed: " + std::strerror(errno);
@@ -112,8 +111,7 @@ std::optional<std::string> copyNew(const std::string& source, const std::string&
         }
         if (error) break;
     }
-    close(in);
-    if (close(out) != 0 && !error) error = std::string("Writing \"") + destination + "\" failed: " + std::strerror(errno);
+    if (!out.closeNow() && !error) error = std::string("Writing \"") + destination + "\" failed: " + std::strerror(errno);
     return error;
 }
 
@@ -128,12 +126,11 @@ std::optional<std::string> tmpFile() {
     std::string path = temporaryFolder() + "/jnlpFile.XXXXXX.jnlp";
     std::vector<char> buffer(path.begin(), path.end());
     buffer.push_back('\0');
-    const int fd = mkstemps(buffer.data(), 5);
-    if (fd == -1) {
+    const UniqueFd fd(mkstemps(buffer.data(), 5));
+    if (!fd) {
         Log("Error while creating tmp file");
         return std::nullopt;
     }
-    close(fd);
     return std::string(buffer.data());
 }
 

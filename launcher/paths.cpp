@@ -7,6 +7,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "holders.h"
+
 namespace kestrane::launcher {
 
 std::string parentOf(const std::string& path) {
@@ -77,14 +79,13 @@ bool exists(const std::string& path) {
 }
 
 std::optional<std::vector<std::string>> listFolder(const std::string& path) {
-    DIR* dir = opendir(path.c_str());
-    if (dir == nullptr) return std::nullopt;
+    const DirPtr dir(opendir(path.c_str()));
+    if (!dir) return std::nullopt;
     std::vector<std::string> names;
-    while (dirent* entry = readdir(dir)) {
+    while (dirent* entry = readdir(dir.get())) {
         const std::string name = entry->d_name;
         if (name != "." && name != "..") names.push_back(name);
     }
-    closedir(dir);
     return names;
 }
 

@@ -12,24 +12,22 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "holders.h"
+
 extern char** environ;
 
 namespace kestrane::launcher {
 
 namespace {
 
+// A pipe's two ends: end[0] reads, end[1] writes.
 struct Pipe {
-    int fd[2] = {-1, -1};
+    UniqueFd end[2];
     Pipe() {
-        if (pipe2(fd, O_CLOEXEC) != 0) throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
-    }
-    ~Pipe() {
-        for (int f : fd)
-            if (f >= 0) close(f);
-    }
-    void closeEnd(int i) {
-        if (fd[i] >= 0) close(fd[i]);
-        fd[i] = -1;
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
+        end[0].reset(fds[0]);
+        end[1].reset(fds[1]);
     }
 };
 
@@ -39,9 +37,9 @@ ProgramOutput runProgram(const std::string& path, const std::vector<std::string>
     Pipe out, err, in;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in.fd[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out.fd[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err.fd[1], STDERR_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, in.end[0].get(), STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out.end[1].get(), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err.end[1].get(), STDERR_FILENO);
     std::vector<std::string> argvStrings;
     argvStrings.push_back(path);
     argvStrings.insert(argvStrings.end(), args.begin(), args.end());
@@ -52,13 +50,13 @@ ProgramOutput runProgram(const std::string& path, const std::vector<std::string>
     const int rc = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) throw std::runtime_error("launch path '" + path + "' not accessible: " + std::strerror(rc));
-    out.closeEnd(1);
-    err.closeEnd(1);
-    in.closeEnd(0);
-    in.closeEnd(1);  // the program reads end of file
+    out.end[1].reset();
+    err.end[1].reset();
+    in.end[0].reset();
+    in.end[1].reset();  // the program reads end of file
 
     ProgramOutput result;
-    pollfd fds[2] = {{out.fd[0], POLLIN, 0}, {err.fd[0], POLLIN, 0}};
+    pollfd fds[2] = {{out.end[0].get(), POLLIN, 0}, {err.end[0].get(), POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
     int open = 2;
     while (open > 0) {

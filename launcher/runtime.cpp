@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "holders.h"
 #include "launch_error.h"
 #include "launch_log.h"
 #include "paths.h"
@@ -92,9 +93,7 @@ std::optional<std::string> findDefaultJavaHome(int required, bool exact) {
         } else {
             const auto java = findOnPath("java");
             if (!java) throw std::runtime_error("no default Java runtime: no " + defaultJava + " and no java on PATH");
-            char* real = realpath(java->c_str(), nullptr);
-            const std::string resolved = real != nullptr ? real : *java;
-            std::free(real);
+            const std::string resolved = realPath(*java).value_or(*java);
             home = parentOf(parentOf(resolved));
         }
         const ProgramOutput output = runProgram(home + "/bin/java", {"-version"});

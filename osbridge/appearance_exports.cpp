@@ -3,6 +3,10 @@
 #include <com_kestrane_core_osx_Appearance.h>
 #include <com_kestrane_core_osx_UIElementColor.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
 #include "appearance.h"
 #include "exported_helpers.h"
 #include "log.h"
@@ -10,32 +14,59 @@
 
 namespace ap = kestrane::appearance;
 
-jfloatArray colorToFloatArray(JNIEnv* env, const kestrane::appearance::Rgba& color) {
-    jfloatArray array = env->NewFloatArray(4);
-    if (array == nullptr) return nullptr;
-    const jfloat values[4] = {static_cast<jfloat>(color.red), static_cast<jfloat>(color.green), static_cast<jfloat>(color.blue),
-                              static_cast<jfloat>(color.alpha)};
-    env->SetFloatArrayRegion(array, 0, 4, values);
-    return array;
-}
-
 namespace {
 
-// A colour the system lacks: zeros, and the reason in the log.
+// The Java API's names of the desktop's looks.
+constexpr std::pair<ap::Look, const char16_t*> kLookNames[] = {
+    {ap::Look::unknown, u"Unknown"},
+    {ap::Look::light, u"NSAppearanceNameAqua"},
+    {ap::Look::dark, u"NSAppearanceNameDarkAqua"},
+};
+
+// Colours that older systems of the Java API's platform lack: the system version (10.minor)
+// that added each, and the line logged where it is missing. Here every colour exists; the
+// variable KESTRANE_APPEARANCE_SYSTEM_VERSION ("10.12") makes the library answer as on such an
+// older system, so that the Java side's handling of it can be tested.
+struct NewerColor {
+    ap::UIColor color;
+    int sinceMinor;
+    const char* missing;
+};
+constexpr NewerColor kNewerColors[] = {
+    {ap::UIColor::kFindHighlight, 13, "findHighlightColor only supported in macOS 10.13 or later."},
+    {ap::UIColor::kControlAccent, 14, "controlAccentColor only supported in macOS 10.14 or later."},
+};
+
+// The line to log when the simulated system lacks the colour; null when it has it.
+const char* missingOnSimulatedSystem(ap::UIColor which) {
+    const char* version = std::getenv("KESTRANE_APPEARANCE_SYSTEM_VERSION");
+    if (version == nullptr || *version == '\0') return nullptr;
+    int major = 0, minor = 0;
+    std::sscanf(version, "%d.%d", &major, &minor);
+    for (const NewerColor& newer : kNewerColors) {
+        if (newer.color == which && (major < 10 || (major == 10 && minor < newer.sinceMinor))) return newer.missing;
+    }
+    return nullptr;
+}
+
+// The colour; a colour the system lacks reads as zeros, with the reason in the log.
 jfloatArray colorArray(JNIEnv* env, ap::UIColor which) {
-    const kestrane::Expected<ap::Rgba> color = ap::currentColor(which);
-    if (!color) {
+    if (const char* missing = missingOnSimulatedSystem(which)) {
         jfloatArray zeros = env->NewFloatArray(4);
-        kestrane::logLine(color.error().message);
+        kestrane::logLine(missing);
         return zeros;
     }
-    return colorToFloatArray(env, *color);
+    return colorToFloatArray(env, ap::currentColor(which));
 }
 
 }  // namespace
 
 JNIEXPORT jstring JNICALL Java_com_kestrane_core_osx_Appearance_getAppAppearanceName(JNIEnv* env, jclass) {
-    return CreateJavaStringFromNSString(env, kestrane::jni::utf16FromUtf8(ap::appearanceName()));
+    const ap::Look look = ap::currentLook();
+    for (const auto& [which, name] : kLookNames) {
+        if (which == look) return CreateJavaStringFromNSString(env, std::u16string(name));
+    }
+    return nullptr;  // a look without a name
 }
 
 JNIEXPORT jfloatArray JNICALL Java_com_kestrane_core_osx_UIElementColor__1getControlColor(JNIEnv* env, jclass) {

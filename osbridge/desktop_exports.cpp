@@ -28,7 +28,7 @@ JNIEXPORT jbyteArray JNICALL Java_com_kestrane_core_app_Digest_digest(JNIEnv* en
     if (data == nullptr) return kestrane::jni::throwNullArgument(env, "data"), nullptr;
     std::array<std::uint8_t, 16> md5{};
     {
-        const kestrane::jni::ByteArrayElements bytes(env, data);
+        const kestrane::jni::ReadOnlyBytes bytes(env, data);
         if (!bytes) return nullptr;
         md5 = kestrane::digest::prefixedMd5({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
     }

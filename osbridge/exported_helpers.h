@@ -1,6 +1,7 @@
 // What this library exports besides its JNI entry points; osbridge.map is the list the linker
 // and the export check read: the string helpers of the shared bridging code under the
-// original platform's names.
+// original platform's names, and the colour exports' conversion. They are defined in
+// exported_helpers.cpp.
 #pragma once
 
 #include <jni.h>

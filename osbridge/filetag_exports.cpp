@@ -36,11 +36,9 @@ std::optional<jint> intValue(const ft::Value& value) {
 }
 
 jobject newInteger(JNIEnv* env, jint value) {
-    const jclass integerClass = kestrane::jni::kInteger.get(env);
-    if (integerClass == nullptr) return nullptr;
-    const jmethodID valueOf = env->GetStaticMethodID(integerClass, "valueOf", "(I)Ljava/lang/Integer;");
-    if (valueOf == nullptr) return nullptr;
-    return env->CallStaticObjectMethod(integerClass, valueOf, value);
+    const jmethodID valueOf = kestrane::jni::kIntegerValueOf.get(env);
+    if (valueOf == nullptr) return nullptr;  // the lookup's error is pending
+    return env->CallStaticObjectMethod(kestrane::jni::kInteger.get(env), valueOf, value);
 }
 
 // The file's path and the key, or none (with a NullPointerException pending when an argument

@@ -28,7 +28,7 @@ JNIEXPORT void JNICALL Java_com_kestrane_core_osx_UserNotificationCenter_nativeD
     JNIEnv* env, jclass, jstring title, jstring, jstring informativeText, jstring soundName, jbyteArray image) {
     kestrane::notifications::Notification n{utf8(env, title), utf8(env, informativeText), utf8(env, soundName), {}};
     if (image != nullptr) {
-        const kestrane::jni::ByteArrayElements bytes(env, image);
+        const kestrane::jni::ReadOnlyBytes bytes(env, image);
         if (bytes) n.image.assign(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                   reinterpret_cast<const std::uint8_t*>(bytes.data()) + bytes.size());
     }

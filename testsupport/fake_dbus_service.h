@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "glib_ptr.h"
+
 namespace kestrane::test {
 
 class FakeDBusService {
@@ -38,12 +40,15 @@ public:
 
 private:
     void run();
+    // Connects, serves the object and owns the name; the reason when that fails.
+    std::string serve();
+    void ready(std::string failure);
 
     std::string address_, name_, path_, xml_;
     Handler handler_;
-    GMainContext* context_ = nullptr;
-    GMainLoop* loop_ = nullptr;
-    GDBusConnection* connection_ = nullptr;
+    glib::MainContextPtr context_;
+    glib::MainLoopPtr loop_;
+    glib::ObjectPtr<GDBusConnection> connection_;
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     bool ready_ = false;

@@ -32,7 +32,7 @@ NotificationServer::NotificationServer(const std::string& address, bool actions)
                 const gchar* without[] = {"body", nullptr};
                 g_dbus_method_invocation_return_value(invocation, g_variant_new("(^as)", actions ? with : without));
             } else if (method == "Notify") {
-                *last = std::shared_ptr<GVariant>(g_variant_ref(parameters), g_variant_unref);
+                *last = std::shared_ptr<GVariant>(glib::VariantPtr(g_variant_ref(parameters)));
                 g_dbus_method_invocation_return_value(invocation, g_variant_new("(u)", next->fetch_add(1)));
             } else {
                 g_dbus_method_invocation_return_value(invocation, nullptr);
@@ -41,25 +41,20 @@ NotificationServer::NotificationServer(const std::string& address, bool actions)
 }
 
 std::string NotificationServer::field(int index) const {
-    GVariant* child = g_variant_get_child_value(last(), index);
-    gchar* printed = g_variant_print(child, FALSE);
-    std::string out = printed;
-    g_free(printed);
-    g_variant_unref(child);
-    return out;
+    const glib::VariantPtr child(g_variant_get_child_value(last(), index));
+    const glib::CharPtr printed(g_variant_print(child.get(), FALSE));
+    return printed.get();
 }
 
-GVariant* NotificationServer::hint(const char* name) const {
-    GVariant* hints = g_variant_get_child_value(last(), 6);
-    GVariant* value = g_variant_lookup_value(hints, name, nullptr);
-    g_variant_unref(hints);
-    return value;
+glib::VariantPtr NotificationServer::hint(const char* name) const {
+    const glib::VariantPtr hints(g_variant_get_child_value(last(), 6));
+    return glib::VariantPtr(g_variant_lookup_value(hints.get(), name, nullptr));
 }
 
 std::vector<std::uint8_t> pngOf(int width, int height) {
-    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, width, height);
-    guchar* pixels = gdk_pixbuf_get_pixels(pixbuf);
-    const int stride = gdk_pixbuf_get_rowstride(pixbuf);
+    const glib::ObjectPtr<GdkPixbuf> pixbuf(gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, width, height));
+    guchar* pixels = gdk_pixbuf_get_pixels(pixbuf.get());
+    const int stride = gdk_pixbuf_get_rowstride(pixbuf.get());
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             guchar* p = pixels + y * stride + x * 4;
@@ -69,13 +64,11 @@ std::vector<std::uint8_t> pngOf(int width, int height) {
             p[3] = 255;
         }
     }
-    gchar* buffer = nullptr;
+    gchar* raw = nullptr;
     gsize size = 0;
-    gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &size, "png", nullptr, nullptr);
-    std::vector<std::uint8_t> out(buffer, buffer + size);
-    g_free(buffer);
-    g_object_unref(pixbuf);
-    return out;
+    gdk_pixbuf_save_to_buffer(pixbuf.get(), &raw, &size, "png", nullptr, nullptr);
+    const glib::CharPtr buffer(raw);
+    return std::vector<std::uint8_t>(buffer.get(), buffer.get() + size);
 }
 
 }  // namespace kestrane::test

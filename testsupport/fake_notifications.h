@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fake_dbus_service.h"
+#include "glib_ptr.h"
 
 namespace kestrane::test {
 
@@ -20,7 +21,7 @@ public:
 
     GVariant* last() const { return last_->get(); }  // the last Notify's arguments, or null
     std::string field(int index) const;              // one of them, printed
-    GVariant* hint(const char* name) const;          // transfer full, or null
+    glib::VariantPtr hint(const char* name) const;   // null when the last Notify had no such hint
     FakeDBusService& service() { return *service_; }
 
 private:

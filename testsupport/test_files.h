@@ -11,6 +11,8 @@
 #include <iterator>
 #include <string>
 
+#include "holders.h"
+
 namespace kestrane::test {
 
 // A new, empty folder under the temporary folder, removed with everything in it at the end.
@@ -51,14 +53,14 @@ inline std::string readFile(const std::filesystem::path& path) {
 inline std::string captureStderr(const std::function<void()>& body) {
     std::fflush(stderr);
     char path[] = "/tmp/stderrXXXXXX";
-    const int fd = mkstemp(path);
-    const int saved = dup(STDERR_FILENO);
-    dup2(fd, STDERR_FILENO);
-    body();
-    std::fflush(stderr);
-    dup2(saved, STDERR_FILENO);
-    close(saved);
-    close(fd);
+    {
+        const UniqueFd file(mkstemp(path));
+        const UniqueFd saved(dup(STDERR_FILENO));
+        dup2(file.get(), STDERR_FILENO);
+        body();
+        std::fflush(stderr);
+        dup2(saved.get(), STDERR_FILENO);
+    }
     std::ifstream in(path);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     unlink(path);

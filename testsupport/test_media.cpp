@@ -17,6 +17,9 @@
 
 #include <memory>
 
+#include "glib_ptr.h"
+#include "gst_ptr.h"
+
 namespace kestrane::test {
 
 namespace {
@@ -40,22 +43,16 @@ bool encodeTone(const std::filesystem::path& path, const std::string& encoder, c
     if (!gst_init_check(nullptr, nullptr, nullptr)) return false;
     const std::string description = source + " ! audioconvert ! audioresample ! " + encoder + " ! filesink location=\"" +
                                     path.string() + "\"";
-    GError* error = nullptr;
-    GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
-    if (error != nullptr) {
-        g_error_free(error);
-        if (pipeline != nullptr) gst_object_unref(pipeline);
-        return false;
-    }
-    gst_element_set_state(pipeline, GST_STATE_PLAYING);
-    GstBus* bus = gst_element_get_bus(pipeline);
-    GstMessage* message = gst_bus_timed_pop_filtered(bus, 30 * GST_SECOND,
-                                                     static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
-    const bool ok = message != nullptr && GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS;
-    if (message != nullptr) gst_message_unref(message);
-    gst_object_unref(bus);
-    gst_element_set_state(pipeline, GST_STATE_NULL);
-    gst_object_unref(pipeline);
+    GError* raw = nullptr;
+    const media::GstPtr<GstElement> pipeline = media::adoptFloating(gst_parse_launch(description.c_str(), &raw));
+    const glib::ErrorPtr error(raw);
+    if (error || !pipeline) return false;
+    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+    const media::GstPtr<GstBus> bus(gst_element_get_bus(pipeline.get()));
+    const media::MessagePtr message(gst_bus_timed_pop_filtered(bus.get(), 30 * GST_SECOND,
+                                                               static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+    const bool ok = message && GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_EOS;
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
     return ok;
 }
 

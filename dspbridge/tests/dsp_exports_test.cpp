@@ -8,9 +8,13 @@
 #include <com_kestrane_sonvekt_math_NativeFFT.h>
 #include <com_kestrane_sonvekt_player_AVPlayer.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <barrier>
 #include <cmath>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -113,6 +117,28 @@ TEST(FftExports, RefusedCallsThrowAndReturnNull) {
     EXPECT_EQ(Java_com_kestrane_sonvekt_math_NativeFFT_init(env, nullptr, 12), 0);
     EXPECT_EQ(takePendingException(env), "java.lang.IllegalArgumentException: Number of samples is not a power of 2.");
     Java_com_kestrane_sonvekt_math_NativeFFT_destroy(env, nullptr, setup);
+}
+
+// A setup that cannot be made ends the process as a failure, with the reason in the log on
+// standard error. The child runs with its address space held to little more than it has.
+TEST(FftExportsDeathTest, ASetupThatCannotBeMadeEndsTheProcessWithALogLine) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's allocator ends the process itself when memory is short";
+#else
+    GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process, without the JVM's threads
+    auto starved = [] {
+        long pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        rlimit limit{};
+        getrlimit(RLIMIT_AS, &limit);
+        limit.rlim_cur = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (rlim_t{256} << 20);
+        setrlimit(RLIMIT_AS, &limit);
+        // The largest size there is: its tables need several gigabytes.
+        Java_com_kestrane_sonvekt_math_NativeFFT_init(nullptr, nullptr, jint{1} << 30);
+    };
+    // The log's form: "<date> <process>[<pid>:<tid>] <message>".
+    EXPECT_EXIT(starved(), ::testing::ExitedWithCode(1), "[0-9]+:[0-9]+. FFT_Setup failed to allocate enough memory for the real FFT\\.");
+#endif
 }
 
 TEST(PlayerErrorRule, CodesChooseTheException) {

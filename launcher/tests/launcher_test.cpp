@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "child_program.h"
 #include "fake_portal.h"
 #include "keyboard.h"
 #include "session_bus.h"
@@ -746,30 +747,13 @@ namespace {
 class XServer {
 public:
     XServer() {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(fds[0]);
-            const std::string fd = std::to_string(fds[1]);
-            const int null = open("/dev/null", O_WRONLY);
-            dup2(null, 2);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        char c;
-        std::string number;
-        while (read(fds[0], &c, 1) == 1 && c != '\n') number.push_back(c);
-        close(fds[0]);
-        if (!number.empty()) display_ = ":" + number;
+        // Xvfb writes the number of the display it chose to the descriptor named: its output.
+        const kestrane::test::StartedProgram server =
+            kestrane::test::startReadingFirstLine({"Xvfb", "-displayfd", "1", "-nolisten", "tcp"}, true);
+        pid_ = server.pid;
+        if (!server.firstLine.empty()) display_ = ":" + server.firstLine;
     }
-    ~XServer() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
+    ~XServer() { kestrane::test::stopProgram(pid_); }
     const std::string& display() const { return display_; }
     // Holds keys down through xdotool, whose connection stays open for as long as they are
     // meant to be held (the server lets them go when it closes). Returns the holder's pid.
@@ -782,10 +766,7 @@ public:
         }
         return holder;
     }
-    static void release(pid_t holder) {
-        kill(holder, SIGTERM);
-        waitpid(holder, nullptr, 0);
-    }
+    static void release(pid_t holder) { kestrane::test::stopProgram(holder); }
 
 private:
     pid_t pid_ = -1;

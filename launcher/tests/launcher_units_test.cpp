@@ -154,16 +154,16 @@ TEST(EnvironmentProperties, FoldersHomeSandboxAndAppearanceInTheirOrder) {
 
     // A source without a folder leaves out that property only; a failed home lookup, UserHome.
     EnvironmentSources s = withoutDesktop();
-    s.folder = [](long kind, long) -> std::optional<std::string> {
-        if (kind == 5) return std::nullopt;
-        return "/f" + std::to_string(kind);
+    s.folder = [](kestrane::folders::Folder folder, kestrane::folders::Domain) -> std::optional<std::string> {
+        if (folder == kestrane::folders::Folder::library) return std::nullopt;
+        return "/f" + std::to_string(static_cast<int>(folder));
     };
     s.userHome = [] { return std::optional<std::string>(); };
     s.darkMode = [] { return true; };
     props = environmentProperties(s);
     EXPECT_EQ(props.size(), 15u + 2u);
-    EXPECT_EQ(props[0], "-DDocumentsDirectory=/f9");
-    EXPECT_EQ(props[14], "-DSystemUserDirectory=/f7");
+    EXPECT_EQ(props[0], "-DDocumentsDirectory=/f" + std::to_string(static_cast<int>(kestrane::folders::Folder::documents)));
+    EXPECT_EQ(props[14], "-DSystemUserDirectory=/f" + std::to_string(static_cast<int>(kestrane::folders::Folder::users)));
     EXPECT_EQ(props[16], "-DDarkMode=true");
 }
 

@@ -4,6 +4,7 @@
 
 #include <com_kestrane_core_OperatingSystemOSX.h>
 #include <com_kestrane_core_osx_FileTag.h>
+#include <com_kestrane_core_osx_ProcessInfo.h>
 #include <com_kestrane_core_osx_UIElementColor.h>
 #include <com_kestrane_core_osx_UserNotificationCenter.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <vector>
 
+#include "fake_dbus_service.h"
 #include "fake_notifications.h"
 #include "jni_scoped.h"
 #include "jvm.h"
@@ -111,14 +113,12 @@ TEST(NotificationExports, DeliveryReachesTheServer) {
     ASSERT_NE(server.last(), nullptr);
     EXPECT_EQ(server.field(3), "'Caf\u00e9 \U0001F3B5'");
     EXPECT_EQ(server.field(4), "''");
-    GVariant* data = server.hint("image-data");
-    ASSERT_NE(data, nullptr);
-    g_variant_unref(data);
+    EXPECT_NE(server.hint("image-data"), nullptr);
     EXPECT_EQ(takePendingException(env), "");
 }
 
 // A simulated older system lacks the two newer colours: zeros and the exact log line, on
-// every call; the other colours are there.
+// every call; the other colours are there. 10.13 has the find highlight but not the accent.
 TEST(ColorExports, ColoursOfNewerSystems) {
     JNIEnv* env = jniEnv();
     auto components = [env](jfloatArray a) {
@@ -127,6 +127,13 @@ TEST(ColorExports, ColoursOfNewerSystems) {
         env->DeleteLocalRef(a);
         return v;
     };
+    setenv("KESTRANE_APPEARANCE_SYSTEM_VERSION", "10.13", 1);
+    const std::string only = kestrane::test::captureStderr([&] {
+        EXPECT_EQ(components(Java_com_kestrane_core_osx_UIElementColor__1getFindHighlightColor(env, nullptr))[3], 1.0f);
+        EXPECT_EQ(components(Java_com_kestrane_core_osx_UIElementColor__1getControlAccentColor(env, nullptr))[3], 0.0f);
+    });
+    EXPECT_EQ(std::count(only.begin(), only.end(), '\n'), 1) << only;
+    EXPECT_NE(only.find("] controlAccentColor only supported in macOS 10.14 or later.\n"), std::string::npos) << only;
     setenv("KESTRANE_APPEARANCE_SYSTEM_VERSION", "10.12", 1);
     std::vector<float> accent, find;
     const std::string log = kestrane::test::captureStderr([&] {
@@ -142,4 +149,42 @@ TEST(ColorExports, ColoursOfNewerSystems) {
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3);
     EXPECT_EQ(components(Java_com_kestrane_core_osx_UIElementColor__1getShadowColor(env, nullptr))[3], 0.07f);
     EXPECT_EQ(components(Java_com_kestrane_core_osx_UIElementColor__1getControlAccentColor(env, nullptr))[3], 1.0f);
+}
+
+// The Java API's option bits of an activity as the locks asked of a desktop portal on the
+// session bus.
+TEST(ProcessInfoExports, OptionBitsAskThePortalForTheirLocks) {
+    JNIEnv* env = jniEnv();
+    kestrane::test::PrivateSessionBus bus;
+    kestrane::test::FakeDBusService portal(
+        bus.address(), "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
+        R"(<node><interface name="org.freedesktop.portal.Inhibit"><method name="Inhibit"><arg type="s" direction="in"/>
+           <arg type="u" direction="in"/><arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
+           </interface><interface name="org.freedesktop.portal.Request"><method name="Close"/></interface></node>)",
+        [](const std::string& method, GVariant*, GDBusMethodInvocation* invocation) {
+            g_dbus_method_invocation_return_value(
+                invocation, method == "Inhibit" ? g_variant_new("(o)", "/org/freedesktop/portal/desktop") : nullptr);
+        });
+    const struct {
+        jlong options;
+        const char* flags;  // what the portal is asked for, or null for nothing
+    } rows[] = {
+        {jlong{1} << 20, "4"}, {jlong{1} << 40, "8"}, {jlong{1} << 14, "1"},
+        {(jlong{1} << 20) | (jlong{1} << 40) | (jlong{1} << 14) | 0xFF, "13"}, {0xFF, nullptr},
+    };
+    LocalRef<jstring> reason(env, env->NewStringUTF("playing"));
+    for (const auto& row : rows) {
+        const std::size_t before = portal.calls().size();
+        const jlong activity = Java_com_kestrane_core_osx_ProcessInfo_nativeBeginActivityWithOptions(env, nullptr, row.options, reason.get());
+        ASSERT_NE(activity, 0);
+        const auto calls = portal.calls();
+        if (row.flags == nullptr) {
+            EXPECT_EQ(calls.size(), before) << row.options;
+        } else {
+            ASSERT_EQ(calls.size(), before + 1) << row.options;
+            EXPECT_EQ(calls.back().parameters, std::string("('', ") + row.flags + ", {'reason': <'playing'>})");
+        }
+        Java_com_kestrane_core_osx_ProcessInfo_nativeEndActivity(env, nullptr, activity);
+    }
+    EXPECT_EQ(takePendingException(env), "");
 }

@@ -1,11 +1,11 @@
 #include "activities.h"
 
 #include <gio/gunixfdlist.h>
-#include <unistd.h>
 
 #include <atomic>
 
 #include "bus.h"
+#include "holders.h"
 #include "log.h"
 
 namespace kestrane::activities {
@@ -26,14 +26,13 @@ struct Activity::Private {
     // until its request is closed; logind keeps one for as long as its descriptor is open.
     std::optional<dbus::Connection> connection;
     std::string request;
-    int fd = -1;
+    UniqueFd fd;
 
     ~Private() {
         if (connection && !request.empty()) {
             dbus::Call close{"org.freedesktop.portal.Desktop", request.c_str(), "org.freedesktop.portal.Request", "Close"};
             (void)connection->call(close, dbus::Clock::now() + kBudget);
         }
-        if (fd >= 0) ::close(fd);
     }
 };
 
@@ -42,20 +41,20 @@ Activity::Activity(Holder holder, std::string reason, std::unique_ptr<Private> l
 
 Activity::~Activity() = default;
 
-Locks locksFor(std::uint64_t options) {
+Locks locksFor(Inhibitions what) {
     Locks locks;
-    auto add = [&locks](std::uint32_t flag, const char* what) {
+    auto add = [&locks](std::uint32_t flag, const char* lock) {
         locks.portalFlags |= flag;
-        locks.logindWhat += (locks.logindWhat.empty() ? "" : ":") + std::string(what);
+        locks.logindWhat += (locks.logindWhat.empty() ? "" : ":") + std::string(lock);
     };
-    if (options & kIdleSystemSleepDisabled) add(4, "sleep");
-    if (options & kIdleDisplaySleepDisabled) add(8, "idle");
-    if (options & kSuddenTerminationDisabled) add(1, "shutdown");
+    if (what.systemSleep) add(4, "sleep");
+    if (what.displaySleep) add(8, "idle");
+    if (what.logout) add(1, "shutdown");
     return locks;
 }
 
-std::unique_ptr<Activity> begin(std::uint64_t options, const std::string& reason, const std::string& applicationName) {
-    const Locks locks = locksFor(options);
+std::unique_ptr<Activity> begin(Inhibitions what, const std::string& reason, const std::string& applicationName) {
+    const Locks locks = locksFor(what);
     if (locks.portalFlags == 0) return std::make_unique<Activity>(Holder::kNone, reason, nullptr);
     const auto deadline = dbus::Clock::now() + kBudget;
     std::string failures;
@@ -89,10 +88,10 @@ std::unique_ptr<Activity> begin(std::uint64_t options, const std::string& reason
         if (reply && fds) {
             gint32 index = -1;
             g_variant_get(reply->get(), "(h)", &index);
-            const int fd = g_unix_fd_list_get(fds.get(), index, nullptr);  // a duplicate that is ours
-            if (fd >= 0) {
+            UniqueFd fd(g_unix_fd_list_get(fds.get(), index, nullptr));  // a duplicate that is ours
+            if (fd) {
                 auto lock = std::make_unique<Activity::Private>();
-                lock->fd = fd;
+                lock->fd = std::move(fd);
                 return std::make_unique<Activity>(Holder::kLogind, reason, std::move(lock));
             }
         }

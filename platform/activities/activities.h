@@ -11,16 +11,20 @@
 
 namespace kestrane::activities {
 
-// The option bits that ask for a lock; other bits take none.
-constexpr std::uint64_t kSuddenTerminationDisabled = 1ull << 14;
-constexpr std::uint64_t kIdleSystemSleepDisabled = 1ull << 20;
-constexpr std::uint64_t kIdleDisplaySleepDisabled = 1ull << 40;
+// What an activity asks the desktop to hold off.
+struct Inhibitions {
+    bool systemSleep = false;   // suspending the machine while idle
+    bool displaySleep = false;  // blanking the screen while idle
+    bool logout = false;        // ending the session (and shutting down)
+    bool any() const { return systemSleep || displaySleep || logout; }
+};
 
+// The locks that ask for them, in each service's terms.
 struct Locks {
     std::uint32_t portalFlags = 0;  // 1 logout, 4 suspend, 8 idle
     std::string logindWhat;         // "sleep", "idle", "shutdown", joined by ':'
 };
-Locks locksFor(std::uint64_t options);
+Locks locksFor(Inhibitions what);
 
 enum class Holder { kNone, kPortal, kLogind };
 
@@ -43,8 +47,8 @@ private:
     std::unique_ptr<Private> lock_;
 };
 
-// Begins an activity and takes its locks. Never fails: without a service the activity holds
-// no locks (one log line per process).
-std::unique_ptr<Activity> begin(std::uint64_t options, const std::string& reason, const std::string& applicationName);
+// Begins an activity and takes its locks (none when nothing is to be held off). Never fails:
+// without a service the activity holds no locks (one log line per process).
+std::unique_ptr<Activity> begin(Inhibitions what, const std::string& reason, const std::string& applicationName);
 
 }  // namespace kestrane::activities

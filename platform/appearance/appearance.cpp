@@ -2,7 +2,6 @@
 
 #include <gio/gio.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -91,9 +90,9 @@ bool graphicalSession() {
     return false;
 }
 
-std::string appearanceName(std::chrono::milliseconds budget) {
-    if (!graphicalSession()) return "Unknown";
-    return prefersDark(budget) ? "NSAppearanceNameDarkAqua" : "NSAppearanceNameAqua";
+Look currentLook(std::chrono::milliseconds budget) {
+    if (!graphicalSession()) return Look::unknown;
+    return prefersDark(budget) ? Look::dark : Look::light;
 }
 
 Rgba paletteColor(UIColor color, bool dark, const std::optional<Rgb>& accent) {
@@ -114,19 +113,7 @@ Rgba paletteColor(UIColor color, bool dark, const std::optional<Rgb>& accent) {
     return {};
 }
 
-Expected<Rgba> currentColor(UIColor color, std::chrono::milliseconds budget) {
-    // The colours that the original platform added in its versions 10.13 and 10.14.
-    if (const char* version = std::getenv("KESTRANE_APPEARANCE_SYSTEM_VERSION"); version != nullptr && *version != '\0') {
-        int major = 0, minor = 0;
-        std::sscanf(version, "%d.%d", &major, &minor);
-        const auto below = [&](int m) { return major < 10 || (major == 10 && minor < m); };
-        if (color == UIColor::kFindHighlight && below(13)) {
-            return Error(AppearanceError::unavailable, "findHighlightColor only supported in macOS 10.13 or later.");
-        }
-        if (color == UIColor::kControlAccent && below(14)) {
-            return Error(AppearanceError::unavailable, "controlAccentColor only supported in macOS 10.14 or later.");
-        }
-    }
+Rgba currentColor(UIColor color, std::chrono::milliseconds budget) {
     const auto deadline = std::chrono::steady_clock::now() + budget;
     const bool dark = prefersDark(budget);
     std::optional<Rgb> accent;

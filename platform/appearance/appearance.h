@@ -6,9 +6,6 @@
 
 #include <chrono>
 #include <optional>
-#include <string>
-
-#include "expected.h"
 
 namespace kestrane::appearance {
 
@@ -39,9 +36,10 @@ std::optional<Rgb> accentColor(std::chrono::milliseconds budget = kDefaultBudget
 // WAYLAND_DISPLAY set).
 bool graphicalSession();
 
-// The appearance's name as the application compares it on every system:
-// "NSAppearanceNameDarkAqua" or "NSAppearanceNameAqua", "Unknown" without a graphical session.
-std::string appearanceName(std::chrono::milliseconds budget = kDefaultBudget);
+// The desktop's look: light or dark as the user prefers, unknown without a graphical session
+// (there is no appearance to tell then).
+enum class Look { unknown, light, dark };
+Look currentLook(std::chrono::milliseconds budget = kDefaultBudget);
 
 // Interface colours the application draws with, from two palettes after GNOME's Adwaita
 // (light and dark); the accent follows the desktop's accent colour where it offers one.
@@ -54,14 +52,7 @@ struct Rgba {
 // The palette's colour; accent replaces the palette's accent for kControlAccent.
 Rgba paletteColor(UIColor color, bool dark, const std::optional<Rgb>& accent);
 
-enum class AppearanceError {
-    unavailable = 1,  // the colour does not exist on this (simulated) system
-};
-
-// The colour for the desktop's current preference. Colours that older systems of the
-// original platform lack (find highlight, control accent) are always available here; the
-// environment variable KESTRANE_APPEARANCE_SYSTEM_VERSION ("10.12") simulates such a system
-// for tests, and the error then carries the exact message to log.
-Expected<Rgba> currentColor(UIColor color, std::chrono::milliseconds budget = kDefaultBudget);
+// The colour for the desktop's current preference (and accent colour, for kControlAccent).
+Rgba currentColor(UIColor color, std::chrono::milliseconds budget = kDefaultBudget);
 
 }  // namespace kestrane::appearance

@@ -37,6 +37,13 @@ public:
         if (fd_ >= 0) ::close(fd_);
         fd_ = fd;
     }
+    // Closes the descriptor at once and says whether close(2) succeeded: for a file just
+    // written, an error there may be the first sign that the data did not reach it (errno
+    // tells why). True when there was nothing to close.
+    bool closeNow() {
+        const int fd = std::exchange(fd_, -1);
+        return fd < 0 || ::close(fd) == 0;
+    }
 
 private:
     int fd_ = -1;

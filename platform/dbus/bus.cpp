@@ -8,8 +8,6 @@ namespace kestrane::dbus {
 
 namespace {
 
-using ContextPtr = glib::Owned<GMainContext, g_main_context_unref>;
-
 bool isSocket(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
@@ -26,7 +24,7 @@ std::string nonEmpty(const char* name) {
 // back for the operation's finish function; null only if start never completed.
 template <class Start>
 glib::ObjectPtr<GAsyncResult> runBounded(Start start, Clock::time_point deadline) {
-    ContextPtr context(g_main_context_new());
+    const glib::MainContextPtr context(g_main_context_new());
     g_main_context_push_thread_default(context.get());
     glib::ObjectPtr<GCancellable> cancellable(g_cancellable_new());
     GAsyncResult* result = nullptr;
@@ -37,15 +35,15 @@ glib::ObjectPtr<GAsyncResult> runBounded(Start start, Clock::time_point deadline
           &result);
     bool late = false;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    GSource* timer = g_timeout_source_new(static_cast<guint>(left > 0 ? left : 0));
+    const glib::SourcePtr timer(g_timeout_source_new(static_cast<guint>(left > 0 ? left : 0)));
     g_source_set_callback(
-        timer,
+        timer.get(),
         [](gpointer data) -> gboolean {
             *static_cast<bool*>(data) = true;
             return G_SOURCE_REMOVE;
         },
         &late, nullptr);
-    g_source_attach(timer, context.get());
+    g_source_attach(timer.get(), context.get());
     bool cancelled = false;
     while (result == nullptr) {
         if (late && !cancelled) {
@@ -54,8 +52,7 @@ glib::ObjectPtr<GAsyncResult> runBounded(Start start, Clock::time_point deadline
         }
         g_main_context_iteration(context.get(), TRUE);
     }
-    g_source_destroy(timer);
-    g_source_unref(timer);
+    g_source_destroy(timer.get());
     // Anything the operation left queued on the context runs before the context goes.
     while (g_main_context_iteration(context.get(), FALSE)) {
     }
@@ -137,16 +134,15 @@ Expected<VariantPtr> Connection::call(const Call& call, Clock::time_point deadli
 
 Expected<VariantPtr> Connection::callWithFds(const Call& call, Clock::time_point deadline,
                                              glib::ObjectPtr<GUnixFDList>* fds) const {
-    GVariant* parameters = call.parameters != nullptr ? g_variant_ref_sink(call.parameters) : nullptr;
+    const VariantPtr parameters(call.parameters != nullptr ? g_variant_ref_sink(call.parameters) : nullptr);
     const auto flags = call.autoStart ? G_DBUS_CALL_FLAGS_NONE : G_DBUS_CALL_FLAGS_NO_AUTO_START;
     glib::ObjectPtr<GAsyncResult> result = runBounded(
         [&](GCancellable* cancellable, GAsyncReadyCallback done, gpointer data) {
             g_dbus_connection_call_with_unix_fd_list(connection_.get(), call.destination, call.path, call.interface,
-                                                     call.method, parameters, call.replyType, flags, timeoutOf(deadline),
+                                                     call.method, parameters.get(), call.replyType, flags, timeoutOf(deadline),
                                                      nullptr, cancellable, done, data);
         },
         deadline);
-    if (parameters != nullptr) g_variant_unref(parameters);
     GError* raw = nullptr;
     GUnixFDList* list = nullptr;
     VariantPtr reply(g_dbus_connection_call_with_unix_fd_list_finish(connection_.get(), fds != nullptr ? &list : nullptr,

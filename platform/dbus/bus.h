@@ -15,7 +15,7 @@
 
 namespace kestrane::dbus {
 
-using VariantPtr = glib::Owned<GVariant, g_variant_unref>;
+using VariantPtr = glib::VariantPtr;
 using Clock = std::chrono::steady_clock;
 
 // Error codes of this component.

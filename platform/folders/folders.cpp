@@ -28,47 +28,41 @@ std::string baseDir(const char* variable, const char* fallback) {
 
 std::string dataHome() { return baseDir("XDG_DATA_HOME", ".local/share"); }
 
-std::string userFolder(long directory) {
-    switch (directory) {
-        case 1: return dataHome() + "/applications";
-        case 5: return dataHome();
-        case 9: return userDir(G_USER_DIRECTORY_DOCUMENTS, "Documents");
-        case 11: return baseDir("XDG_STATE_HOME", ".local/state");
-        case 12: return userDir(G_USER_DIRECTORY_DESKTOP, "Desktop");
-        case kCachesDirectory: return baseDir("XDG_CACHE_HOME", ".cache");
-        case 14: return dataHome();
-        case 15: return userDir(G_USER_DIRECTORY_DOWNLOAD, "Downloads");
-        case 17: return userDir(G_USER_DIRECTORY_VIDEOS, "Videos");
-        case 18: return userDir(G_USER_DIRECTORY_MUSIC, "Music");
-        case 19: return userDir(G_USER_DIRECTORY_PICTURES, "Pictures");
-        case 21: return userDir(G_USER_DIRECTORY_PUBLIC_SHARE, "Public");
-        case 102: return dataHome() + "/Trash";
-        default: return "";
+std::optional<std::string> userFolder(Folder folder) {
+    switch (folder) {
+        case Folder::applications: return dataHome() + "/applications";
+        case Folder::library:
+        case Folder::applicationSupport: return dataHome();
+        case Folder::users: return std::nullopt;
+        case Folder::documents: return userDir(G_USER_DIRECTORY_DOCUMENTS, "Documents");
+        case Folder::autosavedInformation: return baseDir("XDG_STATE_HOME", ".local/state");
+        case Folder::desktop: return userDir(G_USER_DIRECTORY_DESKTOP, "Desktop");
+        case Folder::caches: return baseDir("XDG_CACHE_HOME", ".cache");
+        case Folder::downloads: return userDir(G_USER_DIRECTORY_DOWNLOAD, "Downloads");
+        case Folder::movies: return userDir(G_USER_DIRECTORY_VIDEOS, "Videos");
+        case Folder::music: return userDir(G_USER_DIRECTORY_MUSIC, "Music");
+        case Folder::pictures: return userDir(G_USER_DIRECTORY_PICTURES, "Pictures");
+        case Folder::sharedPublic: return userDir(G_USER_DIRECTORY_PUBLIC_SHARE, "Public");
+        case Folder::trash: return dataHome() + "/Trash";
     }
+    return std::nullopt;
 }
 
-std::string localFolder(long directory) {
-    switch (directory) {
-        case 1: return "/usr/share/applications";
-        case 5:
-        case 14: return "/usr/local/share";
-        case 7: return "/home";
-        case kCachesDirectory: return "/var/cache";
-        default: return "";
+std::optional<std::string> localFolder(Folder folder) {
+    switch (folder) {
+        case Folder::applications: return "/usr/share/applications";
+        case Folder::library:
+        case Folder::applicationSupport: return "/usr/local/share";
+        case Folder::users: return "/home";
+        case Folder::caches: return "/var/cache";
+        default: return std::nullopt;
     }
 }
 
 }  // namespace
 
-std::vector<std::string> searchPathForDirectoriesInDomains(long directory, long domainMask) {
-    std::vector<std::string> out;
-    if ((domainMask & kUserDomain) != 0) {
-        if (std::string f = userFolder(directory); !f.empty()) out.push_back(f);
-    }
-    if ((domainMask & kLocalDomain) != 0) {
-        if (std::string f = localFolder(directory); !f.empty()) out.push_back(f);
-    }
-    return out;
+std::optional<std::string> folderPath(Folder folder, Domain domain) {
+    return domain == Domain::user ? userFolder(folder) : localFolder(folder);
 }
 
 }  // namespace kestrane::folders

@@ -1,40 +1,53 @@
-// Standard folders of the desktop, addressed by the original platform's directory codes and
-// search-domain masks, mapped onto the XDG base-directory and user-directory conventions.
+// Standard folders of the desktop, mapped onto the XDG base-directory and user-directory
+// conventions, in two domains: the user's own folders and the machine's (local) ones.
 //
-//   code  folder                      user domain (1)                 local domain (2)
-//   1     applications                $XDG_DATA_HOME/applications     /usr/share/applications
-//   5     library                     $XDG_DATA_HOME                  /usr/local/share
-//   7     users                       -                               /home
-//   9     documents                   XDG_DOCUMENTS_DIR               -
-//   11    autosaved information       $XDG_STATE_HOME                 -
-//   12    desktop                     XDG_DESKTOP_DIR                 -
-//   13    caches                      $XDG_CACHE_HOME                 /var/cache
-//   14    application support         $XDG_DATA_HOME                  /usr/local/share
-//   15    downloads                   XDG_DOWNLOAD_DIR                -
-//   17    movies                      XDG_VIDEOS_DIR                  -
-//   18    music                       XDG_MUSIC_DIR                   -
-//   19    pictures                    XDG_PICTURES_DIR                -
-//   21    shared public               XDG_PUBLICSHARE_DIR             -
-//   102   trash                       $XDG_DATA_HOME/Trash            -
+//   folder                   user domain                     local domain
+//   applications             $XDG_DATA_HOME/applications     /usr/share/applications
+//   library                  $XDG_DATA_HOME                  /usr/local/share
+//   users                    -                               /home
+//   documents                XDG_DOCUMENTS_DIR               -
+//   autosavedInformation     $XDG_STATE_HOME                 -
+//   desktop                  XDG_DESKTOP_DIR                 -
+//   caches                   $XDG_CACHE_HOME                 /var/cache
+//   applicationSupport       $XDG_DATA_HOME                  /usr/local/share
+//   downloads                XDG_DOWNLOAD_DIR                -
+//   movies                   XDG_VIDEOS_DIR                  -
+//   music                    XDG_MUSIC_DIR                   -
+//   pictures                 XDG_PICTURES_DIR                -
+//   sharedPublic             XDG_PUBLICSHARE_DIR             -
+//   trash                    $XDG_DATA_HOME/Trash            -
 //
 // XDG_*_DIR come from user-dirs.dirs (through GLib), falling back to ~/Documents, ~/Desktop,
 // ~/Downloads, ~/Videos, ~/Music, ~/Pictures and ~/Public; the base directories default to
 // ~/.local/share, ~/.cache and ~/.local/state. Paths are absolute, the home folder written out.
+// Every request reads the environment and user-dirs.dirs anew.
 #pragma once
 
+#include <optional>
 #include <string>
-#include <vector>
 
 namespace kestrane::folders {
 
-constexpr int kUserDomain = 1;
-constexpr int kLocalDomain = 2;
+enum class Folder {
+    applications,
+    library,
+    users,
+    documents,
+    autosavedInformation,
+    desktop,
+    caches,
+    applicationSupport,
+    downloads,
+    movies,
+    music,
+    pictures,
+    sharedPublic,
+    trash,
+};
 
-// The caches folder: $XDG_CACHE_HOME (else ~/.cache) in the user domain, /var/cache locally.
-constexpr long kCachesDirectory = 13;
+enum class Domain { user, local };
 
-// Every folder of directory in the domains of domainMask, user before local; empty when
-// there is none.
-std::vector<std::string> searchPathForDirectoriesInDomains(long directory, long domainMask);
+// The folder in the domain; none where the domain has no such folder (see the table).
+std::optional<std::string> folderPath(Folder folder, Domain domain);
 
 }  // namespace kestrane::folders

@@ -30,6 +30,13 @@ using Owned = std::unique_ptr<T, FreeWith<T, Free>>;
 using CharPtr = Owned<gchar, g_free>;
 // A GError (g_error_free).
 using ErrorPtr = Owned<GError, g_error_free>;
+// A GVariant reference (g_variant_unref); sink a floating one first (g_variant_ref_sink).
+using VariantPtr = Owned<GVariant, g_variant_unref>;
+// A main context and a main loop (g_main_context_unref, g_main_loop_unref).
+using MainContextPtr = Owned<GMainContext, g_main_context_unref>;
+using MainLoopPtr = Owned<GMainLoop, g_main_loop_unref>;
+// An event source (g_source_unref); destroying it (g_source_destroy) is a separate step.
+using SourcePtr = Owned<GSource, g_source_unref>;
 
 struct ObjectUnref {
     void operator()(gpointer p) const {

@@ -12,13 +12,12 @@
 #include <thread>
 
 #include "glib_ptr.h"
+#include "gst_ptr.h"
 #include "url.h"
 
 namespace kestrane::media {
 
 namespace {
-
-using MessagePtr = glib::Owned<GstMessage, gst_message_unref>;
 
 constexpr std::int32_t kNanosecondTimescale = 1000000000;
 constexpr const char* kStopMessage = "kestrane-player-stop";
@@ -31,9 +30,9 @@ bool initialised() {
         // GNOME's proxy resolver aborts the process when its settings schema is missing; a
         // network URL must never get there. Without the schema, GIO's plain resolver is used.
         GSettingsSchemaSource* schemas = g_settings_schema_source_get_default();  // transfer none
-        GSettingsSchema* proxy = schemas != nullptr ? g_settings_schema_source_lookup(schemas, "org.gnome.system.proxy", TRUE) : nullptr;
-        if (proxy != nullptr) g_settings_schema_unref(proxy);
-        else g_setenv("GIO_USE_PROXY_RESOLVER", "dummy", FALSE);
+        const glib::Owned<GSettingsSchema, g_settings_schema_unref> proxy(
+            schemas != nullptr ? g_settings_schema_source_lookup(schemas, "org.gnome.system.proxy", TRUE) : nullptr);
+        if (!proxy) g_setenv("GIO_USE_PROXY_RESOLVER", "dummy", FALSE);
         return gst_init_check(nullptr, nullptr, nullptr) != FALSE;
     }();
     return ok;
@@ -46,60 +45,53 @@ bool playable(const std::string& url) {
     return protocol && gst_uri_protocol_is_supported(GST_URI_SRC, protocol.get()) != FALSE;
 }
 
-// The error's code: -43 for a file that is not there, otherwise a non-zero code of ours made
-// from GStreamer's domain and code. localPath: the file that a file URL names, none for a
-// network URL.
-int errorCode(const GError* error, const std::optional<std::string>& localPath) {
-    if (error->domain == GST_RESOURCE_ERROR) {
-        // "Not found" is a missing file only for a local file; for a network URL it is an
-        // unknown host or page, a plain input/output failure.
-        if (error->code == GST_RESOURCE_ERROR_NOT_FOUND && localPath) return static_cast<int>(PlayerError::fileNotFound);
-        if ((error->code == GST_RESOURCE_ERROR_OPEN_READ || error->code == GST_RESOURCE_ERROR_OPEN_READ_WRITE) && localPath &&
-            g_file_test(localPath->c_str(), G_FILE_TEST_EXISTS) == FALSE) {
-            return static_cast<int>(PlayerError::fileNotFound);
-        }
-        return -3000 - error->code;
+// Which failure of open() a GStreamer error is: a local file that is not there, or any
+// other failure of the media. localPath: the file that a file URL names, none for a network URL.
+PlayerError errorKind(const GError* error, const std::optional<std::string>& localPath) {
+    if (error->domain != GST_RESOURCE_ERROR) return PlayerError::mediaFailed;
+    // "Not found" is a missing file only for a local file; for a network URL it is an unknown
+    // host or page, a plain input/output failure.
+    if (error->code == GST_RESOURCE_ERROR_NOT_FOUND && localPath) return PlayerError::fileNotFound;
+    if ((error->code == GST_RESOURCE_ERROR_OPEN_READ || error->code == GST_RESOURCE_ERROR_OPEN_READ_WRITE) && localPath &&
+        g_file_test(localPath->c_str(), G_FILE_TEST_EXISTS) == FALSE) {
+        return PlayerError::fileNotFound;
     }
-    if (error->domain == GST_CORE_ERROR) return -1000 - error->code;
-    if (error->domain == GST_LIBRARY_ERROR) return -2000 - error->code;
-    if (error->domain == GST_STREAM_ERROR) return -4000 - error->code;
-    return -5000 - std::abs(error->code);
+    return PlayerError::mediaFailed;
 }
 
 // The audio output: a volume element of our own ahead of the sink. (playbin's soft-volume
 // flag would do the same, but keeps its volume element and pads alive after each pipeline.)
-// Returns the bin (floating), and the volume element in volume (owned by the bin).
-GstElement* makeAudioSink(GstElement** volume) {
+struct AudioOutput {
+    GstPtr<GstElement> bin;
+    GstElement* volume = nullptr;  // owned by the bin
+};
+
+// None when an element is not installed.
+std::optional<AudioOutput> makeAudioOutput() {
     const char* name = std::getenv("KESTRANE_AUDIO_SINK");
-    GstElement* sink = gst_element_factory_make(name != nullptr && *name != '\0' ? name : "autoaudiosink", nullptr);
-    GstElement* gain = gst_element_factory_make("volume", nullptr);
-    GstElement* convert = gst_element_factory_make("audioconvert", nullptr);
-    if (sink == nullptr || gain == nullptr || convert == nullptr) {
-        for (GstElement* e : {sink, gain, convert}) {
-            if (e != nullptr) gst_object_unref(gst_object_ref_sink(e));
-        }
-        return nullptr;
+    const GstPtr<GstElement> sink = adoptFloating(gst_element_factory_make(name != nullptr && *name != '\0' ? name : "autoaudiosink", nullptr));
+    const GstPtr<GstElement> gain = adoptFloating(gst_element_factory_make("volume", nullptr));
+    const GstPtr<GstElement> convert = adoptFloating(gst_element_factory_make("audioconvert", nullptr));
+    if (!sink || !gain || !convert) return std::nullopt;
+    if (g_object_class_find_property(G_OBJECT_GET_CLASS(sink.get()), "sync") != nullptr) {
+        g_object_set(sink.get(), "sync", TRUE, nullptr);  // time passes as in real playback
     }
-    if (g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "sync") != nullptr) {
-        g_object_set(sink, "sync", TRUE, nullptr);  // time passes as in real playback
-    }
-    GstElement* bin = gst_bin_new("kestrane-audio-output");
-    gst_bin_add_many(GST_BIN(bin), convert, gain, sink, nullptr);
-    gst_element_link_many(convert, gain, sink, nullptr);
-    GstPad* input = gst_element_get_static_pad(convert, "sink");
-    gst_element_add_pad(bin, gst_ghost_pad_new("sink", input));
-    gst_object_unref(input);
-    *volume = gain;
-    return bin;
+    AudioOutput output{adoptFloating(gst_bin_new("kestrane-audio-output")), gain.get()};
+    // The bin takes a reference of its own to each element; ours go with the holders.
+    gst_bin_add_many(GST_BIN(output.bin.get()), convert.get(), gain.get(), sink.get(), nullptr);
+    gst_element_link_many(convert.get(), gain.get(), sink.get(), nullptr);
+    const GstPtr<GstPad> input(gst_element_get_static_pad(convert.get(), "sink"));
+    gst_element_add_pad(output.bin.get(), gst_ghost_pad_new("sink", input.get()));
+    return output;
 }
 
 }  // namespace
 
 struct Player::State {
     std::optional<std::string> localPath;  // the file that a file URL names
-    GstElement* pipeline = nullptr;  // owned
-    GstElement* volume = nullptr;    // owned by the pipeline's audio output
-    GstBus* bus = nullptr;           // owned
+    GstPtr<GstElement> pipeline;
+    GstElement* volume = nullptr;  // owned by the pipeline's audio output
+    GstPtr<GstBus> bus;
     std::thread busThread;
 
     // Guards the fields below; never held across a GStreamer call.
@@ -118,14 +110,10 @@ struct Player::State {
 
     ~State() {
         if (busThread.joinable()) {
-            gst_bus_post(bus, gst_message_new_application(nullptr, gst_structure_new_empty(kStopMessage)));
+            gst_bus_post(bus.get(), gst_message_new_application(nullptr, gst_structure_new_empty(kStopMessage)));
             busThread.join();
         }
-        if (pipeline != nullptr) {
-            gst_element_set_state(pipeline, GST_STATE_NULL);
-            gst_object_unref(pipeline);
-        }
-        if (bus != nullptr) gst_object_unref(bus);
+        if (pipeline) gst_element_set_state(pipeline.get(), GST_STATE_NULL);
     }
 
     // Keeps statuses and errors current for every query, on a thread of the player's own.
@@ -133,7 +121,7 @@ struct Player::State {
         const auto types = static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_ASYNC_DONE | GST_MESSAGE_STATE_CHANGED |
                                                        GST_MESSAGE_EOS | GST_MESSAGE_BUFFERING | GST_MESSAGE_APPLICATION);
         for (;;) {
-            const MessagePtr message(gst_bus_timed_pop_filtered(bus, GST_CLOCK_TIME_NONE, types));
+            const MessagePtr message(gst_bus_timed_pop_filtered(bus.get(), GST_CLOCK_TIME_NONE, types));
             if (message && handle(message.get())) return;
         }
     }
@@ -147,13 +135,13 @@ struct Player::State {
                 gst_message_parse_error(message, &parsed, nullptr);
                 const glib::ErrorPtr err(parsed);
                 const std::string reason = err ? glib::text(err->message) : "";
-                const int code = err ? errorCode(err.get(), localPath) : -5000;
+                const PlayerError kind = err ? errorKind(err.get(), localPath) : PlayerError::mediaFailed;
                 {
                     std::lock_guard lock(mutex);
                     if (status == Status::readyToPlay) {
                         if (!playerError) playerError = reason;
                     } else if (!error) {
-                        error = Error(static_cast<PlayerError>(code), reason);
+                        error = Error(kind, reason);
                     }
                     status = Status::failed;
                     wantPlaying = false;
@@ -169,7 +157,7 @@ struct Player::State {
                 return false;
             }
             case GST_MESSAGE_STATE_CHANGED: {
-                if (GST_MESSAGE_SRC(message) != GST_OBJECT(pipeline)) return false;
+                if (GST_MESSAGE_SRC(message) != GST_OBJECT(pipeline.get())) return false;
                 GstState oldState, newState;
                 gst_message_parse_state_changed(message, &oldState, &newState, nullptr);
                 std::lock_guard lock(mutex);
@@ -184,7 +172,7 @@ struct Player::State {
                     wantPlaying = false;
                 }
                 // The action at the end of the item: pause there.
-                gst_element_set_state(pipeline, GST_STATE_PAUSED);
+                gst_element_set_state(pipeline.get(), GST_STATE_PAUSED);
                 changed.notify_all();
                 return false;
             }
@@ -199,8 +187,8 @@ struct Player::State {
                     hold = buffering && !was && wantPlaying;
                     resume = !buffering && was && wantPlaying;
                 }
-                if (hold) gst_element_set_state(pipeline, GST_STATE_PAUSED);
-                if (resume) gst_element_set_state(pipeline, GST_STATE_PLAYING);
+                if (hold) gst_element_set_state(pipeline.get(), GST_STATE_PAUSED);
+                if (resume) gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
                 changed.notify_all();
                 return false;
             }
@@ -210,7 +198,7 @@ struct Player::State {
 
     gint64 position() {
         gint64 pos = 0;
-        if (gst_element_query_position(pipeline, GST_FORMAT_TIME, &pos) && pos >= 0) {
+        if (gst_element_query_position(pipeline.get(), GST_FORMAT_TIME, &pos) && pos >= 0) {
             std::lock_guard lock(mutex);
             lastPosition = pos;
             return pos;
@@ -227,9 +215,9 @@ struct Player::State {
             lastPosition = nanoseconds;
         }
         const auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
-        const bool ok = rate >= 0 ? gst_element_seek(pipeline, rate, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, nanoseconds,
+        const bool ok = rate >= 0 ? gst_element_seek(pipeline.get(), rate, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, nanoseconds,
                                                      GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE)
-                                  : gst_element_seek(pipeline, rate, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, 0,
+                                  : gst_element_seek(pipeline.get(), rate, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, 0,
                                                      GST_SEEK_TYPE_SET, nanoseconds);
         if (!ok) {
             std::lock_guard lock(mutex);
@@ -256,21 +244,21 @@ Expected<std::unique_ptr<Player>> Player::open(const std::string& text, std::chr
 
     auto state = std::make_unique<State>();
     state->localPath = std::move(localPath);
-    state->pipeline = gst_element_factory_make("playbin", nullptr);
-    if (state->pipeline == nullptr) return Error(PlayerError::notPlayable, "GStreamer's playbin is not installed.");
-    gst_object_ref_sink(state->pipeline);
+    state->pipeline = adoptFloating(gst_element_factory_make("playbin", nullptr));
+    if (!state->pipeline) return Error(PlayerError::notPlayable, "GStreamer's playbin is not installed.");
     // Audio only: a video track is never shown.
     constexpr guint kPlayAudio = 1u << 1;
-    g_object_set(state->pipeline, "uri", uri.c_str(), "flags", kPlayAudio, nullptr);
-    GstElement* output = makeAudioSink(&state->volume);
-    if (output == nullptr) return Error(PlayerError::notPlayable, "GStreamer's audio output elements are not installed.");
-    g_object_set(state->pipeline, "audio-sink", output, nullptr);
-    state->bus = gst_element_get_bus(state->pipeline);
+    g_object_set(state->pipeline.get(), "uri", uri.c_str(), "flags", kPlayAudio, nullptr);
+    std::optional<AudioOutput> output = makeAudioOutput();
+    if (!output) return Error(PlayerError::notPlayable, "GStreamer's audio output elements are not installed.");
+    state->volume = output->volume;
+    g_object_set(state->pipeline.get(), "audio-sink", output->bin.get(), nullptr);
+    state->bus.reset(gst_element_get_bus(state->pipeline.get()));
     State* s = state.get();
     state->busThread = std::thread([s] { s->runBus(); });
 
     // Preroll in the background; the status moves from unknown on its own.
-    if (gst_element_set_state(state->pipeline, GST_STATE_PAUSED) == GST_STATE_CHANGE_NO_PREROLL) {
+    if (gst_element_set_state(state->pipeline.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_NO_PREROLL) {
         std::lock_guard lock(state->mutex);
         state->status = Status::readyToPlay;  // a live source: nothing to preroll
     }
@@ -307,7 +295,7 @@ void Player::play() {
         state_->requestedRate = 1.0f;
     }
     if (rate != 1.0f) state_->seekTo(1.0, state_->position());
-    gst_element_set_state(state_->pipeline, GST_STATE_PLAYING);
+    gst_element_set_state(state_->pipeline.get(), GST_STATE_PLAYING);
 }
 
 void Player::pause() {
@@ -315,7 +303,7 @@ void Player::pause() {
         std::lock_guard lock(state_->mutex);
         state_->wantPlaying = false;
     }
-    gst_element_set_state(state_->pipeline, GST_STATE_PAUSED);
+    gst_element_set_state(state_->pipeline.get(), GST_STATE_PAUSED);
 }
 
 void Player::playImmediatelyAtRate(float rate) {
@@ -330,7 +318,7 @@ void Player::playImmediatelyAtRate(float rate) {
         state_->wantPlaying = true;
     }
     if (rate != previous) state_->seekTo(rate, state_->position());
-    gst_element_set_state(state_->pipeline, GST_STATE_PLAYING);
+    gst_element_set_state(state_->pipeline.get(), GST_STATE_PLAYING);
 }
 
 float Player::rate() const {
@@ -343,7 +331,7 @@ void Player::seek(Time to) {
     gint64 ns = scaleTime(to.value, kNanosecondTimescale, to.timescale);
     // A time past the end goes to the end, one before the start to the start.
     gint64 end = 0;
-    if (to.value > 0 && gst_element_query_duration(state_->pipeline, GST_FORMAT_TIME, &end) && end >= 0 &&
+    if (to.value > 0 && gst_element_query_duration(state_->pipeline.get(), GST_FORMAT_TIME, &end) && end >= 0 &&
         (ns > end || ns < 0)) {
         ns = end;
     }
@@ -364,14 +352,14 @@ Time Player::currentTime() const {
     if (atEnd) {
         // Paused at the end: the end itself, where the position query may fall a little short.
         gint64 d = 0;
-        if (gst_element_query_duration(state_->pipeline, GST_FORMAT_TIME, &d) && d >= 0) return {d, kNanosecondTimescale, Time::kValid};
+        if (gst_element_query_duration(state_->pipeline.get(), GST_FORMAT_TIME, &d) && d >= 0) return {d, kNanosecondTimescale, Time::kValid};
     }
     return {state_->position(), kNanosecondTimescale, Time::kValid};
 }
 
 Time Player::duration() const {
     gint64 d = 0;
-    if (gst_element_query_duration(state_->pipeline, GST_FORMAT_TIME, &d) && d >= 0) return {d, kNanosecondTimescale, Time::kValid};
+    if (gst_element_query_duration(state_->pipeline.get(), GST_FORMAT_TIME, &d) && d >= 0) return {d, kNanosecondTimescale, Time::kValid};
     if (status() == Status::readyToPlay) return {0, 1, Time::kValid | Time::kIndefinite};
     return {};
 }
@@ -405,12 +393,12 @@ TimeControl Player::timeControlStatus() const {
     return TimeControl::waitingToPlay;
 }
 
-std::optional<std::string> Player::reasonForWaitingToPlay() const {
+std::optional<WaitingReason> Player::reasonForWaitingToPlay() const {
     if (timeControlStatus() != TimeControl::waitingToPlay) return std::nullopt;
     std::lock_guard lock(state_->mutex);
-    if (state_->status == Status::failed) return "AVPlayerWaitingWithNoItemToPlayReason";
-    if (state_->buffering) return "AVPlayerWaitingToMinimizeStallsReason";
-    return "AVPlayerWaitingWhileEvaluatingBufferingRateReason";
+    if (state_->status == Status::failed) return WaitingReason::noItemToPlay;
+    if (state_->buffering) return WaitingReason::minimizingStalls;
+    return WaitingReason::evaluatingBufferingRate;
 }
 
 }  // namespace kestrane::media

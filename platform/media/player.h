@@ -46,22 +46,28 @@ enum class Status { unknown = 0, readyToPlay = 1, failed = 2 };
 // 0 paused, 1 waiting to play at the requested rate, 2 playing.
 enum class TimeControl { paused = 0, waitingToPlay = 1, playing = 2 };
 
-// Why open() failed. The media's own errors carry GStreamer's message and a negative code:
-// fileNotFound for a file that does not exist, another negative code (made from GStreamer's
-// error domain and code) for anything else.
-enum class PlayerError : int {
-    fileNotFound = -43,
+// Why open() failed. The media's own failures carry GStreamer's message.
+enum class PlayerError {
     notPlayable = 1,   // not a URI, no installed element reads its scheme, or a file URL that
                        // names no file of this machine (url.h)
     loadTimedOut = 2,  // the media gave no answer within the timeout
+    fileNotFound = 3,  // a local file that is not there
+    mediaFailed = 4,   // any other error of the media (unreadable, not media, a network failure)
+};
+
+// Why a player that was asked to play is waiting instead.
+enum class WaitingReason {
+    noItemToPlay,             // its media failed
+    minimizingStalls,         // buffering a network stream
+    evaluatingBufferingRate,  // starting, seeking, or changing state
 };
 
 class Player {
 public:
     // A player for the URL (a file is named by a file URL of this machine, url.h), once its
-    // media is ready to play (prerolled, paused, set to pause
-    // at the end of the media). Fails at once with kNotPlayable; otherwise waits for the
-    // media, at most timeout, and fails with the media's error or kLoadTimedOut.
+    // media is ready to play (prerolled, paused, set to pause at the end of the media). Fails
+    // at once with notPlayable; otherwise waits for the media, at most timeout, and fails with
+    // the media's error (fileNotFound, mediaFailed) or loadTimedOut.
     static Expected<std::unique_ptr<Player>> open(const std::string& url, std::chrono::milliseconds timeout);
     ~Player();
     Player(const Player&) = delete;
@@ -86,7 +92,8 @@ public:
     float volume() const;
 
     TimeControl timeControlStatus() const;
-    std::optional<std::string> reasonForWaitingToPlay() const;
+    // None unless timeControlStatus() is waitingToPlay.
+    std::optional<WaitingReason> reasonForWaitingToPlay() const;
 
     struct State;
     // Only open() can make the key, so only open() makes players.

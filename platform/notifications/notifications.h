@@ -1,16 +1,16 @@
 // Desktop notifications through the freedesktop.org notification service
 // (org.freedesktop.Notifications on the session bus).
 //
-// One process-wide center, created once under a lock, owns a thread with a GLib main loop: it
-// talks to the server, listens for clicks (ActionInvoked) and closures, and removes a clicked
-// notification. Delivery never waits for the server: deliver() hands the notification to the
-// center's thread and returns.
+// One process-wide center, created once under a lock, owns a thread with a GLib main loop
+// (main_loop_thread.h): it talks to the server, listens for clicks (ActionInvoked) and
+// closures, and removes a clicked notification. Delivery never waits for the server: deliver()
+// hands the notification to the center's thread and returns. Pictures are decoded there too
+// (image_data.h).
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -22,17 +22,6 @@ struct Notification {
     std::optional<std::string> soundName;  // a sound theme name; none: silent
     std::vector<std::uint8_t> image;       // encoded picture (PNG, JPEG, ...); empty: none
 };
-
-// A decoded picture in the layout of the "image-data" hint.
-struct ImageData {
-    int width = 0, height = 0, rowstride = 0;
-    bool hasAlpha = false;
-    int bitsPerSample = 0, channels = 0;
-    std::vector<std::uint8_t> pixels;
-};
-
-// The picture in bytes (any format gdk-pixbuf reads); none when they are not a picture.
-std::optional<ImageData> decodeImage(std::span<const std::uint8_t> bytes);
 
 struct Identity {
     std::string applicationName;  // shown by the server

@@ -11,6 +11,8 @@
 #include <mutex>
 #include <set>
 
+#include "enchant_ptr.h"
+#include "icu_ptr.h"
 #include "log.h"
 #include "no_destructor.h"
 #include "utf.h"
@@ -67,15 +69,15 @@ std::vector<Range> checkableWords(std::u16string_view text, std::size_t start) {
     std::vector<Range> words;
     if (start >= text.size()) return words;
     UErrorCode status = U_ZERO_ERROR;
-    UBreakIterator* breaks = ubrk_open(UBRK_WORD, "", reinterpret_cast<const UChar*>(text.data()),
-                                       static_cast<int32_t>(text.size()), &status);
+    const BreakIteratorPtr breaks(ubrk_open(UBRK_WORD, "", reinterpret_cast<const UChar*>(text.data()),
+                                            static_cast<int32_t>(text.size()), &status));
     if (U_FAILURE(status)) return words;
     const std::vector<Range> addresses = addressSpans(text);
-    int32_t from = ubrk_first(breaks);
-    for (int32_t end = ubrk_next(breaks); end != UBRK_DONE; from = end, end = ubrk_next(breaks)) {
+    int32_t from = ubrk_first(breaks.get());
+    for (int32_t end = ubrk_next(breaks.get()); end != UBRK_DONE; from = end, end = ubrk_next(breaks.get())) {
         // Only words that begin at or after start; a word that start cuts is passed over.
         if (static_cast<std::size_t>(from) < start) continue;
-        const int32_t rule = ubrk_getRuleStatus(breaks);
+        const int32_t rule = ubrk_getRuleStatus(breaks.get());
         if (rule < UBRK_WORD_LETTER || rule >= UBRK_WORD_LETTER_LIMIT) continue;
         const Range word{static_cast<std::size_t>(from), static_cast<std::size_t>(end - from)};
         bool digitOrDot = false;
@@ -85,7 +87,6 @@ std::vector<Range> checkableWords(std::u16string_view text, std::size_t start) {
         });
         if (!inAddress) words.push_back(word);
     }
-    ubrk_close(breaks);
     return words;
 }
 
@@ -210,10 +211,8 @@ Expected<std::vector<std::u16string>> SharedChecker::guesses(std::u16string_view
     EnchantDict* dict = state_->dictionary(state_->current);
     std::vector<std::u16string> out;
     if (dict == nullptr || word.empty()) return out;
-    size_t count = 0;
-    char** suggestions = enchant_dict_suggest(dict, word.data(), static_cast<ssize_t>(word.size()), &count);
-    for (size_t i = 0; i < count; ++i) out.push_back(text::utf16FromUtf8(suggestions[i]));
-    if (suggestions != nullptr) enchant_dict_free_string_list(dict, suggestions);
+    const Suggestions suggestions(dict, word.data(), static_cast<ssize_t>(word.size()));
+    for (std::size_t i = 0; i < suggestions.size(); ++i) out.push_back(text::utf16FromUtf8(suggestions[i]));
     return out;
 }
 

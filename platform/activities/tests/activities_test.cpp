@@ -14,6 +14,8 @@
 
 #include "activities.h"
 #include "fake_dbus_service.h"
+#include "glib_ptr.h"
+#include "holders.h"
 #include "session_bus.h"
 #include "test_files.h"
 
@@ -51,7 +53,7 @@ std::unique_ptr<FakeDBusService> portal(const std::string& address) {
 // logind hands back the write end of a pipe and keeps the read end: the read end sees the
 // end of the file once the activity has closed its descriptor.
 struct Logind {
-    std::shared_ptr<std::vector<int>> readEnds = std::make_shared<std::vector<int>>();
+    std::shared_ptr<std::vector<kestrane::UniqueFd>> readEnds = std::make_shared<std::vector<kestrane::UniqueFd>>();
     std::shared_ptr<std::mutex> mutex = std::make_shared<std::mutex>();
     std::unique_ptr<FakeDBusService> service;
 
@@ -63,24 +65,21 @@ struct Logind {
             [ends, lock](const std::string&, GVariant*, GDBusMethodInvocation* invocation) {
                 int fds[2];
                 if (pipe2(fds, O_CLOEXEC) != 0) return;
-                GUnixFDList* list = g_unix_fd_list_new();
-                g_unix_fd_list_append(list, fds[1], nullptr);
-                close(fds[1]);
+                kestrane::UniqueFd readEnd(fds[0]);
+                const kestrane::UniqueFd writeEnd(fds[1]);
+                const kestrane::glib::ObjectPtr<GUnixFDList> list(g_unix_fd_list_new());
+                g_unix_fd_list_append(list.get(), writeEnd.get(), nullptr);  // a duplicate goes with the answer
                 {
                     std::lock_guard<std::mutex> guard(*lock);
-                    ends->push_back(fds[0]);
+                    ends->push_back(std::move(readEnd));
                 }
-                g_dbus_method_invocation_return_value_with_unix_fd_list(invocation, g_variant_new("(h)", 0), list);
-                g_object_unref(list);
+                g_dbus_method_invocation_return_value_with_unix_fd_list(invocation, g_variant_new("(h)", 0), list.get());
             });
-    }
-    ~Logind() {
-        for (int fd : *readEnds) close(fd);
     }
     // Whether every holder of the i-th descriptor has closed it (within a second).
     bool closed(std::size_t i) const {
         std::lock_guard<std::mutex> guard(*mutex);
-        pollfd p{(*readEnds).at(i), POLLIN, 0};
+        pollfd p{(*readEnds).at(i).get(), POLLIN, 0};
         return poll(&p, 1, 1000) == 1 && (p.revents & (POLLHUP | POLLIN)) != 0;
     }
 };
@@ -93,28 +92,39 @@ std::string callsOf(const FakeDBusService& s) {
 
 }  // namespace
 
-TEST(Activities, OptionBitsChooseTheLocks) {
-    EXPECT_EQ(locksFor(kIdleSystemSleepDisabled).portalFlags, 4u);
-    EXPECT_EQ(locksFor(kIdleDisplaySleepDisabled).logindWhat, "idle");
-    const Locks all = locksFor(kIdleSystemSleepDisabled | kIdleDisplaySleepDisabled | kSuddenTerminationDisabled | 0xFF);
-    EXPECT_EQ(all.portalFlags, 13u);
-    EXPECT_EQ(all.logindWhat, "sleep:idle:shutdown");
-    EXPECT_EQ(locksFor(0xFF | (1ull << 63)).portalFlags, 0u);
+TEST(Activities, WhatIsHeldOffChoosesTheLocks) {
+    struct Row {
+        Inhibitions what;
+        std::uint32_t portalFlags;
+        const char* logindWhat;
+    };
+    const Row rows[] = {
+        {{}, 0u, ""},
+        {{.systemSleep = true}, 4u, "sleep"},
+        {{.displaySleep = true}, 8u, "idle"},
+        {{.logout = true}, 1u, "shutdown"},
+        {{.systemSleep = true, .displaySleep = true, .logout = true}, 13u, "sleep:idle:shutdown"},
+    };
+    for (const Row& row : rows) {
+        const Locks locks = locksFor(row.what);
+        EXPECT_EQ(locks.portalFlags, row.portalFlags) << row.logindWhat;
+        EXPECT_EQ(locks.logindWhat, row.logindWhat);
+    }
 }
 
 TEST(Activities, ThePortalWhereTheDesktopOffersIt) {
     kestrane::test::PrivateSessionBus session;
     auto service = portal(session.address());
-    auto a = begin(kIdleSystemSleepDisabled | kIdleDisplaySleepDisabled, "playing", "app");
-    auto b = begin(kSuddenTerminationDisabled, "saving", "app");
+    auto a = begin({.systemSleep = true, .displaySleep = true}, "playing", "app");
+    auto b = begin({.logout = true}, "saving", "app");
     EXPECT_EQ(a->holder(), Holder::kPortal);
     EXPECT_EQ(callsOf(*service), "Inhibit('', 12, {'reason': <'playing'>});Inhibit('', 1, {'reason': <'saving'>});");
     b.reset();  // ending one leaves the other in force
     EXPECT_EQ(callsOf(*service).substr(callsOf(*service).rfind(';', callsOf(*service).size() - 2) + 1), "Close();");
     std::thread([&a] { a.reset(); }).join();  // ended on another thread
     EXPECT_EQ(service->calls().size(), 4u);
-    // Options without a lock ask nothing.
-    EXPECT_EQ(begin(1, "nothing", "app")->holder(), Holder::kNone);
+    // Nothing to hold off asks nothing.
+    EXPECT_EQ(begin({}, "nothing", "app")->holder(), Holder::kNone);
     EXPECT_EQ(service->calls().size(), 4u);
 }
 
@@ -122,8 +132,8 @@ TEST(Activities, LogindOnTheSystemBusWhenNoPortalAnswers) {
     kestrane::test::PrivateSessionBus session;  // no portal on it
     kestrane::test::PrivateSessionBus system("DBUS_SYSTEM_BUS_ADDRESS");
     Logind logind(system.address());
-    auto a = begin(kIdleSystemSleepDisabled | kSuddenTerminationDisabled, "playing", "Kestrane");
-    auto b = begin(kIdleDisplaySleepDisabled, "watching", "Kestrane");
+    auto a = begin({.systemSleep = true, .logout = true}, "playing", "Kestrane");
+    auto b = begin({.displaySleep = true}, "watching", "Kestrane");
     ASSERT_EQ(a->holder(), Holder::kLogind);
     EXPECT_EQ(callsOf(*logind.service), "Inhibit('sleep:shutdown', 'Kestrane', 'playing', 'block');"
                                         "Inhibit('idle', 'Kestrane', 'watching', 'block');");
@@ -140,8 +150,8 @@ TEST(Activities, NeitherServiceRecordsTheActivityAndSaysSoOnce) {
     setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/session", 1);
     setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/system", 1);
     const std::string log = kestrane::test::captureStderr([] {
-        EXPECT_EQ(begin(kIdleSystemSleepDisabled, "a", "app")->holder(), Holder::kNone);
-        EXPECT_EQ(begin(kIdleSystemSleepDisabled, "b", "app")->reason(), "b");
+        EXPECT_EQ(begin({.systemSleep = true}, "a", "app")->holder(), Holder::kNone);
+        EXPECT_EQ(begin({.systemSleep = true}, "b", "app")->reason(), "b");
     });
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
     EXPECT_NE(log.find("Activities take no locks"), std::string::npos);

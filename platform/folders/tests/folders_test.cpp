@@ -11,7 +11,6 @@
 #include "folders.h"
 
 namespace fs = std::filesystem;
-using kestrane::folders::searchPathForDirectoriesInDomains;
 
 namespace {
 
@@ -36,42 +35,44 @@ public:
 
 const auto* registered = ::testing::AddGlobalTestEnvironment(new Environment);
 
-std::string first(long directory, long mask) {
-    auto list = searchPathForDirectoriesInDomains(directory, mask);
-    return list.empty() ? "" : list.front();
-}
-
 }  // namespace
 
-TEST(Folders, UserDomain) {
+using kestrane::folders::Domain;
+using kestrane::folders::Folder;
+using kestrane::folders::folderPath;
+
+TEST(Folders, EveryFolderInBothDomains) {
     const std::string h = home.string();
-    EXPECT_EQ(first(1, 1), h + "/data/applications");
-    EXPECT_EQ(first(5, 1), h + "/data");
-    EXPECT_EQ(first(9, 1), h + "/Documents");  // not in user-dirs.dirs: the fallback
-    EXPECT_EQ(first(11, 1), h + "/.local/state");
-    EXPECT_EQ(first(12, 1), "/elsewhere/Desk");
-    EXPECT_EQ(first(13, 1), h + "/.cache");
-    EXPECT_EQ(first(14, 1), h + "/data");
-    EXPECT_EQ(first(15, 1), h + "/Downloads");
-    EXPECT_EQ(first(17, 1), h + "/Videos");
-    EXPECT_EQ(first(18, 1), h + "/Musik");  // $HOME written out
-    EXPECT_EQ(first(19, 1), h + "/Pictures");
-    EXPECT_EQ(first(21, 1), h + "/Public");
-    EXPECT_EQ(first(102, 1), h + "/data/Trash");
-    EXPECT_EQ(first(7, 1), "");
+    struct Row {
+        Folder folder;
+        std::string user, local;  // "" for none
+    };
+    const Row rows[] = {
+        {Folder::applications, h + "/data/applications", "/usr/share/applications"},
+        {Folder::library, h + "/data", "/usr/local/share"},
+        {Folder::users, "", "/home"},
+        {Folder::documents, h + "/Documents", ""},  // not in user-dirs.dirs: the fallback
+        {Folder::autosavedInformation, h + "/.local/state", ""},
+        {Folder::desktop, "/elsewhere/Desk", ""},
+        {Folder::caches, h + "/.cache", "/var/cache"},
+        {Folder::applicationSupport, h + "/data", "/usr/local/share"},
+        {Folder::downloads, h + "/Downloads", ""},
+        {Folder::movies, h + "/Videos", ""},
+        {Folder::music, h + "/Musik", ""},  // $HOME written out
+        {Folder::pictures, h + "/Pictures", ""},
+        {Folder::sharedPublic, h + "/Public", ""},
+        {Folder::trash, h + "/data/Trash", ""},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(folderPath(row.folder, Domain::user).value_or(""), row.user) << static_cast<int>(row.folder);
+        EXPECT_EQ(folderPath(row.folder, Domain::local).value_or(""), row.local) << static_cast<int>(row.folder);
+    }
 }
 
-TEST(Folders, LocalDomainAndCombinedMasks) {
-    EXPECT_EQ(first(1, 2), "/usr/share/applications");
-    EXPECT_EQ(first(5, 2), "/usr/local/share");
-    EXPECT_EQ(first(14, 2), "/usr/local/share");
-    EXPECT_EQ(first(13, 2), "/var/cache");
-    EXPECT_EQ(first(7, 2), "/home");
-    EXPECT_EQ(first(18, 2), "");
-    EXPECT_EQ(searchPathForDirectoriesInDomains(13, 3),
-              (std::vector<std::string>{home.string() + "/.cache", "/var/cache"}));
-    EXPECT_EQ(searchPathForDirectoriesInDomains(7, 0xFFFF), (std::vector<std::string>{"/home"}));
-    EXPECT_TRUE(searchPathForDirectoriesInDomains(13, 4).empty());   // network domain: nothing
-    EXPECT_TRUE(searchPathForDirectoriesInDomains(999, 0xFFFF).empty());
-    EXPECT_TRUE(searchPathForDirectoriesInDomains(-1, 1).empty());
+TEST(Folders, ChangesToTheEnvironmentCountAtOnce) {
+    setenv("XDG_CACHE_HOME", "/tmp/other-cache", 1);
+    EXPECT_EQ(folderPath(Folder::caches, Domain::user), "/tmp/other-cache");
+    setenv("XDG_CACHE_HOME", "relative/cache", 1);  // not absolute: the default
+    EXPECT_EQ(folderPath(Folder::caches, Domain::user), home.string() + "/.cache");
+    unsetenv("XDG_CACHE_HOME");
 }

@@ -16,8 +16,7 @@ LibrarySource locateLibrarySource() {
     if (const char* named = std::getenv("KESTRANE_MUSIC_LIBRARY"); named != nullptr && *named != '\0') {
         return {named, stat(named, &st) == 0 && S_ISDIR(st.st_mode)};
     }
-    const auto music = folders::searchPathForDirectoriesInDomains(18, folders::kUserDomain);
-    const std::string base = music.empty() ? std::string() : music.front();
+    const std::string base = folders::folderPath(folders::Folder::music, folders::Domain::user).value_or("");
     // An exported library file in the music folder, else the music folder itself.
     for (const char* name : {"/iTunes/iTunes Music Library.xml", "/iTunes/iTunes Library.xml"}) {
         if (stat((base + name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) return {base + name, false};

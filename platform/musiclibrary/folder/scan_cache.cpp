@@ -92,7 +92,7 @@ std::optional<TrackValues> decodeValues(std::string_view in) {
 }
 
 std::string ScanCache::pathFor(const std::string& folder) {
-    const std::string base = folders::searchPathForDirectoriesInDomains(folders::kCachesDirectory, folders::kUserDomain).front();
+    const std::string base = folders::folderPath(folders::Folder::caches, folders::Domain::user).value_or("/tmp");
     char name[64];
     std::snprintf(name, sizeof name, "/kestrane/scan-%016llx.sqlite", static_cast<unsigned long long>(stableHash(folder)));
     return base + name;

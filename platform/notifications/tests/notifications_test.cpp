@@ -3,10 +3,15 @@
 
 #include <chrono>
 #include <memory>
+#include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fake_notifications.h"
+#include "glib_ptr.h"
+#include "image_data.h"
+#include "main_loop_thread.h"
 #include "notifications.h"
 #include "session_bus.h"
 #include "test_files.h"
@@ -35,10 +40,9 @@ TEST_F(NotificationsTest, NotifyCarriesEveryFieldAndTheNullOnes) {
     EXPECT_EQ(server.field(4), "'Body text'");
     EXPECT_EQ(server.field(5), "['default', '']");
     EXPECT_EQ(server.field(7), "-1");
-    GVariant* sound = server.hint("sound-name");
+    const auto sound = server.hint("sound-name");
     ASSERT_NE(sound, nullptr);
-    EXPECT_STREQ(g_variant_get_string(sound, nullptr), "message-new-instant");
-    g_variant_unref(sound);
+    EXPECT_STREQ(g_variant_get_string(sound.get(), nullptr), "message-new-instant");
     EXPECT_EQ(server.hint("suppress-sound"), nullptr);
     EXPECT_EQ(server.hint("urgency"), nullptr);  // never critical
 
@@ -46,10 +50,9 @@ TEST_F(NotificationsTest, NotifyCarriesEveryFieldAndTheNullOnes) {
     center.flush();
     EXPECT_EQ(server.field(3), "''");
     EXPECT_EQ(server.field(4), "''");
-    GVariant* silent = server.hint("suppress-sound");
+    const auto silent = server.hint("suppress-sound");
     ASSERT_NE(silent, nullptr);
-    EXPECT_TRUE(g_variant_get_boolean(silent));
-    g_variant_unref(silent);
+    EXPECT_TRUE(g_variant_get_boolean(silent.get()));
     EXPECT_EQ(server.hint("image-data"), nullptr);
 }
 
@@ -58,27 +61,26 @@ TEST_F(NotificationsTest, ImageDataFromAPictureAndNoneFromJunk) {
     Center center({"app", ""});
     center.deliver({"t", "b", std::nullopt, pngOf(5, 3)});
     center.flush();
-    GVariant* image = server.hint("image-data");
+    const auto image = server.hint("image-data");
     ASSERT_NE(image, nullptr);
     gint32 width = 0, height = 0, stride = 0, bits = 0, channels = 0;
     gboolean alpha = FALSE;
-    GVariant* pixels = nullptr;
-    g_variant_get(image, "(iiibii@ay)", &width, &height, &stride, &alpha, &bits, &channels, &pixels);
+    GVariant* rawPixels = nullptr;
+    g_variant_get(image.get(), "(iiibii@ay)", &width, &height, &stride, &alpha, &bits, &channels, &rawPixels);
+    const kestrane::glib::VariantPtr pixels(rawPixels);
     EXPECT_EQ(width, 5);
     EXPECT_EQ(height, 3);
     EXPECT_TRUE(alpha);
     EXPECT_EQ(bits, 8);
     EXPECT_EQ(channels, 4);
     gsize n = 0;
-    const guint8* data = static_cast<const guint8*>(g_variant_get_fixed_array(pixels, &n, 1));
+    const guint8* data = static_cast<const guint8*>(g_variant_get_fixed_array(pixels.get(), &n, 1));
     ASSERT_GE(n, static_cast<gsize>(stride * 2 + 5 * 4));
     const guint8* p = data + 2 * stride + 4 * 4;  // x = 4, y = 2
     EXPECT_EQ(p[0], 160);
     EXPECT_EQ(p[1], 120);
     EXPECT_EQ(p[2], 200);
     EXPECT_EQ(p[3], 255);
-    g_variant_unref(pixels);
-    g_variant_unref(image);
     EXPECT_EQ(server.field(2), "''");  // no icon name
 
     center.deliver({"t", "b", std::nullopt, {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'}});
@@ -147,13 +149,44 @@ TEST_F(NotificationsTest, WithoutABusOrAServerDeliveryIsDroppedQuickly) {
     EXPECT_NE(log.find("Notifications are not shown: the bus at unix:path=/nonexistent/bus cannot be reached"), std::string::npos) << log;
 }
 
-TEST(NotificationImages, DecodeGivesTheLayoutOfThePicture) {
-    const std::optional<ImageData> image = decodeImage(pngOf(2, 2));
-    ASSERT_TRUE(image.has_value());
-    EXPECT_EQ(image->width, 2);
-    EXPECT_EQ(image->channels, 4);
-    EXPECT_FALSE(decodeImage(std::vector<std::uint8_t>{}).has_value());
-    EXPECT_FALSE(decodeImage(std::vector<std::uint8_t>{0x89, 'P', 'N', 'G'}).has_value());
+TEST(NotificationImages, BytesThatAreNoPictureDecodeToNothing) {
+    const std::vector<std::vector<std::uint8_t>> junk = {
+        {}, {0x89, 'P', 'N', 'G'}, {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'}};
+    for (const auto& bytes : junk) EXPECT_FALSE(decodeImage(bytes).has_value()) << bytes.size();
+    const std::vector<std::uint8_t> png = pngOf(2, 2);
+    EXPECT_FALSE(decodeImage(std::span(png).first(png.size() / 2)).has_value());  // cut short
+}
+
+// The worker runs what was posted to it, in order, even when it goes at once (its loop may
+// not have started yet), and then ends.
+TEST(MainLoopThread, RunsEveryPostedWorkInOrderAndEndsAtOnce) {
+    for (int round = 0; round < 200; ++round) {
+        std::vector<int> done;
+        {
+            MainLoopThread worker;
+            for (int i = 0; i < 3; ++i) worker.post([&done, i] { done.push_back(i); });
+        }
+        ASSERT_EQ(done, (std::vector<int>{0, 1, 2})) << round;
+    }
+}
+
+// flush() waits for every Notify handed over before it, from any number of threads at once:
+// the count of unanswered calls is kept under the lock that flush() reads it under.
+TEST_F(NotificationsTest, FlushWaitsForDeliveriesFromManyThreads) {
+    NotificationServer server(bus->address(), true);
+    Center center({"app", ""});
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&center, t] {
+            for (int i = 0; i < 10; ++i) {
+                center.deliver({"n" + std::to_string(t * 10 + i), "", std::nullopt, {}});
+                if (i % 3 == 0) center.flush();
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    center.flush();
+    EXPECT_TRUE(server.service().waitForCalls("Notify", 40, 0));
 }
 
 }  // namespace

@@ -1,0 +1,103 @@
+// Bounded calls against a service of the test's own on a private dbus-daemon: every way a call
+// can end, and a bus that is not there.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "bus.h"
+#include "fake_dbus_service.h"
+#include "session_bus.h"
+#include "test_files.h"
+
+using namespace kestrane::dbus;
+using kestrane::Expected;
+using kestrane::test::FakeDBusService;
+
+namespace {
+
+constexpr const char* kName = "org.kestrane.Test";
+constexpr const char* kPath = "/org/kestrane/Test";
+constexpr const char* kInterface = "org.kestrane.Test";
+
+const char* kXml = R"(<node><interface name="org.kestrane.Test">
+  <method name="Echo"><arg type="s" direction="in"/><arg type="s" direction="out"/></method>
+  <method name="Fail"/>
+  <method name="Hang"/>
+</interface></node>)";
+
+// Echo answers its argument, Fail an error of its own, Hang never.
+std::unique_ptr<FakeDBusService> startService(const std::string& address) {
+    return std::make_unique<FakeDBusService>(address, kName, kPath, kXml,
+                                             [](const std::string& method, GVariant* parameters, GDBusMethodInvocation* invocation) {
+                                                 if (method == "Echo") {
+                                                     g_dbus_method_invocation_return_value(invocation, g_variant_ref(parameters));
+                                                 } else if (method == "Fail") {
+                                                     g_dbus_method_invocation_return_dbus_error(invocation, "org.kestrane.Error.Broken",
+                                                                                                "it broke");
+                                                 }
+                                             });
+}
+
+struct Case {
+    const char* what;
+    const char* destination;
+    const char* method;
+    const char* replyType;             // null accepts any reply
+    std::optional<BusError> expected;  // none: a reply
+};
+
+}  // namespace
+
+TEST(Bus, CallsEndWithTheReplyOrTheirKindOfFailureWithinTheBudget) {
+    kestrane::test::PrivateSessionBus bus;
+    const auto service = startService(bus.address());
+    const Case cases[] = {
+        {"a reply", kName, "Echo", "(s)", std::nullopt},
+        {"a reply of another type", kName, "Echo", "(u)", BusError::callFailed},
+        {"an error reply", kName, "Fail", nullptr, BusError::callFailed},
+        {"an unknown method", kName, "Nope", nullptr, BusError::unknownMethod},
+        {"no such service", "org.kestrane.Nobody", "Echo", nullptr, BusError::noService},
+        {"a service that never answers", kName, "Hang", nullptr, BusError::timedOut},
+    };
+    constexpr std::chrono::milliseconds kBudget{300};
+    for (const Case& c : cases) {
+        const auto start = Clock::now();
+        Expected<Connection> connection = Connection::open(G_BUS_TYPE_SESSION, start + kBudget);
+        ASSERT_TRUE(connection) << connection.error().message;
+        GVariant* parameters = std::string(c.method) == "Echo" ? g_variant_new("(s)", "hello") : nullptr;
+        const Call call{c.destination, kPath, kInterface, c.method, parameters,
+                        c.replyType != nullptr ? G_VARIANT_TYPE(c.replyType) : nullptr};
+        const Expected<VariantPtr> reply = connection->call(call, start + kBudget);
+        EXPECT_LT(Clock::now() - start, kBudget + std::chrono::milliseconds(700)) << c.what;  // the bound, not its speed
+        if (!c.expected) {
+            ASSERT_TRUE(reply) << c.what << ": " << reply.error().message;
+            const kestrane::glib::CharPtr printed(g_variant_print(reply->get(), FALSE));
+            EXPECT_STREQ(printed.get(), "('hello',)");
+            continue;
+        }
+        ASSERT_FALSE(reply) << c.what;
+        EXPECT_TRUE(reply.error().is(*c.expected)) << c.what << ": " << reply.error().code << " " << reply.error().message;
+    }
+}
+
+TEST(Bus, NoBusAtAllIsNoBus) {
+    const kestrane::test::TempFolder runtime("busruntime");
+    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);  // without a bus socket
+    const struct {
+        const char* what;
+        const char* address;  // DBUS_SESSION_BUS_ADDRESS; null: unset
+    } cases[] = {{"no address", nullptr}, {"an address with nothing behind it", "unix:path=/nonexistent/bus"}};
+    for (const auto& c : cases) {
+        if (c.address != nullptr) setenv("DBUS_SESSION_BUS_ADDRESS", c.address, 1);
+        else unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        EXPECT_EQ(busAddress(G_BUS_TYPE_SESSION).has_value(), c.address != nullptr) << c.what;
+        const Expected<Connection> connection = Connection::open(G_BUS_TYPE_SESSION, Clock::now() + std::chrono::milliseconds(300));
+        ASSERT_FALSE(connection) << c.what;
+        EXPECT_TRUE(connection.error().is(BusError::noBus)) << c.what << ": " << connection.error().message;
+    }
+    unsetenv("XDG_RUNTIME_DIR");
+}
