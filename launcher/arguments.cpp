@@ -36,7 +36,7 @@ std::optional<std::int64_t> readNumberFile(const char* path) {
 std::optional<std::map<std::string, std::string>> parsePrefsXml(std::string_view bytes) {
     if (bytes.size() > INT32_MAX) return std::nullopt;
     std::map<std::string, std::string> entries;
-    const ParserPtr parser(XML_ParserCreate("UTF-8"));
+    const kestrane::ParserPtr parser(XML_ParserCreate("UTF-8"));
     if (!parser) return std::nullopt;
     XML_SetUserData(parser.get(), &entries);
     XML_SetElementHandler(

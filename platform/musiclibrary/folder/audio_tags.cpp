@@ -30,6 +30,7 @@
 #include <cstring>
 
 #include "artwork.h"
+#include "holders.h"
 
 namespace kestrane::musiclibrary {
 
@@ -44,29 +45,28 @@ class BufferedFile final : public TagLib::IOStream {
 public:
     explicit BufferedFile(const std::string& path) : path_(path), fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
         struct stat st {};
-        if (fd_ < 0 || fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-            close();
+        if (!fd_ || fstat(fd_.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            fd_.reset();
             return;
         }
         size_ = static_cast<long>(st.st_size);
         head_.resize(static_cast<std::size_t>(std::min<long>(size_, kHead)));
         if (!readAt(0, head_)) {
-            close();
+            fd_.reset();
             return;
         }
         const long tailStart = std::max<long>(static_cast<long>(head_.size()), size_ - kTail);
         tail_.resize(static_cast<std::size_t>(size_ - tailStart));
         tailStart_ = tailStart;
-        if (!readAt(tailStart, tail_)) close();
+        if (!readAt(tailStart, tail_)) fd_.reset();
     }
-    ~BufferedFile() override { close(); }
     BufferedFile(const BufferedFile&) = delete;
     BufferedFile& operator=(const BufferedFile&) = delete;
 
     TagLib::FileName name() const override { return path_.c_str(); }
     TagLib::ByteVector readBlock(unsigned long length) override {
         const long n = std::min<long>(static_cast<long>(std::min<unsigned long>(length, 1ul << 30)), size_ - position_);
-        if (n <= 0 || fd_ < 0) return TagLib::ByteVector();
+        if (n <= 0 || !fd_) return TagLib::ByteVector();
         TagLib::ByteVector block(static_cast<unsigned>(n), '\0');
         long done = 0;
         while (done < n) {
@@ -80,7 +80,7 @@ public:
                 std::memcpy(block.data() + done, tail_.data() + (at - tailStart_), static_cast<std::size_t>(piece));
             } else {
                 piece = std::min<long>(n - done, tailStart_ - at);
-                const ssize_t got = pread(fd_, block.data() + done, static_cast<std::size_t>(piece), at);
+                const ssize_t got = pread(fd_.get(), block.data() + done, static_cast<std::size_t>(piece), at);
                 if (got <= 0) break;
                 piece = got;
             }
@@ -94,7 +94,7 @@ public:
     void insert(const TagLib::ByteVector&, unsigned long, unsigned long) override {}
     void removeBlock(unsigned long, unsigned long) override {}
     bool readOnly() const override { return true; }
-    bool isOpen() const override { return fd_ >= 0; }
+    bool isOpen() const override { return static_cast<bool>(fd_); }
     void seek(long offset, Position from) override {
         const long base = from == Beginning ? 0 : from == Current ? position_ : size_;
         position_ = std::clamp<long>(base + offset, 0, size_);
@@ -110,20 +110,15 @@ private:
     bool readAt(long offset, std::vector<char>& into) {
         std::size_t done = 0;
         while (done < into.size()) {
-            const ssize_t got = pread(fd_, into.data() + done, into.size() - done, offset + static_cast<long>(done));
+            const ssize_t got = pread(fd_.get(), into.data() + done, into.size() - done, offset + static_cast<long>(done));
             if (got < 0 && errno == EINTR) continue;
             if (got <= 0) return false;
             done += static_cast<std::size_t>(got);
         }
         return true;
     }
-    void close() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
     std::string path_;
-    int fd_;
+    UniqueFd fd_;
     long size_ = 0, position_ = 0, tailStart_ = 0;
     std::vector<char> head_, tail_;
 };

@@ -9,6 +9,7 @@
 #include <map>
 #include <sstream>
 
+#include "expat_ptr.h"
 #include "url.h"
 
 namespace kestrane::musiclibrary {
@@ -98,7 +99,8 @@ std::string localName(const XML_Char* name) {
 }
 
 Expected<std::vector<std::string>> xspfEntries(const std::string& text) {
-    XML_Parser parser = XML_ParserCreateNS(nullptr, '|');
+    const ParserPtr holder(XML_ParserCreateNS(nullptr, '|'));
+    XML_Parser parser = holder.get();
     if (parser == nullptr) return Error(PlaylistFileError::outOfMemory, "out of memory");
     XspfState state;
     XML_SetUserData(parser, &state);
@@ -134,7 +136,6 @@ Expected<std::vector<std::string>> xspfEntries(const std::string& text) {
         error = "line " + std::to_string(XML_GetCurrentLineNumber(parser)) + ", column " +
                 std::to_string(XML_GetCurrentColumnNumber(parser) + 1) + ": " + XML_ErrorString(XML_GetErrorCode(parser));
     }
-    XML_ParserFree(parser);
     if (!ok) return Error(PlaylistFileError::malformed, error);
     return state.entries;
 }

@@ -10,6 +10,7 @@
 
 #include "folders.h"
 #include "log.h"
+#include "sqlite_ptr.h"
 
 namespace kestrane::musiclibrary {
 
@@ -49,19 +50,14 @@ bool takeText(std::string_view& in, std::string& text) {
 }  // namespace
 
 struct ScanCache::Db {
-    sqlite3* handle = nullptr;
-    ~Db() {
-        if (handle != nullptr) sqlite3_close_v2(handle);
-    }
-    bool exec(const char* sql) { return sqlite3_exec(handle, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
-    std::int64_t integer(const char* sql) {
-        sqlite3_stmt* s = nullptr;
-        std::int64_t value = -1;
-        if (sqlite3_prepare_v2(handle, sql, -1, &s, nullptr) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW) {
-            value = sqlite3_column_int64(s, 0);
-        }
-        sqlite3_finalize(s);
-        return value;
+    DatabasePtr connection;
+    sqlite3* handle() const { return connection.get(); }
+    bool exec(const char* sql) { return sqlite3_exec(handle(), sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+    // The first column of the first row; none without a row.
+    std::optional<std::int64_t> integer(const char* sql) {
+        const StatementPtr s = prepare(handle(), sql);
+        if (!s || sqlite3_step(s.get()) != SQLITE_ROW) return std::nullopt;
+        return sqlite3_column_int64(s.get(), 0);
     }
 };
 
@@ -106,15 +102,15 @@ std::unique_ptr<ScanCache> ScanCache::open(const std::string& folder) {
 
     auto attempt = [&path]() -> std::unique_ptr<Db> {
         auto db = std::make_unique<Db>();
-        if (sqlite3_open_v2(path.c_str(), &db->handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) !=
-            SQLITE_OK) {
-            return nullptr;
-        }
-        sqlite3_busy_timeout(db->handle, 5000);
+        sqlite3* opened = nullptr;
+        const int status = sqlite3_open_v2(path.c_str(), &opened, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+        db->connection.reset(opened);  // even a failed open leaves a connection to close
+        if (status != SQLITE_OK) return nullptr;
+        sqlite3_busy_timeout(db->handle(), 5000);
         return db;
     };
     auto prepared = [](Db& db, std::string& problem) {
-        const std::int64_t version = db.integer("PRAGMA user_version");
+        const std::int64_t version = db.integer("PRAGMA user_version").value_or(-1);
         if (version < 0) {
             problem = "is not a database";
             return false;
@@ -134,11 +130,11 @@ std::unique_ptr<ScanCache> ScanCache::open(const std::string& folder) {
                 std::to_string(static_cast<std::int64_t>(std::random_device{}() * 4294967296ull + std::random_device{}())) + ");"
                 "PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
             if (!db.exec(create.c_str())) {
-                problem = std::string("cannot be set up: ") + sqlite3_errmsg(db.handle);
+                problem = std::string("cannot be set up: ") + sqlite3_errmsg(db.handle());
                 return false;
             }
         }
-        return db.integer("SELECT count(*) FROM files") >= 0;
+        return db.integer("SELECT count(*) FROM files").has_value();
     };
 
     std::unique_ptr<Db> db = attempt();
@@ -154,7 +150,7 @@ std::unique_ptr<ScanCache> ScanCache::open(const std::string& folder) {
 }
 
 ScanCache::ScanCache(std::unique_ptr<Db> db) : db_(std::move(db)) {
-    salt_ = static_cast<std::uint64_t>(db_->integer("SELECT value FROM counters WHERE name='salt'"));
+    salt_ = static_cast<std::uint64_t>(db_->integer("SELECT value FROM counters WHERE name='salt'").value_or(0));
 }
 
 std::uint64_t stableHash(std::string_view text) {
@@ -170,11 +166,9 @@ ScanCache::~ScanCache() = default;
 
 std::unordered_map<std::string, CachedFile> ScanCache::files() {
     std::unordered_map<std::string, CachedFile> out;
-    sqlite3_stmt* s = nullptr;
-    if (sqlite3_prepare_v2(db_->handle, "SELECT path, size, modified, track_id, persistent_id, date_added, fields FROM files", -1,
-                           &s, nullptr) != SQLITE_OK) {
-        return out;
-    }
+    const StatementPtr statement = prepare(db_->handle(), "SELECT path, size, modified, track_id, persistent_id, date_added, fields FROM files");
+    if (!statement) return out;
+    sqlite3_stmt* s = statement.get();
     while (sqlite3_step(s) == SQLITE_ROW) {
         CachedFile f;
         f.size = sqlite3_column_int64(s, 1);
@@ -188,14 +182,19 @@ std::unordered_map<std::string, CachedFile> ScanCache::files() {
         f.values = std::move(*values);
         out.emplace(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)), std::move(f));
     }
-    sqlite3_finalize(s);
     return out;
 }
 
-std::int64_t ScanCache::reserveTrackIds(std::int64_t count) {
-    const std::int64_t first = db_->integer("SELECT value FROM counters WHERE name='next_track_id'");
+std::optional<std::int64_t> ScanCache::reserveTrackIds(std::int64_t count) {
+    // Read and advance the counter in one transaction, so that no other scan takes the same
+    // numbers; any failure (a busy or full database, a counter that is gone) gives none.
+    if (!db_->exec("BEGIN IMMEDIATE")) return std::nullopt;
+    const std::optional<std::int64_t> first = db_->integer("SELECT value FROM counters WHERE name='next_track_id'");
     const std::string sql = "UPDATE counters SET value = value + " + std::to_string(count) + " WHERE name='next_track_id'";
-    db_->exec(sql.c_str());
+    if (!first || *first <= 0 || !db_->exec(sql.c_str()) || sqlite3_changes(db_->handle()) != 1 || !db_->exec("COMMIT")) {
+        db_->exec("ROLLBACK");
+        return std::nullopt;
+    }
     return first;
 }
 
@@ -204,8 +203,9 @@ std::uint64_t ScanCache::persistentIdOf(std::int64_t trackId) const { return per
 bool ScanCache::store(const std::unordered_map<std::string, CachedFile>& files) {
     if (!db_->exec("BEGIN IMMEDIATE")) return false;
     bool ok = db_->exec("DELETE FROM files");
-    sqlite3_stmt* s = nullptr;
-    ok = ok && sqlite3_prepare_v2(db_->handle, "INSERT INTO files VALUES(?, ?, ?, ?, ?, ?, ?)", -1, &s, nullptr) == SQLITE_OK;
+    const StatementPtr statement = ok ? prepare(db_->handle(), "INSERT INTO files VALUES(?, ?, ?, ?, ?, ?, ?)") : nullptr;
+    ok = ok && statement != nullptr;
+    sqlite3_stmt* s = statement.get();
     for (auto it = files.begin(); ok && it != files.end(); ++it) {
         const CachedFile& f = it->second;
         const std::string blob = encodeValues(f.values);
@@ -219,7 +219,6 @@ bool ScanCache::store(const std::unordered_map<std::string, CachedFile>& files) 
         ok = sqlite3_step(s) == SQLITE_DONE;
         sqlite3_reset(s);
     }
-    sqlite3_finalize(s);
     if (!ok) {
         db_->exec("ROLLBACK");
         return false;

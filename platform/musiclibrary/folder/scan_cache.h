@@ -38,8 +38,9 @@ public:
     // Every file of the last complete scan, by path.
     std::unordered_map<std::string, CachedFile> files();
 
-    // count track IDs that no file of this folder has had, from the one returned on.
-    std::int64_t reserveTrackIds(std::int64_t count);
+    // count track IDs that no file of this folder has had, from the one returned on; none when
+    // the database cannot give them.
+    std::optional<std::int64_t> reserveTrackIds(std::int64_t count);
     // The persistent ID that goes with a track ID (distinct for distinct track IDs).
     std::uint64_t persistentIdOf(std::int64_t trackId) const;
 

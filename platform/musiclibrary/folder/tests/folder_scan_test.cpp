@@ -24,6 +24,7 @@
 #include "media_item.h"
 #include "playlist.h"
 #include "scan_cache.h"
+#include "sqlite_ptr.h"
 #include "test_files.h"
 #include "test_media.h"
 #include "url.h"
@@ -241,15 +242,30 @@ TEST(FolderScan, ACorruptOutdatedOrInterruptedCacheIsNeverAReasonToFail) {
     Scanned rebuilt(f.music);
     EXPECT_EQ(rebuilt.byName.size(), 2u);
     EXPECT_NE(rebuilt.log.find("it is made anew"), std::string::npos) << rebuilt.log;
-    {
-        sqlite3* db = nullptr;
-        ASSERT_EQ(sqlite3_open(cache.c_str(), &db), SQLITE_OK);
-        sqlite3_exec(db, "PRAGMA user_version=7", nullptr, nullptr, nullptr);
-        sqlite3_close(db);
-    }
+    auto change = [&cache](const char* sql) {
+        sqlite3* opened = nullptr;
+        const int status = sqlite3_open(cache.c_str(), &opened);
+        const ml::DatabasePtr db(opened);
+        ASSERT_EQ(status, SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db.get(), sql, nullptr, nullptr, nullptr), SQLITE_OK);
+    };
+    change("PRAGMA user_version=7");
     Scanned outdated(f.music);
     EXPECT_EQ(outdated.byName.size(), 2u);
     EXPECT_NE(outdated.log.find("is of another version (7)"), std::string::npos) << outdated.log;
+
+    // A cache that cannot give new IDs: a new file takes one that no file of this scan has,
+    // never a number read from nowhere.
+    change("DELETE FROM counters WHERE name='next_track_id'");
+    copyTemplate("flac", f.music / "c.flac");
+    Scanned noCounter(f.music);
+    ASSERT_EQ(noCounter.byName.size(), 3u);
+    const long long newId = std::stoll(noCounter.value("c.flac", "Track ID"));
+    EXPECT_GT(newId, std::stoll(noCounter.value("a.flac", "Track ID")));
+    EXPECT_GT(newId, std::stoll(noCounter.value("b.wav", "Track ID")));
+    EXPECT_NE(noCounter.log.find("cannot give new track IDs"), std::string::npos) << noCounter.log;
+    fs::remove(f.music / "c.flac");
+    change("INSERT INTO counters VALUES('next_track_id', 1000)");
 
     // A scan killed halfway leaves the last complete scan for the next one.
     const std::string kept = Scanned(f.music).value("a.flac", "Persistent ID");

@@ -6,7 +6,7 @@
 #include <memory>
 #include <type_traits>
 
-namespace kestrane::launcher {
+namespace kestrane {
 
 struct ParserFree {
     void operator()(XML_Parser parser) const {
@@ -16,4 +16,4 @@ struct ParserFree {
 // XML_Parser is a pointer to expat's parser structure.
 using ParserPtr = std::unique_ptr<std::remove_pointer_t<XML_Parser>, ParserFree>;
 
-}  // namespace kestrane::launcher
+}  // namespace kestrane
