@@ -204,26 +204,24 @@ void* HandleTable::revoke(Handle handle, HandleKind kind) {
     return object;
 }
 
-bool HandleTable::addHolderReference(Handle handle, HandleKind kind) {
+bool HandleTable::changeHolderCount(Handle handle, HandleKind kind, int delta) {
     const std::uint64_t expected = expectedState(handle, kind);
     Slot* slot = expected != 0 ? slotOf(handle) : nullptr;
     if (slot == nullptr) return false;
+    const std::uint64_t stop = delta > 0 ? kCountMask : 0;  // the count that cannot move that way
     std::uint64_t state = slot->state.load(std::memory_order_relaxed);
     do {
-        if ((state & ~kCountMask) != expected || (state & kCountMask) == kCountMask) return false;
-    } while (!slot->state.compare_exchange_weak(state, state + 1, std::memory_order_relaxed));
+        if ((state & ~kCountMask) != expected || (state & kCountMask) == stop) return false;
+    } while (!slot->state.compare_exchange_weak(state, delta > 0 ? state + 1 : state - 1, std::memory_order_relaxed));
     return true;
 }
 
+bool HandleTable::addHolderReference(Handle handle, HandleKind kind) {
+    return changeHolderCount(handle, kind, +1);
+}
+
 bool HandleTable::dropHolderReference(Handle handle, HandleKind kind) {
-    const std::uint64_t expected = expectedState(handle, kind);
-    Slot* slot = expected != 0 ? slotOf(handle) : nullptr;
-    if (slot == nullptr) return false;
-    std::uint64_t state = slot->state.load(std::memory_order_relaxed);
-    do {
-        if ((state & ~kCountMask) != expected || (state & kCountMask) == 0) return false;
-    } while (!slot->state.compare_exchange_weak(state, state - 1, std::memory_order_relaxed));
-    return true;
+    return changeHolderCount(handle, kind, -1);
 }
 
 void HandleTable::retire(void (*destroy)(void*), void* object) {

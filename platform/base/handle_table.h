@@ -112,6 +112,8 @@ private:
     static constexpr std::size_t kMaxChunks = (std::size_t{1} << kSlotBits) / kChunkSlots;
 
     Slot* slotOf(Handle handle) const;
+    // Moves a live handle's holder count one up (delta > 0) or down, within its range.
+    bool changeHolderCount(Handle handle, HandleKind kind, int delta);
     // Frees what no pin can reach any more.
     void reclaim();
 
