@@ -41,6 +41,10 @@ function(kestrane_gtest name)
   # One process per binary: JNI tests start a JVM, which is worth doing once, not per case.
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES LABELS cpp ENVIRONMENT "${env}")
+  # The target cpp_tests (made at the end of the top-level CMakeLists.txt) builds every C++
+  # test binary and, through their dependencies, what they load; the sanitizer stage of
+  # scripts/test builds only that.
+  set_property(GLOBAL APPEND PROPERTY KESTRANE_CPP_TESTS ${name})
 endfunction()
 
 # kestrane_junit(<name> SOURCES ... [ENV VAR=value ...])

@@ -260,7 +260,7 @@ class CatalogBridgeTest {
     }
 
     @Test
-    void reloadsWhileFourThreadsReadForTenSeconds() throws Exception {
+    void reloadsWhileFourThreadsReadForTwoSeconds() throws Exception {
         StringBuilder tracks = new StringBuilder();
         for (int i = 0; i < 500; i++) {
             tracks.append(track(i, String.format("%016X", 1000 + i), "<key>Name</key><string>track " + i
@@ -294,7 +294,9 @@ class CatalogBridgeTest {
             }));
         }
         threads.add(new Thread(() -> {
-            long end = System.currentTimeMillis() + 10_000;
+            // The same race runs in C++ under the sanitizers (library_test) and, mixed with other
+            // calls, in the stress test; here it is the peers' references that are raced.
+            long end = System.currentTimeMillis() + 2_000;
             int i = 0;
             while (System.currentTimeMillis() < end) {
                 if (i++ % 10 == 9) lib._unloadData();
@@ -305,6 +307,6 @@ class CatalogBridgeTest {
         threads.forEach(Thread::start);
         for (Thread t : threads) t.join();
         if (failure.get() != null) throw new AssertionError(failure.get());
-        assertTrue(reads.get() > 10_000, "reads: " + reads.get());
+        assertTrue(reads.get() > 2_000, "reads: " + reads.get());
     }
 }

@@ -12,11 +12,6 @@ import java.nio.ByteBuffer;
 import java.nio.ByteOrder;
 import java.nio.file.Files;
 import java.nio.file.Path;
-import java.util.ArrayList;
-import java.util.List;
-import java.util.concurrent.CyclicBarrier;
-import java.util.concurrent.atomic.AtomicLong;
-import java.util.concurrent.atomic.AtomicReference;
 import java.util.function.BooleanSupplier;
 import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.BeforeAll;
@@ -145,27 +140,6 @@ class AVPlayerTest {
         }
     }
 
-    @Test
-    void zeroHandlesAnswerWithNothing() {
-        AVPlayer.start(0);
-        AVPlayer.stop(0);
-        AVPlayer.playImmediatelyAtRate(0, 1);
-        AVPlayer.reset(0);
-        AVPlayer.setMuted(0, true);
-        AVPlayer.setVolume(0, 1);
-        AVPlayer.setTime(0, 10);
-        AVPlayer.close(0);
-        assertFalse(AVPlayer.isPlaying(0));
-        assertFalse(AVPlayer.isMuted(0));
-        assertEquals(0f, AVPlayer.getVolume(0));
-        assertEquals(0, AVPlayer.getTime(0));
-        assertEquals(0, AVPlayer.getDuration(0));
-        assertEquals(0, AVPlayer.getStatus(0));
-        assertNull(AVPlayer.getError(0));
-        assertEquals(0, AVPlayer.getTimeControlStatus(0));
-        assertNull(AVPlayer.getReasonForWaitingToPlay(0));
-    }
-
     static long count(String folder) throws IOException {
         try (var s = Files.list(Path.of(folder))) {
             return s.count();
@@ -188,84 +162,5 @@ class AVPlayerTest {
             }
         }, 5000), "threads left behind");
         assertTrue(count("/proc/self/fd") <= fds + slack, "file descriptors left behind");
-    }
-
-    /** Every AVPlayer call with a handle, answering as for no player. */
-    static void assertAnswersAsForNoPlayer(long handle) {
-        AVPlayer.start(handle);
-        AVPlayer.stop(handle);
-        AVPlayer.playImmediatelyAtRate(handle, 1);
-        AVPlayer.reset(handle);
-        AVPlayer.setMuted(handle, true);
-        AVPlayer.setVolume(handle, 1);
-        AVPlayer.setTime(handle, 10);
-        assertFalse(AVPlayer.isPlaying(handle));
-        assertFalse(AVPlayer.isMuted(handle));
-        assertEquals(0f, AVPlayer.getVolume(handle));
-        assertEquals(0, AVPlayer.getTime(handle));
-        assertEquals(0, AVPlayer.getDuration(handle));
-        assertEquals(0, AVPlayer.getStatus(handle));
-        assertNull(AVPlayer.getError(handle));
-        assertEquals(0, AVPlayer.getTimeControlStatus(handle));
-        assertNull(AVPlayer.getReasonForWaitingToPlay(handle));
-        AVPlayer.close(handle);
-    }
-
-    @Test
-    void closedAndNeverMadeHandlesAnswerAsForNone() throws Exception {
-        long p = AVPlayer.open(tone);
-        AVPlayer.close(p);
-        assertAnswersAsForNoPlayer(p);  // every call after close, and a second close
-        assertAnswersAsForNoPlayer(p + 16);
-    }
-
-    @Test
-    void fourThreadsPollWhileAFifthClosesThousandRounds() throws Exception {
-        final int rounds = 1000, pollers = 4;
-        AtomicLong current = new AtomicLong();
-        AtomicReference<String> wrong = new AtomicReference<>();
-        CyclicBarrier sync = new CyclicBarrier(pollers + 2);
-        List<Thread> threads = new ArrayList<>();
-        for (int t = 0; t < pollers; t++) {
-            threads.add(new Thread(() -> {
-                try {
-                    for (int round = 0; round < rounds; round++) {
-                        sync.await();
-                        long p = current.get();
-                        for (int i = 0; i < 20; i++) {
-                            int status = AVPlayer.getStatus(p);
-                            long time = AVPlayer.getTime(p);
-                            if ((status != 0 && status != 1) || time < 0 || time > 2500) {
-                                wrong.compareAndSet(null, "status " + status + ", time " + time);
-                            }
-                        }
-                        sync.await();
-                    }
-                } catch (Exception e) {
-                    wrong.compareAndSet(null, e.toString());
-                }
-            }));
-        }
-        threads.add(new Thread(() -> {
-            try {
-                for (int round = 0; round < rounds; round++) {
-                    sync.await();
-                    AVPlayer.close(current.get());
-                    sync.await();
-                }
-            } catch (Exception e) {
-                wrong.compareAndSet(null, e.toString());
-            }
-        }));
-        threads.forEach(Thread::start);
-        for (int round = 0; round < rounds; round++) {
-            long p = AVPlayer.open(tone);
-            current.set(p);
-            sync.await();
-            sync.await();
-            assertEquals(0, AVPlayer.getStatus(p), "closed in round " + round);
-        }
-        for (Thread t : threads) t.join();
-        assertNull(wrong.get());
     }
 }

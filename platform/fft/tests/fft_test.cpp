@@ -15,21 +15,30 @@ using Cd = std::complex<double>;
 
 namespace {
 
-// Recursive radix-2 DFT in double precision, sign -1.
+// Radix-2 DFT in double precision, sign -1: a bit-reversal permutation, then butterflies
+// whose twiddles come from one table of directly computed values, so that the reference keeps
+// about 1e-15 of accuracy at 2^20 points and allocates nothing per level.
 void referenceFft(std::vector<Cd>& a) {
     const std::size_t n = a.size();
-    if (n == 1) return;
-    std::vector<Cd> even(n / 2), odd(n / 2);
-    for (std::size_t i = 0; i < n / 2; ++i) {
-        even[i] = a[2 * i];
-        odd[i] = a[2 * i + 1];
+    for (std::size_t i = 1, j = 0; i < n; ++i) {
+        std::size_t bit = n >> 1;
+        for (; j & bit; bit >>= 1) j ^= bit;
+        j ^= bit;
+        if (i < j) std::swap(a[i], a[j]);
     }
-    referenceFft(even);
-    referenceFft(odd);
+    std::vector<Cd> twiddle(n / 2);
     for (std::size_t k = 0; k < n / 2; ++k) {
-        const Cd t = std::polar(1.0, -2.0 * M_PI * static_cast<double>(k) / static_cast<double>(n)) * odd[k];
-        a[k] = even[k] + t;
-        a[k + n / 2] = even[k] - t;
+        twiddle[k] = std::polar(1.0, -2.0 * M_PI * static_cast<double>(k) / static_cast<double>(n));
+    }
+    for (std::size_t len = 2; len <= n; len <<= 1) {
+        const std::size_t half = len / 2, step = n / len;
+        for (std::size_t start = 0; start < n; start += len) {
+            for (std::size_t k = 0; k < half; ++k) {
+                const Cd t = twiddle[k * step] * a[start + k + half];
+                a[start + k + half] = a[start + k] - t;
+                a[start + k] += t;
+            }
+        }
     }
 }
 
@@ -53,17 +62,20 @@ struct Result {
     double roundTripError;
 };
 
-// Runs one kernel's forward and inverse transform on a random signal of 2^log2n points.
-Result measure(const fft::internal::Kernels& k, const fft::Setup& setup, int log2n, unsigned seed) {
-    const std::size_t n = std::size_t{1} << log2n, h = n / 2;
-    const std::vector<float> x = randomSignal(n, seed);
+// The reference transform of a signal.
+std::vector<Cd> reference(const std::vector<float>& x) {
+    std::vector<Cd> ref(x.begin(), x.end());
+    referenceFft(ref);
+    return ref;
+}
+
+// Runs one kernel's forward and inverse transform on the signal x whose transform is ref.
+Result measure(const fft::internal::Kernels& k, const fft::Setup& setup, const std::vector<float>& x,
+               const std::vector<Cd>& ref) {
+    const std::size_t n = x.size(), h = n / 2;
     std::vector<float> re(h), im(h), work(n);
     fft::splitEvenOdd(x.data(), {re.data(), im.data()}, h);
     k.forward(setup, {re.data(), im.data()}, h, work.data());
-
-    std::vector<Cd> ref(n);
-    for (std::size_t i = 0; i < n; ++i) ref[i] = x[i];
-    referenceFft(ref);
     double err = 0, norm = 0;
     auto add = [&](double got, double want) {
         err += (got - want) * (got - want);
@@ -101,10 +113,12 @@ TEST(Reference, AgreesWithADirectDft) {
 TEST(RealTransform, EveryKernelIsAccurateAtEverySizeFromOneLargeSetup) {
     const fft::SetupPtr setup = fft::createSetup(20);
     ASSERT_NE(setup, nullptr);
-    for (const auto* k : kernelsHere()) {
-        for (int log2n = 2; log2n <= 20; ++log2n) {
+    for (int log2n = 2; log2n <= 20; ++log2n) {
+        const std::vector<float> x = randomSignal(std::size_t{1} << log2n, static_cast<unsigned>(log2n));
+        const std::vector<Cd> ref = reference(x);
+        for (const auto* k : kernelsHere()) {
             if ((std::size_t{1} << (log2n - 1)) < k->minHalfLength) continue;
-            const Result r = measure(*k, *setup, log2n, static_cast<unsigned>(log2n));
+            const Result r = measure(*k, *setup, x, ref);
             const double bound = 5e-7 * log2n;
             EXPECT_LE(r.forwardError, bound) << k->name << " N=2^" << log2n;
             EXPECT_LE(r.roundTripError, bound) << k->name << " N=2^" << log2n;
@@ -117,9 +131,11 @@ TEST(RealTransform, ASetupServesExactlyItsOwnLargestSize) {
         const fft::SetupPtr setup = fft::createSetup(log2n);
         ASSERT_NE(setup, nullptr);
         EXPECT_EQ(fft::maxLog2n(*setup), log2n);
+        const std::vector<float> x = randomSignal(std::size_t{1} << log2n, 99);
+        const std::vector<Cd> ref = reference(x);
         for (const auto* k : kernelsHere()) {
             if ((std::size_t{1} << (log2n - 1)) < k->minHalfLength) continue;
-            const Result r = measure(*k, *setup, log2n, 99);
+            const Result r = measure(*k, *setup, x, ref);
             EXPECT_LE(r.forwardError, 5e-7 * log2n) << k->name << " N=2^" << log2n;
         }
     }
