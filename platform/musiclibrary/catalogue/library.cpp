@@ -149,7 +149,7 @@ Expected<PlaylistHash> Library::playlistHash() {
 MediaItem* Library::mediaItemWithPersistentId(std::initializer_list<std::uint64_t> ids) {
     // The list stays held by this thread's release scope while its snapshot is asked.
     const auto* items = static_cast<const SnapshotArray*>(allMediaItemsReloadingIfEmpty());
-    MediaItem* item = items->snapshot->firstItemWithPersistentId(ids);
+    MediaItem* item = static_cast<const Snapshot*>(items->snapshot)->firstItemWithPersistentId(ids);
     return item != nullptr ? static_cast<MediaItem*>(handOut(item)) : nullptr;
 }
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <string>
 
-#include "snapshot.h"
+#include "snapshot_store.h"
 #include "values.h"
 
 namespace kestrane::musiclibrary {
@@ -47,7 +47,8 @@ Date MediaItem::readDate(TrackKey key) const {
 }
 
 Artwork* MediaItem::artwork() const {
-    return snapshot_->artworks.of(*this);
+    const Text at = location();
+    return snapshot_->artworks.of(this, at ? std::optional<std::string>(*at) : std::nullopt);
 }
 
 // ---- derived properties: the platform's codes from the track's flags and texts ------------

@@ -59,10 +59,10 @@ T* objectAs(Object* object) {
     }
 }
 
-class Snapshot;
+class SnapshotStore;
 
 // An object that a load of the library file made: references to it count on that load (the
-// snapshot), which goes with its last reference.
+// snapshot's store, snapshot_store.h), which goes with its last reference.
 class SnapshotObject : public Object {
 public:
     using Object::Object;
@@ -73,7 +73,7 @@ public:
 protected:
     friend class CatalogueBuilder;
     friend class CatalogueLinker;
-    const Snapshot* snapshot_ = nullptr;
+    const SnapshotStore* snapshot_ = nullptr;
 };
 
 // An ordered list of media items or playlists.

@@ -1,5 +1,6 @@
 // A snapshot: everything one load of the library file made, owned together and freed
-// together. A reference to any of its objects is a reference to the snapshot.
+// together. A reference to any of its objects is a reference to the snapshot. What the objects
+// read lives in its store (snapshot_store.h).
 #pragma once
 
 #include <sys/stat.h>
@@ -20,6 +21,7 @@
 #include "catalogue_artwork.h"
 #include "media_item.h"
 #include "playlist.h"
+#include "snapshot_store.h"
 #include "storage.h"
 
 namespace kestrane::musiclibrary {
@@ -71,44 +73,6 @@ private:
     std::vector<Object*> elements_;
 };
 
-// The artwork of each media item asked for so far: read from the item's file once (also when
-// several threads ask at once) and kept, with a reference, until the snapshot goes.
-class ArtworkCache {
-public:
-    ArtworkCache() = default;
-    ArtworkCache(const ArtworkCache&) = delete;
-    ArtworkCache& operator=(const ArtworkCache&) = delete;
-    ~ArtworkCache();
-
-    // The item's artwork, or null when its file has none (transfer none).
-    Artwork* of(const MediaItem& item);
-
-private:
-    struct Entry {
-        std::once_flag read;
-        Artwork* artwork = nullptr;  // one reference held
-    };
-    std::mutex mutex_;
-    std::unordered_map<const MediaItem*, std::unique_ptr<Entry>> entries_;
-};
-
-// A list owned by a snapshot.
-class SnapshotArray final : public Array {
-public:
-    const Snapshot* snapshot = nullptr;
-    std::vector<Object*> list;
-    void retain() const override;
-    void release() const override;
-    bool tryRetain() const override;
-    std::span<Object* const> elements() const override { return list; }
-};
-
-struct StringHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
-};
-using KeyNumbers = std::unordered_map<std::string, std::uint32_t, StringHash, std::equal_to<>>;
-
 // What the file system tells of a library file's contents. Two reads of a file that agree on
 // all of it saw the same contents, unless the file was rewritten within the file system's
 // timestamp granularity; the loader only records an identity for files older than that.
@@ -125,56 +89,33 @@ inline FileIdentity identityOf(const struct stat& status) {
                         static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
 }
 
-class Snapshot {
+class Snapshot final : public SnapshotStore {
 public:
     // Starts with one reference, the caller's.
     Snapshot();
-    ~Snapshot();
-    Snapshot(const Snapshot&) = delete;
-    Snapshot& operator=(const Snapshot&) = delete;
-
-    void retain() const { refs_.fetch_add(1, std::memory_order_relaxed); }
-    // A new reference unless the last one is already gone (then the snapshot is on its way
-    // out and must not be handed out again).
-    bool tryRetain() const;
-    // The last release ends the handles of everything in the snapshot and hands it to the
-    // handle table, which frees it once no lookup can be using it.
-    void release() const;
+    ~Snapshot() override;
 
     // How many snapshots exist in the process now (for tests).
     static std::size_t liveCount();
 
-    // The number of a key's text: a known key's, or one this snapshot gave a key it met.
-    std::optional<std::uint32_t> keyNumber(std::string_view text) const;
-    // The last field with the key among count fields from first, or null.
-    const Field* find(std::uint32_t key, std::size_t first, std::uint32_t count) const;
-    Text text(const Field* field) const;
-
     // The first media item in list order whose persistent ID is one of ids; null when none.
     MediaItem* firstItemWithPersistentId(std::initializer_list<std::uint64_t> ids) const;
 
-    ChunkedStore<Field> fields;
-    StringPool pool;
     std::deque<MediaItem> items;
     std::deque<Playlist> playlists;
     std::deque<Album> albums;
     std::deque<Artist> artists;
-    std::deque<SnapshotArray> playlistItems;
     SnapshotArray allItems, allPlaylists;
-    KeyNumbers unknownKeys;  // the numbers given to keys beyond the known ones
     // Position in allItems of the first item with each persistent ID.
     std::unordered_map<std::uint64_t, std::uint32_t> itemPositionById;
     // The persistent ID of each item of allItems, in its order: change tracking reads them all
     // at once, and a compact copy streams through the cache where the items would not.
     std::vector<std::uint64_t> itemIds;
     std::optional<std::string> applicationVersion, musicFolder;  // UTF-8
-    // A library moved from another machine: the locations of its items and its music folder
-    // rewritten to where they are here (location_map.h); the file's own text stays in the
-    // fields.
-    std::unordered_map<const MediaItem*, std::string> localLocations;
+    // A library moved from another machine: its music folder rewritten to where it is here, as
+    // its items' locations are (localLocations).
     std::optional<std::string> localMusicFolder;
     bool showContentRating = false;
-    mutable ArtworkCache artworks;
     // The file the snapshot was read from, and its identity when it may be shared with other
     // readers of the file while it stays unchanged (snapshot_cache.h).
     std::string path;
@@ -184,9 +125,10 @@ public:
     void (*withdraw)(const Snapshot*) = nullptr;
 
 private:
+    // The last release: ends the handles of everything in the snapshot and hands it to the
+    // handle table, which frees it once no lookup can be using it.
+    void end() const override;
     void revokeHandles() const;
-
-    mutable std::atomic<long> refs_{1};
 };
 
 inline SnapshotRef& SnapshotRef::operator=(SnapshotRef&& other) noexcept {
