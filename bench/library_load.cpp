@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "holders.h"
 #include "loader.h"
 #include "plist_reader.h"
 
@@ -40,16 +41,15 @@ public:
 };
 
 double scanSeconds(const char* path) {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
+    const kestrane::UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC));
+    if (!fd) return -1;
     CountingSink sink;
     const auto start = std::chrono::steady_clock::now();
-    const auto scanned = ml::scanPlist(ml::ByteSource([fd](char* buffer, std::size_t capacity) {
-                                           return static_cast<std::ptrdiff_t>(::read(fd, buffer, capacity));
+    const auto scanned = ml::scanPlist(ml::ByteSource([&fd](char* buffer, std::size_t capacity) {
+                                           return static_cast<std::ptrdiff_t>(::read(fd.get(), buffer, capacity));
                                        }),
                                        sink);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    ::close(fd);
     return scanned ? seconds : -1;
 }
 

@@ -8,15 +8,18 @@
 #include <string>
 
 #include "audio_tags.h"
+#include "holders.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const char* kExtensions[] = {"mp3", "flac", "ogg", "opus", "m4a", "wav", "aiff", "wv", "ape", "mpc", "wma"};
     if (size == 0) return 0;
     const std::string path = "/dev/shm/kestrane-fuzz-" + std::to_string(getpid()) + "." + kExtensions[data[0] % 11];
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return 0;
-    const bool written = ::write(fd, data + 1, size - 1) == static_cast<ssize_t>(size - 1);
-    ::close(fd);
+    bool written;
+    {
+        const kestrane::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+        if (!fd) return 0;
+        written = ::write(fd.get(), data + 1, size - 1) == static_cast<ssize_t>(size - 1);
+    }
     if (written) (void)kestrane::musiclibrary::readAudioFile(path);
     ::unlink(path.c_str());
     return 0;
