@@ -58,7 +58,12 @@ private:
 jlong handleOf(ml::Object* object);
 
 // The Java form of a raw persistent ID.
-jlong toPersistentId(std::optional<std::uint64_t> raw);
+// (Inline: the ID arrays convert every element with it.)
+inline jlong toPersistentId(std::optional<std::uint64_t> raw) {
+    const std::uint64_t v = raw.value_or(0);
+    if (v == 0) return 0;
+    return static_cast<jlong>(v ^ (std::uint64_t{1} << 63));
+}
 
 // The Java form of an object's persistent ID; 0 for none.
 template <class T>
@@ -87,9 +92,10 @@ jlongArray persistentIdArray(JNIEnv* env, std::size_t n, Fill fill) {
         if (!elements) return nullptr;
         // jlong and std::uint64_t are a signed and unsigned pair of one size: the array's memory
         // takes the raw IDs as they are, and turns them into their Java form in place.
-        auto* raw = reinterpret_cast<std::uint64_t*>(elements.data());
+        jlong* ids = elements.data();
+        auto* raw = reinterpret_cast<std::uint64_t*>(ids);
         fill(raw);
-        for (std::size_t i = 0; i < n; ++i) elements.data()[i] = toPersistentId(raw[i]);
+        for (std::size_t i = 0; i < n; ++i) ids[i] = toPersistentId(raw[i]);
     }
     return array.release();
 }
