@@ -2,11 +2,16 @@
 
 #include <glib.h>
 
+#include <algorithm>
+
+#include "glib_ptr.h"
+
 namespace kestrane::digest {
 
 std::array<std::uint8_t, 16> prefixedMd5(std::span<const std::uint8_t> data) {
     static constexpr guchar kPrefix[] = {'*', '=', '4', '7'};
-    GChecksum* md5 = g_checksum_new(G_CHECKSUM_MD5);
+    const glib::Owned<GChecksum, g_checksum_free> checksum(g_checksum_new(G_CHECKSUM_MD5));
+    GChecksum* md5 = checksum.get();
     g_checksum_update(md5, kPrefix, sizeof kPrefix);
     // GChecksum takes a signed length: feed large inputs in pieces.
     for (std::size_t done = 0; done < data.size();) {
@@ -17,7 +22,6 @@ std::array<std::uint8_t, 16> prefixedMd5(std::span<const std::uint8_t> data) {
     std::array<std::uint8_t, 16> out{};
     gsize length = out.size();
     g_checksum_get_digest(md5, out.data(), &length);
-    g_checksum_free(md5);
     return out;
 }
 
