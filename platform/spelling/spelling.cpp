@@ -233,7 +233,7 @@ struct SharedChecker::State {
         }
         reported.insert(shown);
         if (language.size() > kLongestLanguageName) {
-            logLine("No spelling dictionary for a language name of " + std::to_string(language.size()) + " bytes (\"" +
+            logLine("No spelling dictionary for a language name longer than " + std::to_string(kLongestLanguageName) + " bytes (\"" +
                     shown + "...\"): words are not checked");
             return;
         }
