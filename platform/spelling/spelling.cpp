@@ -6,6 +6,8 @@
 #include <unicode/utf16.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -184,13 +186,35 @@ std::string keptName(const std::string& name) { return cutName(name, kLongestLan
 // UTF-8 made from UTF-16 here is always valid apart from U+0000, which it keeps.
 bool enchantCanTake(std::string_view utf8) { return !utf8.empty() && utf8.find('\0') == std::string_view::npos; }
 
+// A lock granted in the order it was asked for. A long check takes the checker's lock once per
+// word; with an ordinary mutex its next word can win the lock again and again while a short
+// check's thread is still waking up, so the short one could wait out most of the long one.
+class TurnLock {
+public:
+    void lock() {
+        const std::uint32_t ticket = next_.fetch_add(1, std::memory_order_relaxed);
+        for (std::uint32_t serving = serving_.load(std::memory_order_acquire); serving != ticket;
+             serving = serving_.load(std::memory_order_acquire)) {
+            serving_.wait(serving, std::memory_order_acquire);
+        }
+    }
+    void unlock() {
+        serving_.fetch_add(1, std::memory_order_release);
+        serving_.notify_all();
+    }
+
+private:
+    std::atomic<std::uint32_t> next_{0};
+    std::atomic<std::uint32_t> serving_{0};
+};
+
 }  // namespace
 
 struct SharedChecker::State {
     // Guards everything below and every call into Enchant, whose dictionaries are not
     // thread-safe. A check takes it for each word rather than for the whole text, so a short
     // check never waits behind a long one for more than a word.
-    std::mutex mutex;
+    TurnLock mutex;
     EnchantBroker* broker = enchant_broker_init();
     // Dictionaries by tag, requested once and kept for the process (at most one per installed
     // dictionary), so that a check may go on using one without the lock.
@@ -263,7 +287,7 @@ struct SharedChecker::State {
     bool misspelled(EnchantDict* dict, std::u16string_view word) {
         const std::string utf8 = text::utf8FromUtf16(word);
         if (!enchantCanTake(utf8)) return false;
-        const std::lock_guard<std::mutex> lock(mutex);
+        const std::lock_guard<TurnLock> lock(mutex);
         return enchant_dict_check(dict, utf8.data(), static_cast<ssize_t>(utf8.size())) > 0;
     }
 };
@@ -283,7 +307,7 @@ Expected<std::optional<Range>> SharedChecker::check(std::u16string_view text, st
     if (start > text.size()) return Error(SpellingError::outOfRange, "start " + std::to_string(start) + " is beyond the text's length " + std::to_string(text.size()));
     EnchantDict* dict = nullptr;
     {
-        const std::lock_guard<std::mutex> lock(state_->mutex);
+        const std::lock_guard<TurnLock> lock(state_->mutex);
         dict = state_->dictionary(language ? *language : state_->current);
     }
     std::optional<Range> found;
@@ -303,7 +327,7 @@ Expected<std::vector<std::u16string>> SharedChecker::guesses(std::u16string_view
                                       "} is outside the text's length " + std::to_string(text.size()));
     }
     const std::string word = text::utf8FromUtf16(text.substr(range.location, range.length));
-    const std::lock_guard<std::mutex> lock(state_->mutex);
+    const std::lock_guard<TurnLock> lock(state_->mutex);
     if (language) state_->current = keptName(*language);
     EnchantDict* dict = state_->dictionary(state_->current);
     std::vector<std::u16string> out;
@@ -314,7 +338,7 @@ Expected<std::vector<std::u16string>> SharedChecker::guesses(std::u16string_view
 }
 
 std::string SharedChecker::currentLanguage() {
-    const std::lock_guard<std::mutex> lock(state_->mutex);
+    const std::lock_guard<TurnLock> lock(state_->mutex);
     return state_->current;
 }
 
