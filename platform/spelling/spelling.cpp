@@ -85,10 +85,6 @@ std::string lower(std::string s) {
     return s;
 }
 
-}  // namespace
-
-namespace {
-
 // Calls visit(word) for each checkable word from start on, in order, until it returns false.
 // The text is segmented once, beginning at start: a check near the end of a long text costs
 // what the rest of the text costs, not the whole.
