@@ -43,11 +43,38 @@ void writeAll(const std::string& line) {
     }
 }
 
+// Appends message with its control characters escaped (\n, \r, \t, \xHH, and \u0080 to
+// \u009f for the C1 controls in UTF-8): messages carry text from outside (names, paths,
+// languages), and such text must neither start a line of its own nor reach a terminal as one
+// of its control sequences.
+void appendEscaped(std::string& line, std::string_view message) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    for (std::size_t i = 0; i < message.size(); ++i) {
+        const auto c = static_cast<unsigned char>(message[i]);
+        const bool c1 = c == 0xC2 && i + 1 < message.size() && (static_cast<unsigned char>(message[i + 1]) & 0xE0) == 0x80;
+        if (c >= 0x20 && c != 0x7F && !c1) {
+            line.push_back(static_cast<char>(c));
+        } else if (c == '\n') {
+            line.append("\\n");
+        } else if (c == '\r') {
+            line.append("\\r");
+        } else if (c == '\t') {
+            line.append("\\t");
+        } else {
+            const auto code = c1 ? static_cast<unsigned char>(message[++i]) : c;
+            line.append(c1 ? "\\u00" : "\\x");
+            line.push_back(kHex[code >> 4]);
+            line.push_back(kHex[code & 0xF]);
+        }
+    }
+}
+
 }  // namespace
 
 void logLine(std::string_view message) {
     std::string line = linePrefix();
-    line.append(message);
+    line.reserve(line.size() + message.size() + 1);
+    appendEscaped(line, message);
     line.push_back('\n');
     writeAll(line);
 }

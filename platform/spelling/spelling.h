@@ -41,7 +41,8 @@ std::string dictionaryPackage(const std::string& language);
 // The language of the user's locale (LC_ALL, LC_MESSAGES, LANG), else "en_US".
 std::string localeLanguage();
 
-// The process's checker. Thread-safe: Enchant's dictionaries are not, so one lock guards it.
+// The process's checker. Thread-safe: Enchant's dictionaries are not, so one lock guards every
+// call into Enchant, held for one word at a time.
 // A language of none means the current language.
 class SharedChecker {
 public:

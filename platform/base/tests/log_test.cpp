@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -73,4 +74,23 @@ TEST(Log, LongMessagesAreNotTruncated) {
     const std::string big(5000, 'z');
     const std::string text = captureStderr([&] { kestrane::logFormat("%s|end", big.c_str()); });
     EXPECT_NE(text.find(big + "|end\n"), std::string::npos);
+}
+
+TEST(Log, ControlCharactersAreEscapedSoNoMessageMakesALineOfItsOwn) {
+    const struct {
+        std::string message, written;
+    } cases[] = {
+        {"forged\n2026-12-09 06:41:07.215 java[1:1] ok", "forged\\n2026-12-09 06:41:07.215 java[1:1] ok"},
+        {"back\rover", "back\\rover"},
+        {"\x1b[31mred\x1b[0m\t!", "\\x1b[31mred\\x1b[0m\\t!"},
+        {std::string("nul\0del\x7f", 8), "nul\\x00del\\x7f"},
+        {"C1 \xc2\x9b" "2J and NEL \xc2\x85, not \xc2\xa0 or \xc3\xa9 or \\n", "C1 \\u009b2J and NEL \\u0085, not \xc2\xa0 or \xc3\xa9 or \\n"},
+        {"cut at the end \xc2", "cut at the end \xc2"},
+    };
+    for (const auto& c : cases) {
+        const std::string text = captureStderr([&] { kestrane::logLine(c.message); });
+        ASSERT_FALSE(text.empty());
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+        EXPECT_EQ(parseLogLine(text.substr(0, text.size() - 1)).second, c.written);
+    }
 }

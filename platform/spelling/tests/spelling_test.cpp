@@ -1,7 +1,11 @@
 // The spelling component with the system's real en_US and de_DE Hunspell dictionaries.
 #include <gtest/gtest.h>
+#include <malloc.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -116,4 +120,106 @@ TEST(Checker, EightThreadsAtOnce) {
     }
     for (auto& t : threads) t.join();
     EXPECT_EQ(wrong, std::vector<int>(8, 0));
+}
+
+TEST(Checker, MisspellingsAmongManyAddresses) {
+    std::u16string dense;
+    for (int i = 0; i < 5000; ++i) dense += u"a://b cat ";
+    const std::u16string inUrls = u"see http://exampel.org/pathh?q=wrongg and mail@exmple.com, www.exampel.org then misteak";
+    const struct {
+        std::u16string text;
+        std::size_t start;
+        std::u16string word;  // empty: none
+        std::size_t location;
+    } cases[] = {
+        {dense, 0, u"", 0},
+        {dense + u"dogg a://b", 0, u"dogg", 50000},
+        {dense + u"dogg a://b", 49990, u"dogg", 50000},
+        {u"a://b caat a://b cat", 0, u"caat", 6},
+        {inUrls, 0, u"misteak", inUrls.size() - 7},
+        // A start inside an address still knows the whole token for one.
+        {u"xx http://exampel.org/pathh wrongg", 12, u"wrongg", 28},
+        {u"xx mail@exmple.com wrongg", 9, u"wrongg", 19},
+        {u"wrongg right", 1, u"", 0},  // a word that start cuts is passed over
+        {u"right  wrongg", 6, u"wrongg", 7},
+        {u"\U0001F600 a://b\u00a0wrongg http://x.org/\U0001F600baad", 0, u"wrongg", 9},
+    };
+    for (const auto& c : cases) {
+        const std::optional<Range> r = check(c.text, c.start, "en_US");
+        if (c.word.empty()) {
+            EXPECT_FALSE(r.has_value()) << c.start;
+            continue;
+        }
+        ASSERT_TRUE(r.has_value()) << c.start;
+        EXPECT_EQ(r->location, c.location);
+        EXPECT_EQ(c.text.substr(r->location, r->length), c.word);
+    }
+}
+
+TEST(Checker, WordsEnchantCannotTakeGiveNoGuessesAndNoCriticals) {
+    using namespace std::string_literals;
+    const std::u16string words[] = {u"spe\0ling"s, u"\0"s, u"spel\xD800ing"s};
+    const std::string log = kestrane::test::captureStderr([&] {
+        for (const std::u16string& word : words) {
+            auto guesses = SharedChecker::instance().guesses(word, {0, word.size()}, "en_US");
+            ASSERT_TRUE(guesses.hasValue());
+            if (word.find(u'\0') != std::u16string::npos) {
+                EXPECT_TRUE(guesses->empty());
+            }
+            EXPECT_TRUE(SharedChecker::instance().check(word + u" wrongg", 0, "en_US").hasValue());
+        }
+    });
+    EXPECT_EQ(log, "");
+}
+
+TEST(Checker, LanguageNamesWithControlCharactersLogOneEscapedLineEach) {
+    SharedChecker checker;
+    const std::string log = kestrane::test::captureStderr([&] {
+        for (const char* language : {"xx\n2026-12-09 06:41:07.215 java[1:1] forged", "xx\rzz", "\x1b[2Jxx"}) {
+            EXPECT_TRUE(checker.check(u"Thiss", 0, language).hasValue());
+        }
+    });
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3) << log;
+    EXPECT_EQ(log.find_first_of("\r\x1b"), std::string::npos) << log;
+    EXPECT_NE(log.find("xx\\n2026"), std::string::npos) << log;
+}
+
+// Thousands of distinct language names, long and short, through both calls: the memory kept
+// and the lines logged stay bounded. In a child process whose address space ends a few hundred
+// megabytes past its start, and with a deadline.
+TEST(CheckerDeathTest, ThousandsOfLanguageNamesKeepMemoryAndTheLogBounded) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto flood = [] {
+        alarm(120);
+        long pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizer's shadow memory takes address space of its own
+        rlimit limit{};
+        getrlimit(RLIMIT_AS, &limit);
+        limit.rlim_cur = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (rlim_t{256} << 20);
+        setrlimit(RLIMIT_AS, &limit);
+#endif
+        SharedChecker checker;
+        std::size_t heldBefore = 0;
+        const std::string log = kestrane::test::captureStderr([&] {
+            (void)checker.check(u"warm", 0, "zz_ZZ");
+            heldBefore = mallinfo2().uordblks + mallinfo2().hblkhd;
+            for (int i = 0; i < 2000; ++i) {
+                const std::string name = std::to_string(i) + (i % 4 == 0 ? "_XX" : std::string(100000, 'x'));
+                (void)checker.check(u"Thiss", 0, name);
+                if (i % 2 == 1) (void)checker.guesses(u"Thiss", {0, 5}, name);
+            }
+        });
+        const std::size_t held = mallinfo2().uordblks + mallinfo2().hblkhd;
+        const auto lines = std::count(log.begin(), log.end(), '\n');
+        std::fprintf(stderr, "%zd log lines, %zu bytes of log, %zd bytes more held\n", static_cast<ssize_t>(lines), log.size(),
+                     static_cast<ssize_t>(held - heldBefore));
+#if defined(__SANITIZE_ADDRESS__)
+        const bool memoryBounded = true;  // the sanitizer's allocator keeps freed memory aside
+#else
+        const bool memoryBounded = held < heldBefore + (std::size_t{8} << 20);
+#endif
+        std::_Exit(lines <= 20 && log.size() < 4096 && memoryBounded ? 0 : 1);
+    };
+    EXPECT_EXIT(flood(), ::testing::ExitedWithCode(0), "");
 }
