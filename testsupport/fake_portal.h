@@ -1,10 +1,13 @@
 // A stand-in for the XDG desktop portal's Settings interface on a test's bus, serving the
-// appearance settings (color-scheme, accent-color) through ReadOne and the older Read, or
-// only Read, or never answering.
+// appearance settings (color-scheme, accent-color) through ReadAll, ReadOne and the older
+// Read, or only ReadAll and Read; answering at once, late, or never; and announcing changes
+// with SettingChanged.
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -19,10 +22,30 @@ struct PortalSettings {
 
     std::optional<unsigned> colorScheme;  // 0 none, 1 prefer dark, 2 prefer light
     std::optional<std::array<double, 3>> accentColor;
-    bool readOne;  // false: a portal that only has Read (its value wrapped once more)
+    bool readOne;  // false: a portal that only has Read (its value wrapped once more) and ReadAll
     bool hang;     // never answers
+    std::chrono::milliseconds delay{0};  // answers this late
 };
 
-std::unique_ptr<FakeDBusService> startPortal(const std::string& address, PortalSettings settings);
+class FakePortal : public FakeDBusService {
+public:
+    FakePortal(const std::string& address, PortalSettings settings);
+
+    // Change a setting and announce it with SettingChanged, as the portal does.
+    void changeColorScheme(unsigned scheme);
+    void changeAccentColor(std::array<double, 3> rgb);
+
+    struct Shared {
+        explicit Shared(PortalSettings initial) : settings(std::move(initial)) {}
+        std::mutex mutex;
+        PortalSettings settings;
+    };
+
+private:
+    FakePortal(const std::string& address, std::shared_ptr<Shared> shared);
+    std::shared_ptr<Shared> shared_;
+};
+
+std::unique_ptr<FakePortal> startPortal(const std::string& address, PortalSettings settings);
 
 }  // namespace kestrane::test

@@ -15,11 +15,11 @@
 
 namespace kestrane::test {
 
-// A new, empty folder under the temporary folder, removed with everything in it at the end.
+// A new, empty folder under the temporary folder (or parent), removed with everything in it at the end.
 class TempFolder {
 public:
-    explicit TempFolder(const std::string& prefix) {
-        std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "XXXXXX")).string();
+    explicit TempFolder(const std::string& prefix, const std::filesystem::path& parent = std::filesystem::temp_directory_path()) {
+        std::string pattern = (parent / (prefix + "XXXXXX")).string();
         if (mkdtemp(pattern.data()) == nullptr) std::abort();
         path_ = pattern;
     }

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <memory>
 
 namespace kestrane::dbus {
 
@@ -151,6 +152,40 @@ Expected<VariantPtr> Connection::callWithFds(const Call& call, Clock::time_point
     if (fds != nullptr) fds->reset(list);
     if (!reply) return toError(error.get());
     return reply;
+}
+
+Expected<Connection::SignalWatch> Connection::watchSignals(const SignalMatch& match,
+                                                           std::function<void(GDBusMessage* signal)> onSignal,
+                                                           Clock::time_point deadline) const {
+    struct Watch {
+        std::string path, interface, member;
+        std::function<void(GDBusMessage*)> onSignal;
+    };
+    auto watch = std::make_unique<Watch>(Watch{match.path, match.interface, match.member, std::move(onSignal)});
+    // The filter goes in before the bus routes anything, so that no signal is missed; it sees
+    // every message of the connection and passes each on unchanged.
+    const guint filter = g_dbus_connection_add_filter(
+        connection_.get(),
+        [](GDBusConnection*, GDBusMessage* message, gboolean incoming, gpointer data) -> GDBusMessage* {
+            const auto* w = static_cast<const Watch*>(data);
+            if (incoming && g_dbus_message_get_message_type(message) == G_DBUS_MESSAGE_TYPE_SIGNAL &&
+                g_dbus_message_get_destination(message) == nullptr &&
+                g_strcmp0(g_dbus_message_get_path(message), w->path.c_str()) == 0 &&
+                g_strcmp0(g_dbus_message_get_interface(message), w->interface.c_str()) == 0 &&
+                g_strcmp0(g_dbus_message_get_member(message), w->member.c_str()) == 0) {
+                w->onSignal(message);
+            }
+            return message;
+        },
+        watch.release(), [](gpointer data) { std::unique_ptr<Watch>(static_cast<Watch*>(data)); });
+    glib::CharPtr rule(g_strdup_printf("type='signal',sender='%s',path='%s',interface='%s',member='%s'", match.sender,
+                                       match.path, match.interface, match.member));
+    Expected<VariantPtr> added = call({"org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "AddMatch",
+                                       g_variant_new("(s)", rule.get()), nullptr},
+                                      deadline);
+    SignalWatch watching(glib::ref(connection_.get()), filter);
+    if (!added) return added.error();
+    return watching;
 }
 
 }  // namespace kestrane::dbus

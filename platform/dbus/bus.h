@@ -7,6 +7,7 @@
 #include <gio/gio.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -54,11 +55,43 @@ public:
     Expected<VariantPtr> callWithFds(const Call& call, Clock::time_point deadline,
                                      glib::ObjectPtr<GUnixFDList>* fds) const;
 
+    // Hands onSignal every broadcast signal of interface.member from path that the bus routes
+    // to this connection, having asked the bus (AddMatch, within deadline) to route those that
+    // sender sends. onSignal runs on the connection's own worker thread, in the order the
+    // signals arrive, until the SignalWatch goes: GDBus's own subscriptions deliver through a
+    // main loop that a library cannot count on anyone running. It must return quickly and
+    // must not wait for this connection; it may still run once while the watch is going.
+    struct SignalMatch {
+        const char* sender;
+        const char* path;
+        const char* interface;
+        const char* member;
+    };
+    class SignalWatch;
+    Expected<SignalWatch> watchSignals(const SignalMatch& match, std::function<void(GDBusMessage* signal)> onSignal,
+                                       Clock::time_point deadline) const;
+
     GDBusConnection* get() const { return connection_.get(); }
 
 private:
     explicit Connection(glib::ObjectPtr<GDBusConnection> connection) : connection_(std::move(connection)) {}
     glib::ObjectPtr<GDBusConnection> connection_;
+};
+
+// A signal watch of watchSignals; the signals stop when it goes.
+class Connection::SignalWatch {
+public:
+    SignalWatch(glib::ObjectPtr<GDBusConnection> connection, guint filter)
+        : connection_(std::move(connection)), filter_(filter) {}
+    SignalWatch(SignalWatch&& other) noexcept : connection_(std::move(other.connection_)), filter_(other.filter_) {}
+    SignalWatch& operator=(SignalWatch&&) = delete;
+    ~SignalWatch() {
+        if (connection_) g_dbus_connection_remove_filter(connection_.get(), filter_);
+    }
+
+private:
+    glib::ObjectPtr<GDBusConnection> connection_;
+    guint filter_;
 };
 
 }  // namespace kestrane::dbus

@@ -19,13 +19,21 @@ glib::ObjectPtr<GAppInfo> defaultHandler(const char* scheme) {
     return glib::ObjectPtr<GAppInfo>(g_app_info_get_default_for_uri_scheme(scheme));
 }
 
+// A URL as the log shows it: its start, and its length where it is longer. A share URL holds
+// the whole text shared, which does not belong in a log line.
+std::string forLog(const std::string& uri) {
+    constexpr std::size_t kShown = 120;
+    if (uri.size() <= kShown) return uri;
+    return uri.substr(0, kShown) + "... (" + std::to_string(uri.size()) + " bytes)";
+}
+
 bool launch(GAppInfo* handler, const std::string& uri) {
     GList uris{};
     uris.data = const_cast<char*>(uri.c_str());
     GError* raw = nullptr;
     const bool launched = g_app_info_launch_uris(handler, &uris, nullptr, &raw);
     glib::ErrorPtr error(raw);
-    if (!launched) logLine("Cannot open " + uri + ": " + (error ? error->message : "the handler did not start"));
+    if (!launched) logLine("Cannot open " + forLog(uri) + ": " + (error ? error->message : "the handler did not start"));
     return launched;
 }
 
@@ -60,7 +68,10 @@ std::optional<std::string> firstLink(std::string_view text) {
     return std::nullopt;
 }
 
-std::optional<std::string> shareUrl(Service service, std::string_view text) {
+namespace {
+
+// The share URL whatever its length; none when the service cannot take the text at all.
+std::optional<std::string> anyShareUrl(Service service, std::string_view text) {
     switch (service) {
         case Service::kPostOnX: return "https://twitter.com/intent/tweet?text=" + url::percentEncode(text);
         case Service::kPostOnFacebook:
@@ -69,6 +80,14 @@ std::optional<std::string> shareUrl(Service service, std::string_view text) {
         case Service::kComposeEmail: return "mailto:?body=" + url::percentEncode(text);
     }
     return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> shareUrl(Service service, std::string_view text) {
+    std::optional<std::string> url = anyShareUrl(service, text);
+    if (url && url->size() > kMaxShareUrlLength) return std::nullopt;
+    return url;
 }
 
 bool isConfigured(Service service) { return defaultHandler(schemeOf(service)) != nullptr; }
@@ -83,9 +102,14 @@ bool canShare(Service service, const std::optional<std::string>& text) {
 
 void share(Service service, const std::optional<std::string>& text) {
     if (!text) return logNullText();
-    const std::optional<std::string> url = shareUrl(service, *text);
+    const std::optional<std::string> url = anyShareUrl(service, *text);
+    if (!url) return;
+    if (url->size() > kMaxShareUrlLength) {
+        return logFormat("Cannot share a text of %zu bytes: its share URL would take %zu bytes, more than the %zu a handler is given",
+                         text->size(), url->size(), kMaxShareUrlLength);
+    }
     glib::ObjectPtr<GAppInfo> handler = defaultHandler(schemeOf(service));
-    if (url && handler) launch(handler.get(), *url);
+    if (handler) launch(handler.get(), *url);
 }
 
 void showHelp(const std::optional<std::string>& bundleFolder) {

@@ -16,6 +16,12 @@ constexpr const char* kTagsAttribute = "user.xdg.tags";
 
 using plist::PlistPtr;
 
+// What the getter decodes; the setter checks its own bytes against the same bounds, so that
+// nothing is stored that could not be read back. libplist writes equal strings once and
+// refers to them from every place they stand (a list with a repeated tag), so references are
+// counted rather than refused: the count bounds the work as well.
+constexpr plist::Bounds kValueBounds{kMaxValueObjects, plist::Sharing::counted};
+
 bool isReadOnlyKey(const std::string& key) {
     return key == "NSURLFileSizeKey" || key == "NSURLIsDirectoryKey" || key == "NSURLIsRegularFileKey" ||
            key == "NSURLIsSymbolicLinkKey" || key == "NSURLIsHiddenKey" || key == "NSURLNameKey";
@@ -153,7 +159,7 @@ std::optional<Value> getResourceValue(const std::string& path, const std::string
 }
 
 std::optional<Value> decodeValue(std::string_view bytes) {
-    const PlistPtr root = plist::parse(bytes, {kMaxValueObjects, plist::Sharing::refused});
+    const PlistPtr root = plist::parse(bytes, kValueBounds);
     if (!root) return std::nullopt;
     return fromPlist(root.get());
 }
@@ -168,6 +174,8 @@ bool setResourceValue(const std::string& path, const std::string& key, const Val
     if (key == kTagsKey) {
         const auto* tags = std::get_if<StringList>(&value);
         if (tags == nullptr) return false;
+        // One empty tag is written as the empty text, which reads back as no tags at all.
+        if (tags->size() == 1 && tags->front().empty()) return false;
         if (tags->empty()) {
             if (removexattr(path.c_str(), kTagsAttribute) == 0 || errno == ENODATA) {
                 struct stat st {};
@@ -177,6 +185,8 @@ bool setResourceValue(const std::string& path, const std::string& key, const Val
         }
         return writeAttribute(path, kTagsAttribute, joinTags(*tags));
     }
+    // The array is an object of its own: a list of kMaxValueObjects strings is one too many.
+    if (const auto* list = std::get_if<StringList>(&value); list != nullptr && list->size() >= kMaxValueObjects) return false;
     PlistPtr node = toPlist(value);
     if (!node) return false;
     char* rawBytes = nullptr;
@@ -184,7 +194,9 @@ bool setResourceValue(const std::string& path, const std::string& key, const Val
     plist_to_bin(node.get(), &rawBytes, &length);
     const plist::PlistBytesPtr bytes(rawBytes);
     if (!bytes) return false;
-    return writeAttribute(path, "user.kestrane." + key, std::string(bytes.get(), length));
+    const std::string encoded(bytes.get(), length);
+    if (!plist::isSafeToDecode(encoded, kValueBounds)) return false;
+    return writeAttribute(path, "user.kestrane." + key, encoded);
 }
 
 }  // namespace kestrane::filetags

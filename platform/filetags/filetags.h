@@ -31,7 +31,10 @@ using Value = std::variant<Integer, Real, Boolean, StringList, Text, OtherKind>;
 std::optional<Value> getResourceValue(const std::string& path, const std::string& key);
 
 // Stores value for key; false when the file is missing, the key is read-only or does not take
-// that kind, the file system has no user extended attributes, or the value is too large.
+// that kind, the file system has no user extended attributes, or the value is too large (more
+// bytes than the file system holds beside a file, or a typed value that getResourceValue would
+// not decode: a list of kMaxValueObjects strings or more). A tag list of one empty tag is
+// refused too: its text is the empty text of a file without tags.
 bool setResourceValue(const std::string& path, const std::string& key, const Value& value);
 
 // The tag list's attribute text and back.
@@ -39,8 +42,8 @@ std::string joinTags(const StringList& tags);
 StringList splitTags(const std::string& text);
 
 // Typed values are decoded only when their work is bounded (plist_values.h): a binary
-// property list of at most this many objects, none of them referred to twice, nested at most
-// 128 levels. (XML property lists cannot share objects.)
+// property list that makes at most this many nodes, an object referred to from several places
+// counting once per reference, nested at most 128 levels.
 constexpr std::size_t kMaxValueObjects = 4096;
 
 // A typed value from the bytes of its attribute (a property list), or none.

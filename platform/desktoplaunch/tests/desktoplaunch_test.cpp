@@ -115,6 +115,49 @@ TEST(Sharing, HandlersReceiveTheShareUrls) {
     EXPECT_NE(log.find("Cannot share a null text"), std::string::npos);
 }
 
+// A share URL travels as one argument of the handler's command line: a text whose URL would
+// not fit is refused by canShare and share alike, with one short log line (never the text).
+TEST(Sharing, TextsTooLongToHandOnAreRefusedByBothCalls) {
+    struct Case {
+        Service service;
+        std::string text;
+        const char* handler;
+        bool shared;
+    };
+    const std::string megabyte(1 << 20, 'a');
+    const Case cases[] = {
+        {Service::kPostOnX, std::string(20000, 'a'), "browser", true},
+        {Service::kPostOnX, std::string(30000, ' '), "browser", false},  // each space takes three bytes
+        {Service::kComposeEmail, std::string(kMaxShareUrlLength - 13, 'a'), "mail", true},  // "mailto:?body=" and the text
+        {Service::kComposeEmail, std::string(kMaxShareUrlLength - 12, 'a'), "mail", false},
+        {Service::kComposeEmail, megabyte, "mail", false},
+        {Service::kPostOnFacebook, "see https://example.org/" + megabyte, "browser", false},
+    };
+    for (const Case& c : cases) {
+        const std::string name = std::string(c.handler) + " " + std::to_string(c.text.size());
+        EXPECT_EQ(canShare(c.service, c.text), c.shared) << name;
+        const std::size_t before = recorded(c.handler, 0).size();
+        const std::string log = kestrane::test::captureStderr([&] { share(c.service, c.text); });
+        if (c.shared) {
+            EXPECT_EQ(log, "") << name;
+            // The handler may still be writing its long line: wait for all of it.
+            const std::string expected = shareUrl(c.service, c.text).value_or("");
+            std::vector<std::string> lines;
+            for (int i = 0; i < 100; ++i) {
+                lines = recorded(c.handler, before + 1);
+                if (lines.size() > before && lines.back().size() >= expected.size()) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            ASSERT_EQ(lines.size(), before + 1) << name;
+            EXPECT_TRUE(lines.back() == expected) << name << ": the handler got " << lines.back().size() << " bytes";
+        } else {
+            EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << name;
+            EXPECT_LT(log.size(), 300u) << name;
+            EXPECT_NE(log.find("Cannot share a text of " + std::to_string(c.text.size()) + " bytes"), std::string::npos) << log;
+        }
+    }
+}
+
 TEST(Help, OpensTheBundlesPageInTheBrowserWithoutWaiting) {
     const fs::path app = root / "Kestrane Demo.app";  // a space, escaped in the page's URL
     std::string log = kestrane::test::captureStderr([&] {

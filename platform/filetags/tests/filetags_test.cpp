@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include "filetags.h"
 #include "test_files.h"
@@ -114,6 +115,51 @@ TEST_F(FileTags, ATypedValueWhoseDecodingWouldNotEndIsRefusedAtOnce) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
     // The same shape as a tree (each level referring to the next once) is a value.
     EXPECT_TRUE(ft::decodeValue(kestrane::test::binaryPlistChain(60, 1)).has_value());
+}
+
+// Lists near the decoder's bound take tens of kilobytes: more than ext4 holds beside a file,
+// so these run where large attributes fit (tmpfs, as /dev/shm is).
+TEST(LargeValues, TheSetterStoresOnlyWhatTheGetterReads) {
+    std::optional<kestrane::test::TempFolder> folder;
+    fs::path file;
+    for (const fs::path& parent : {fs::temp_directory_path(), fs::path("/dev/shm")}) {
+        if (!fs::is_directory(parent)) continue;
+        folder.emplace("filetags", parent);
+        file = folder->path() / "song.flac";
+        std::ofstream(file) << "x";
+        const std::string probe(60000, 'p');
+        if (setxattr(file.c_str(), "user.probe", probe.data(), probe.size(), 0) == 0) break;
+        folder.reset();
+    }
+    if (!folder) GTEST_SKIP() << "no file system here holds 60 kB extended attributes (neither TMPDIR nor /dev/shm)";
+
+    auto strings = [](std::size_t n) {
+        ft::StringList list;
+        for (std::size_t i = 0; i < n; ++i) list.push_back("t" + std::to_string(i));
+        return list;
+    };
+    struct Case {
+        std::string key;
+        ft::StringList list;
+        bool stored;
+    };
+    const Case cases[] = {
+        {"list", strings(ft::kMaxValueObjects - 1), true},  // with the array, exactly the bound
+        {"list", strings(ft::kMaxValueObjects), false},
+        {"list", strings(ft::kMaxValueObjects + 1), false},
+        {"list", {"same", "same", ""}, true},
+        {"list", {""}, true},
+        {"NSURLTagNamesKey", strings(ft::kMaxValueObjects + 1), true},  // plain text: no object bound
+        {"NSURLTagNamesKey", {""}, false},
+    };
+    for (const Case& c : cases) {
+        const ft::StringList before = {"before"};
+        ASSERT_TRUE(ft::setResourceValue(file, c.key, before));
+        EXPECT_EQ(ft::setResourceValue(file, c.key, c.list), c.stored) << c.key << " " << c.list.size();
+        const auto value = ft::getResourceValue(file, c.key);
+        ASSERT_TRUE(value.has_value()) << c.key << " " << c.list.size();
+        EXPECT_EQ(std::get<ft::StringList>(*value), c.stored ? c.list : before) << c.key << " " << c.list.size();
+    }
 }
 
 TEST(TagText, SplitUndoesJoin) {
