@@ -269,21 +269,29 @@ Expected<StreamInfo> measureMpeg(Reader& reader) {
         info.samples = *header.samples - header.trimmed;
     } else {
         // Too long to walk: frames sampled in windows spread over the audio give the mean frame
-        // size, which a variable bit rate makes the only honest measure.
+        // size, which a variable bit rate makes the only honest measure. A file whose windows
+        // are mostly not audio (a short stream, then junk or zeros) counts the frames found
+        // in its first megabytes instead of hours of frames that are not there.
         constexpr int kWindows = 48;
         constexpr std::int64_t kSpan = 32 * 1024;
         FrameCount sampled;
+        int audioWindows = 0;
         for (int k = 0; k < kWindows; ++k) {
             std::int64_t from = at + (end - at - kSpan) * k / (kWindows - 1);
             const std::int64_t to = from + kSpan;
             while (from + 4 <= to && !chainedFrame(probe, from, end, 1)) ++from;
             const FrameCount c = walkFrames(w, from, to, first->header);
+            if (c.bytes * 2 < kSpan) continue;
+            ++audioWindows;
             sampled.frames += c.frames;
             sampled.bytes += c.bytes;
         }
-        if (sampled.frames == 0 || sampled.bytes == 0) return noStream("no MPEG audio frames past the first");
-        const double frames = static_cast<double>(end - at) * static_cast<double>(sampled.frames) / static_cast<double>(sampled.bytes);
-        info.samples = std::llround(frames) * first->samples;
+        if (audioWindows * 2 < kWindows) {
+            info.samples = walkFrames(w, at, at + kWalkAll, first->header).frames * first->samples - header.trimmed;
+        } else {
+            const double frames = static_cast<double>(end - at) * static_cast<double>(sampled.frames) / static_cast<double>(sampled.bytes);
+            info.samples = std::llround(frames) * first->samples - header.trimmed;
+        }
     }
     info.samples = std::max<std::int64_t>(info.samples, 0);
     if (info.samples > 0) info.bitRate = static_cast<int>((end - at) * 8 * info.sampleRate / info.samples / 1000);

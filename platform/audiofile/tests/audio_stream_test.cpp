@@ -89,6 +89,21 @@ TEST(AudioStream, LengthsAgreeWithTheDecodedAudio) {
     }
 }
 
+// MP3 audio too long to walk is sampled through the file: stretches of two bit rates, one
+// after another, as a variable bit rate makes them.
+TEST(AudioStream, LongMp3WithoutXingHeaderIsSampledNotJudgedByItsStart) {
+    const fs::path path = generated() / "long.mp3";
+    {
+        std::ofstream out(path, std::ios::binary);
+        for (int i = 0; i < 9; ++i) out << kestrane::test::readFile(generated() / fileOf(kKinds[i % 2 == 0 ? 4 : 3], 61));
+    }
+    ASSERT_GT(fs::file_size(path), 3u << 20);
+    const double decoded = kestrane::test::decodedSeconds(path);
+    const auto info = af::measureFile(path);
+    ASSERT_TRUE(info) << info.error().message;
+    EXPECT_NEAR(static_cast<double>(info->samples) / info->sampleRate, decoded, 0.005 * decoded);
+}
+
 TEST(AudioStream, JunkOfEveryContainerHasNoStream) {
     const fs::path& dir = generated();
     std::mt19937 random(23);
