@@ -39,35 +39,41 @@ std::unique_ptr<TagLib::FLAC::Picture> flacPicture(const std::string& image, boo
     return picture;
 }
 
-}  // namespace
-
-bool encodeTone(const std::filesystem::path& path, const std::string& encoder, const std::string& source) {
-    if (!gst_init_check(nullptr, nullptr, nullptr)) return false;
-    const std::string description = source + " ! audioconvert ! audioresample ! " + encoder + " ! filesink location=\"" +
-                                    path.string() + "\"";
+// A pipeline described as gst-launch does (transfer full); null when it cannot be made.
+media::GstPtr<GstElement> launch(const std::string& description) {
+    if (!gst_init_check(nullptr, nullptr, nullptr)) return nullptr;
     GError* raw = nullptr;
-    const media::GstPtr<GstElement> pipeline = media::adoptFloating(gst_parse_launch(description.c_str(), &raw));
+    media::GstPtr<GstElement> pipeline = media::adoptFloating(gst_parse_launch(description.c_str(), &raw));
     const glib::ErrorPtr error(raw);
-    if (error || !pipeline) return false;
-    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
-    const media::GstPtr<GstBus> bus(gst_element_get_bus(pipeline.get()));
-    const media::MessagePtr message(gst_bus_timed_pop_filtered(bus.get(), 30 * GST_SECOND,
+    if (error) return nullptr;
+    return pipeline;
+}
+
+// Plays pipeline to its end; false on an error or after a minute without one.
+bool runToEnd(GstElement* pipeline) {
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    const media::GstPtr<GstBus> bus(gst_element_get_bus(pipeline));
+    const media::MessagePtr message(gst_bus_timed_pop_filtered(bus.get(), 60 * GST_SECOND,
                                                                static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
     const bool ok = message && GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_EOS;
-    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
     return ok;
 }
 
+}  // namespace
+
+bool encodeTone(const std::filesystem::path& path, const std::string& encoder, const std::string& source) {
+    const media::GstPtr<GstElement> pipeline =
+        launch(source + " ! audioconvert ! audioresample ! " + encoder + " ! filesink location=\"" + path.string() + "\"");
+    return pipeline && runToEnd(pipeline.get());
+}
+
 double decodedSeconds(const std::filesystem::path& path) {
-    if (!gst_init_check(nullptr, nullptr, nullptr)) return -1;
     // Decoded to one fixed layout, so that bytes count samples whatever the decoder gives.
-    const std::string description = "filesrc location=\"" + path.string() +
-                                    "\" ! decodebin ! audioconvert ! audio/x-raw,format=S16LE,channels=1 ! "
-                                    "fakesink name=sink sync=false signal-handoffs=true";
-    GError* raw = nullptr;
-    const media::GstPtr<GstElement> pipeline = media::adoptFloating(gst_parse_launch(description.c_str(), &raw));
-    const glib::ErrorPtr error(raw);
-    if (error || !pipeline) return -1;
+    const media::GstPtr<GstElement> pipeline = launch("filesrc location=\"" + path.string() +
+                                                      "\" ! decodebin ! audioconvert ! audio/x-raw,format=S16LE,channels=1 ! "
+                                                      "fakesink name=sink sync=false signal-handoffs=true");
+    if (!pipeline) return -1;
     struct Count {
         guint64 bytes = 0;
         gint rate = 0;
@@ -82,13 +88,7 @@ double decodedSeconds(const std::filesystem::path& path) {
                          }
                      }),
                      &count);
-    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
-    const media::GstPtr<GstBus> bus(gst_element_get_bus(pipeline.get()));
-    const media::MessagePtr message(gst_bus_timed_pop_filtered(bus.get(), 60 * GST_SECOND,
-                                                               static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
-    const bool ok = message && GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_EOS;
-    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
-    if (!ok || count.rate <= 0) return -1;
+    if (!runToEnd(pipeline.get()) || count.rate <= 0) return -1;
     return static_cast<double>(count.bytes / 2) / count.rate;
 }
 
