@@ -47,7 +47,7 @@ struct StreamInfo {
     int channels = 0;
     int bitRate = 0;           // kbit/s over the whole stream
     std::string codec;         // "mp3", "vorbis", "opus", "speex", "flac", "pcm", "alac", "aac", ...
-    std::int64_t milliseconds() const { return sampleRate > 0 ? samples * 1000 / sampleRate : 0; }
+    std::int64_t milliseconds() const { return sampleRate > 0 ? (samples * 1000 + sampleRate / 2) / sampleRate : 0; }  // rounded
 };
 
 // Measures the stream of the open regular file fd of size bytes in the container given
