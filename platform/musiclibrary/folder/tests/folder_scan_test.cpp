@@ -48,6 +48,7 @@ fs::path templates() {
         EXPECT_TRUE(encodeTone(d / "tone.ogg", "vorbisenc ! oggmux"));
         EXPECT_TRUE(encodeTone(d / "tone.opus", "opusenc ! oggmux"));
         EXPECT_TRUE(encodeTone(d / "tone.wav", "wavenc"));
+        EXPECT_TRUE(encodeTone(d / "tone.wv", "wavpackenc"));
         // Three seconds, as the demo's sample folder has them: a Vorbis stream whose last page
         // starts about 1 kB before the end, and an MP3 at a variable bit rate without a Xing
         // header (as lamemp3enc writes it).
@@ -507,7 +508,7 @@ TEST(FolderScan, HostileFilesAreSkippedInBoundedTimeAndMemory) {
             cases.push_back({path, false});
         }
     }
-    for (const char* kind : {"mp3", "flac", "ogg"}) {
+    for (const char* kind : {"mp3", "flac", "ogg", "wv"}) {
         const fs::path headed = dir / (std::string("headed.") + kind);
         fs::copy_file(templates() / (std::string("tone.") + kind), headed);
         fs::resize_file(headed, std::uintmax_t{2} << 30);
