@@ -69,23 +69,24 @@ private:
 };
 
 // A moving window of a file for scans that step forward through it: bytes at an offset come
-// from the window when it holds them, else the window moves there.
+// from the window when it holds them, else the window moves there, keeping behind bytes
+// before it (a look ahead that moved it must not make the next step back read again).
 class Window {
 public:
-    explicit Window(Reader& reader, std::size_t span = 256 * 1024) : reader_(reader), span_(span) {}
+    Window(Reader& reader, std::size_t span, std::size_t behind = 0) : reader_(reader), span_(span), behind_(behind) {}
     // n bytes at offset, or null when the file (or the budget) ends first.
     Bytes at(std::int64_t offset, std::size_t n) {
         if (offset < start_ || offset + static_cast<std::int64_t>(n) > start_ + static_cast<std::int64_t>(data_.size())) {
-            data_ = std::string(reader_.read(offset, std::max(span_, n)));
-            start_ = offset;
-            if (data_.size() < n) return nullptr;
+            start_ = std::max<std::int64_t>(0, offset - static_cast<std::int64_t>(behind_));
+            data_ = std::string(reader_.read(start_, std::max(span_, n) + static_cast<std::size_t>(offset - start_)));
+            if (offset + static_cast<std::int64_t>(n) > start_ + static_cast<std::int64_t>(data_.size())) return nullptr;
         }
         return reinterpret_cast<Bytes>(data_.data()) + (offset - start_);
     }
 
 private:
     Reader& reader_;
-    std::size_t span_;
+    std::size_t span_, behind_;
     std::int64_t start_ = 0;
     std::string data_;
 };
@@ -246,7 +247,7 @@ Expected<StreamInfo> measureMpeg(Reader& reader) {
     constexpr std::int64_t kWalkAll = 3 * 1024 * 1024;   // audio up to this size is walked
     const std::int64_t start = skipId3v2(reader);
     const std::int64_t end = mpegAudioEnd(reader);
-    Window w(reader, 64 * 1024), probe(reader, 16 * 1024);
+    Window w(reader, 64 * 1024), probe(reader, 16 * 1024, 4 * 1024);
     std::optional<MpegFrame> first;
     std::int64_t at = start;
     for (; at + 4 <= std::min(end, start + kSearch); ++at) {
