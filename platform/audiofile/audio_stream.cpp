@@ -30,6 +30,15 @@ bool tagIs(Bytes p, const char* tag) { return std::memcmp(p, tag, std::strlen(ta
 
 Error noStream(const std::string& why) { return Error(StreamError::noStream, why); }
 
+// No stream is longer than this (about 290 days at 44.1 kHz); any sample count a file claims is
+// held below it, so that no product of it overflows.
+constexpr std::int64_t kMaxSamples = std::int64_t{1} << 40;
+
+// A count of samples computed in floating point, held to what a stream can be.
+std::int64_t samplesOf(double samples) {
+    return samples > 0 ? static_cast<std::int64_t>(std::min(samples, static_cast<double>(kMaxSamples)) + 0.5) : 0;
+}
+
 // Reads of one file, all counted against the read budget: a reader that would pass it gets
 // nothing more, so that no content can make a measurement read a file through.
 class Reader {
@@ -295,7 +304,7 @@ Expected<StreamInfo> measureMpeg(Reader& reader) {
         }
     }
     info.samples = std::max<std::int64_t>(info.samples, 0);
-    if (info.samples > 0) info.bitRate = static_cast<int>((end - at) * 8 * info.sampleRate / info.samples / 1000);
+    info.audioBytes = end - at;
     return info;
 }
 
@@ -395,7 +404,7 @@ Expected<StreamInfo> measureOgg(Reader& reader) {
     if (info.sampleRate <= 0 || info.channels <= 0) return noStream("an Ogg audio header without a sample rate");
     const std::optional<std::uint64_t> granule = lastGranule(reader, first->serial);
     if (granule && *granule > skip && *granule < (std::uint64_t{1} << 62)) info.samples = static_cast<std::int64_t>(*granule - skip);
-    if (info.samples > 0) info.bitRate = static_cast<int>(reader.size() * 8 * info.sampleRate / info.samples / 1000);
+    info.audioBytes = reader.size();
     return info;
 }
 
@@ -422,7 +431,7 @@ Expected<StreamInfo> measureFlac(Reader& reader) {
         at += 4 + be24(b + 1);
         if ((b[0] & 0x80) != 0) break;
     }
-    if (info.samples > 0 && at < reader.size()) info.bitRate = static_cast<int>((reader.size() - at) * 8 * info.sampleRate / info.samples / 1000);
+    info.audioBytes = std::max<std::int64_t>(0, reader.size() - at);
     return info;
 }
 
@@ -473,8 +482,8 @@ Expected<StreamInfo> measureWav(Reader& reader) {
     info.codec = pcm ? "pcm" : "wav";
     if (pcm) info.samples = dataSize / blockAlign;
     else if (factSamples >= 0) info.samples = factSamples;
-    else if (byteRate > 0) info.samples = dataSize * info.sampleRate / byteRate;
-    info.bitRate = static_cast<int>(byteRate * 8 / 1000);
+    else if (byteRate > 0) info.samples = samplesOf(static_cast<double>(dataSize) * info.sampleRate / byteRate);
+    info.audioBytes = dataSize;
     return info;
 }
 
@@ -497,7 +506,7 @@ Expected<StreamInfo> measureAiff(Reader& reader) {
             info.channels = static_cast<int>(be16(c + 8));
             frames = be32(c + 10);
             bits = static_cast<int>(be16(c + 14));
-            info.sampleRate = static_cast<int>(std::lround(extended80(c + 16)));
+            info.sampleRate = static_cast<int>(std::clamp(extended80(c + 16), 0.0, 1e9) + 0.5);
             compressed = size >= 22 && tagIs(h + 8, "AIFC") && !(tagIs(c + 26, "NONE") || tagIs(c + 26, "sowt") || tagIs(c + 26, "twos"));
         } else if (tagIs(c, "SSND")) {
             soundBytes = std::min<std::int64_t>(size, reader.size() - at - 8) - 8;
@@ -508,7 +517,7 @@ Expected<StreamInfo> measureAiff(Reader& reader) {
     info.samples = frames;
     const std::int64_t frameBytes = static_cast<std::int64_t>(info.channels) * ((bits + 7) / 8);
     if (!compressed && soundBytes >= 0 && frameBytes > 0) info.samples = std::min(frames, soundBytes / frameBytes);
-    info.bitRate = static_cast<int>(static_cast<std::int64_t>(info.sampleRate) * info.channels * bits / 1000);
+    info.audioBytes = soundBytes >= 0 ? soundBytes : 0;
     return info;
 }
 
@@ -542,7 +551,8 @@ public:
                 size = to - at;
             }
             if (size < header) return;
-            const std::int64_t end = std::min(to, at + size), body = at + header;
+            size = std::min(size, to - at);  // an atom never reaches past its parent
+            const std::int64_t end = at + size, body = at + header;
             const std::string type(reinterpret_cast<const char*>(h + 4), 4);
             if (type == "moov" || type == "mdia" || type == "minf" || type == "stbl" || type == "edts") {
                 atoms(body, end, depth + 1);
@@ -617,8 +627,8 @@ Expected<StreamInfo> measureMp4(Reader& reader) {
         info.sampleRate = t.sampleRate > 0 ? t.sampleRate : static_cast<int>(t.timescale);
         const double seconds = t.edited && walk.movieTimescale > 0 ? static_cast<double>(*t.edited) / walk.movieTimescale
                                                                     : static_cast<double>(t.duration) / t.timescale;
-        info.samples = std::llround(seconds * info.sampleRate);
-        if (seconds > 0) info.bitRate = static_cast<int>(static_cast<double>(reader.size()) * 8 / seconds / 1000);
+        info.samples = samplesOf(seconds * info.sampleRate);
+        info.audioBytes = reader.size();
         return info;
     }
     return noStream("no sound track in the MP4 file");
@@ -657,16 +667,27 @@ Expected<UniqueFd> openRegularFile(const std::string& path, std::int64_t* size) 
 
 Expected<StreamInfo> measureStream(int fd, std::int64_t size, Container container) {
     Reader reader(fd, size);
+    Expected<StreamInfo> info = Error(StreamError::notMeasured, "a format measured by its tag reader");
     switch (container) {
-        case Container::mpeg: return measureMpeg(reader);
-        case Container::ogg: return measureOgg(reader);
-        case Container::flac: return measureFlac(reader);
-        case Container::wav: return measureWav(reader);
-        case Container::aiff: return measureAiff(reader);
-        case Container::mp4: return measureMp4(reader);
+        case Container::mpeg: info = measureMpeg(reader); break;
+        case Container::ogg: info = measureOgg(reader); break;
+        case Container::flac: info = measureFlac(reader); break;
+        case Container::wav: info = measureWav(reader); break;
+        case Container::aiff: info = measureAiff(reader); break;
+        case Container::mp4: info = measureMp4(reader); break;
         case Container::other: break;
     }
-    return Error(StreamError::notMeasured, "a format measured by its tag reader");
+    if (!info) return info;
+    // Headers can claim anything: rates and channels no audio has are not a stream.
+    if (info->sampleRate <= 0 || info->sampleRate > 1536000 || info->channels <= 0 || info->channels > 255) {
+        return noStream("a stream header with an impossible sample rate or channel count");
+    }
+    info->samples = std::clamp<std::int64_t>(info->samples, 0, kMaxSamples);
+    if (info->samples > 0) {
+        const double kbps = static_cast<double>(info->audioBytes) * 8 * info->sampleRate / static_cast<double>(info->samples) / 1000;
+        info->bitRate = static_cast<int>(std::min(kbps, 1e6) + 0.5);
+    }
+    return info;
 }
 
 Expected<StreamInfo> measureFile(const std::string& path) {

@@ -42,10 +42,11 @@ enum class StreamError {
 Expected<UniqueFd> openRegularFile(const std::string& path, std::int64_t* size = nullptr);
 
 struct StreamInfo {
-    std::int64_t samples = 0;  // decoded sample frames per channel
-    int sampleRate = 0;        // of the decoded samples (48,000 for Opus)
+    std::int64_t samples = 0;  // decoded sample frames per channel, below 2^40
+    int sampleRate = 0;        // of the decoded samples (48,000 for Opus), at most 1,536,000
     int channels = 0;
     int bitRate = 0;           // kbit/s over the whole stream
+    std::int64_t audioBytes = 0;  // the bytes the bit rate is counted over
     std::string codec;         // "mp3", "vorbis", "opus", "speex", "flac", "pcm", "alac", "aac", ...
     std::int64_t milliseconds() const { return sampleRate > 0 ? (samples * 1000 + sampleRate / 2) / sampleRate : 0; }  // rounded
 };
