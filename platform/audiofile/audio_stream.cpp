@@ -64,6 +64,7 @@ public:
     }
     // Exactly n bytes at offset into out; false when they are not all there.
     bool readExact(std::int64_t offset, void* out, std::size_t n) {
+        if (n == 0) return true;
         const std::string_view got = read(offset, n);
         if (got.size() != n) return false;
         std::memcpy(out, got.data(), n);
