@@ -15,6 +15,8 @@
 #include <vorbisfile.h>
 #include <xiphcomment.h>
 
+#include <cmath>
+#include <fstream>
 #include <memory>
 
 #include "glib_ptr.h"
@@ -37,23 +39,93 @@ std::unique_ptr<TagLib::FLAC::Picture> flacPicture(const std::string& image, boo
     return picture;
 }
 
+// A pipeline described as gst-launch does (transfer full); null when it cannot be made.
+media::GstPtr<GstElement> launch(const std::string& description) {
+    if (!gst_init_check(nullptr, nullptr, nullptr)) return nullptr;
+    GError* raw = nullptr;
+    media::GstPtr<GstElement> pipeline = media::adoptFloating(gst_parse_launch(description.c_str(), &raw));
+    const glib::ErrorPtr error(raw);
+    if (error) return nullptr;
+    return pipeline;
+}
+
+// Plays pipeline to its end; false on an error or after a minute without one.
+bool runToEnd(GstElement* pipeline) {
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    const media::GstPtr<GstBus> bus(gst_element_get_bus(pipeline));
+    const media::MessagePtr message(gst_bus_timed_pop_filtered(bus.get(), 60 * GST_SECOND,
+                                                               static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+    const bool ok = message && GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_EOS;
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    return ok;
+}
+
 }  // namespace
 
 bool encodeTone(const std::filesystem::path& path, const std::string& encoder, const std::string& source) {
-    if (!gst_init_check(nullptr, nullptr, nullptr)) return false;
-    const std::string description = source + " ! audioconvert ! audioresample ! " + encoder + " ! filesink location=\"" +
-                                    path.string() + "\"";
-    GError* raw = nullptr;
-    const media::GstPtr<GstElement> pipeline = media::adoptFloating(gst_parse_launch(description.c_str(), &raw));
-    const glib::ErrorPtr error(raw);
-    if (error || !pipeline) return false;
-    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
-    const media::GstPtr<GstBus> bus(gst_element_get_bus(pipeline.get()));
-    const media::MessagePtr message(gst_bus_timed_pop_filtered(bus.get(), 30 * GST_SECOND,
-                                                               static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
-    const bool ok = message && GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_EOS;
-    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
-    return ok;
+    const media::GstPtr<GstElement> pipeline =
+        launch(source + " ! audioconvert ! audioresample ! " + encoder + " ! filesink location=\"" + path.string() + "\"");
+    return pipeline && runToEnd(pipeline.get());
+}
+
+double decodedSeconds(const std::filesystem::path& path) {
+    // Decoded to one fixed layout, so that bytes count samples whatever the decoder gives.
+    const media::GstPtr<GstElement> pipeline = launch("filesrc location=\"" + path.string() +
+                                                      "\" ! decodebin ! audioconvert ! audio/x-raw,format=S16LE,channels=1 ! "
+                                                      "fakesink name=sink sync=false signal-handoffs=true");
+    if (!pipeline) return -1;
+    struct Count {
+        guint64 bytes = 0;
+        gint rate = 0;
+    } count;
+    const media::GstPtr<GstElement> sink(gst_bin_get_by_name(GST_BIN(pipeline.get()), "sink"));
+    g_signal_connect(sink.get(), "handoff", G_CALLBACK(+[](GstElement*, GstBuffer* buffer, GstPad* pad, gpointer data) {
+                         auto* c = static_cast<Count*>(data);
+                         c->bytes += gst_buffer_get_size(buffer);
+                         if (c->rate == 0) {
+                             const media::CapsPtr caps(gst_pad_get_current_caps(pad));
+                             if (caps) gst_structure_get_int(gst_caps_get_structure(caps.get(), 0), "rate", &c->rate);
+                         }
+                     }),
+                     &count);
+    if (!runToEnd(pipeline.get()) || count.rate <= 0) return -1;
+    return static_cast<double>(count.bytes / 2) / count.rate;
+}
+
+bool writeAiff(const std::filesystem::path& path, int sampleRate, long frames) {
+    std::string sound;
+    sound.reserve(static_cast<std::size_t>(frames) * 2);
+    for (long i = 0; i < frames; ++i) {
+        const auto v = static_cast<std::int16_t>(8000 * std::sin(2 * M_PI * 440.0 * static_cast<double>(i) / sampleRate));
+        sound.push_back(static_cast<char>((v >> 8) & 0xFF));
+        sound.push_back(static_cast<char>(v & 0xFF));
+    }
+    auto be = [](std::string& s, std::uint64_t v, int bytes) {
+        for (int i = bytes - 1; i >= 0; --i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+    };
+    std::string comm = "COMM";
+    be(comm, 18, 4);
+    be(comm, 1, 2);
+    be(comm, static_cast<std::uint64_t>(frames), 4);
+    be(comm, 16, 2);
+    // The rate as an 80-bit extended number: exponent and a mantissa with its leading bit set.
+    int exponent = 0;
+    std::uint64_t mantissa = static_cast<std::uint64_t>(sampleRate);
+    while ((mantissa & (std::uint64_t{1} << 63)) == 0) {
+        mantissa <<= 1;
+        ++exponent;
+    }
+    be(comm, static_cast<std::uint64_t>(16383 + 63 - exponent), 2);
+    be(comm, mantissa, 8);
+    std::string ssnd = "SSND";
+    be(ssnd, 8 + sound.size(), 4);
+    be(ssnd, 0, 8);
+    std::string form = "FORM";
+    be(form, 4 + comm.size() + ssnd.size() + sound.size(), 4);
+    form += "AIFF" + comm + ssnd + sound;
+    std::ofstream out(path, std::ios::binary);
+    out << form;
+    return static_cast<bool>(out);
 }
 
 bool writeTags(const std::filesystem::path& path, const std::map<std::string, std::string>& tags) {

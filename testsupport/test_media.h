@@ -14,6 +14,14 @@ namespace kestrane::test {
 bool encodeTone(const std::filesystem::path& path, const std::string& encoder,
                 const std::string& source = "audiotestsrc num-buffers=12");
 
+// The length in seconds of the audio that GStreamer decodes from the file at path (decodebin,
+// every sample counted); a negative number when it cannot be decoded.
+double decodedSeconds(const std::filesystem::path& path);
+
+// Writes an uncompressed AIFF file of 16-bit mono samples (a tone) by hand: GStreamer reads
+// AIFF but has no muxer for it.
+bool writeAiff(const std::filesystem::path& path, int sampleRate, long frames);
+
 // Attaches a picture to the media file at path in the way its kind keeps pictures (chosen by
 // its extension: .mp3, .flac, .ogg, .opus, .m4a). frontCover marks it as the front cover where
 // the kind can say so. False when the kind is not one of these or TagLib cannot save.

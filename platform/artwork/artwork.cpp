@@ -23,10 +23,18 @@
 #include <wavpackfile.h>
 #include <xiphcomment.h>
 
-#include <sys/stat.h>
+#include <dirent.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cerrno>
 #include <cstring>
 
+#include "audio_stream.h"
+#include "holders.h"
+#include "tag_stream.h"
 #include "url.h"
 
 namespace kestrane::artwork {
@@ -146,14 +154,15 @@ int formatOf(std::string_view bytes) {
     }
     if (startsWith(bytes, std::string_view("II*\0", 4)) || startsWith(bytes, std::string_view("MM\0*", 4))) return tiff;
     if (startsWith(bytes, "BM") && bytes.size() >= 14) return bmp;
+    if (startsWith(bytes, "RIFF") && bytes.size() >= 12 && bytes.compare(8, 4, "WEBP") == 0) return webp;
     return none;
 }
 
 std::optional<Picture> embeddedPicture(const std::string& path) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    audiofile::TagStream stream(path);
+    if (!stream.isOpen()) return std::nullopt;
     // Audio properties are not needed: reading only the tags is quicker.
-    TagLib::FileRef ref(path.c_str(), false);
+    TagLib::FileRef ref(&stream, false);
     if (ref.isNull() || !ref.file()->isValid()) return std::nullopt;
     return fromFile(ref.file());
 }
@@ -189,6 +198,64 @@ int pictureCount(TagLib::File* file) {
     if (auto* f = dynamic_cast<RIFF::WAV::File*>(file)) return id3(f->ID3v2Tag());
     if (auto* f = dynamic_cast<TrueAudio::File*>(file)) return id3(f->ID3v2Tag());
     return 0;
+}
+
+std::optional<int> folderCoverRank(std::string_view name) {
+    static constexpr std::array<std::string_view, 5> kStems = {"cover", "folder", "front", "album", "albumart"};
+    static constexpr std::array<std::string_view, 4> kExtensions = {"jpg", "jpeg", "png", "webp"};
+    const std::size_t dot = name.find_last_of('.');
+    if (dot == std::string_view::npos || name.size() > 16) return std::nullopt;
+    std::string lower(name);
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string_view stem = std::string_view(lower).substr(0, dot), extension = std::string_view(lower).substr(dot + 1);
+    const auto s = std::find(kStems.begin(), kStems.end(), stem);
+    const auto e = std::find(kExtensions.begin(), kExtensions.end(), extension);
+    if (s == kStems.end() || e == kExtensions.end()) return std::nullopt;
+    return static_cast<int>((s - kStems.begin()) * kExtensions.size() + (e - kExtensions.begin()));
+}
+
+std::optional<std::string> folderCoverPath(const std::string& folder) {
+    const DirPtr dir(opendir(folder.c_str()));
+    if (!dir) return std::nullopt;
+    std::optional<std::string> best;
+    int bestRank = 0;
+    while (const dirent* entry = readdir(dir.get())) {
+        const std::optional<int> rank = folderCoverRank(entry->d_name);
+        if (rank && (!best || *rank < bestRank || (*rank == bestRank && entry->d_name < *best))) {
+            best = entry->d_name;
+            bestRank = *rank;
+        }
+    }
+    if (!best) return std::nullopt;
+    return folder + "/" + *best;
+}
+
+std::optional<Picture> folderCover(const std::string& folder) {
+    const std::optional<std::string> path = folderCoverPath(folder);
+    if (!path) return std::nullopt;
+    std::int64_t size = 0;
+    const Expected<UniqueFd> fd = audiofile::openRegularFile(*path, &size);
+    if (!fd || size <= 0 || static_cast<std::uint64_t>(size) > kMaxCoverBytes) return std::nullopt;
+    Picture p;
+    p.data.resize(static_cast<std::size_t>(size));
+    std::size_t done = 0;
+    while (done < p.data.size()) {
+        const ssize_t got = pread(fd->get(), p.data.data() + done, p.data.size() - done, static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    if (done == 0) return std::nullopt;
+    p.data.resize(done);
+    p.format = formatOf(p.data);
+    return p;
+}
+
+std::optional<Picture> pictureOfUrl(const std::string& fileUrl) {
+    const std::optional<std::string> path = url::localPathOfFileUrl(fileUrl);
+    if (!path) return std::nullopt;
+    if (std::optional<Picture> embedded = embeddedPicture(*path)) return embedded;
+    return folderCover(path->substr(0, path->find_last_of('/')));
 }
 
 std::optional<Picture> embeddedPictureOfUrl(const std::string& fileUrl) {

@@ -3,6 +3,13 @@
 // art, APE cover items (Monkey's Audio, WavPack, Musepack) and ASF pictures. The bytes are the
 // encoded image as the file holds it; the format comes from the image's leading bytes.
 //
+// Where a track's file holds no picture, players on Linux show the cover that sits beside it
+// in its folder: the first of cover, folder, front, album, albumart (any case) with the
+// extension .jpg, .jpeg, .png or .webp (in that order of preference).
+//
+// Files are opened without blocking and only when regular (a FIFO put where a file was is
+// not waited on), and read with bounded reads.
+//
 // Reading never throws and never crashes on a damaged file: what cannot be read gives no
 // picture. Calls on different files may run on several threads at once.
 #pragma once
@@ -18,7 +25,8 @@ class File;
 namespace kestrane::artwork {
 
 // Image formats, by the platform's codes.
-enum Format : int { none = 0, bitmap = 1, jpeg = 2, jpeg2000 = 3, gif = 4, png = 5, bmp = 6, tiff = 7, pict = 8 };
+// WebP, which the platform's list lacks, takes the next code.
+enum Format : int { none = 0, bitmap = 1, jpeg = 2, jpeg2000 = 3, gif = 4, png = 5, bmp = 6, tiff = 7, pict = 8, webp = 9 };
 
 struct Picture {
     std::string data;  // the encoded image
@@ -37,6 +45,22 @@ std::optional<Picture> embeddedPicture(const std::string& path);
 // The same for a file named by a file:// URL of this machine (url.h); none for any other text,
 // a URL of another host included.
 std::optional<Picture> embeddedPictureOfUrl(const std::string& fileUrl);
+
+// Whether a file name is that of a folder cover, and its rank: lower ranks are preferred.
+std::optional<int> folderCoverRank(std::string_view name);
+
+// The folder cover of folder: the path of its best-ranked cover file, or none (one listing
+// of the folder).
+std::optional<std::string> folderCoverPath(const std::string& folder);
+
+// The picture of the folder's cover file; none when it has none, the file cannot be read, or
+// it is larger than kMaxCoverBytes. The format comes from its bytes, not its name.
+std::optional<Picture> folderCover(const std::string& folder);
+constexpr std::size_t kMaxCoverBytes = 32 * 1024 * 1024;
+
+// The picture of a media file named by a file:// URL of this machine: the embedded one, else
+// the cover of its folder.
+std::optional<Picture> pictureOfUrl(const std::string& fileUrl);
 
 // How many pictures a file opened by TagLib holds, in the places the picture above is looked
 // for (transfer none; the file stays the caller's).

@@ -23,5 +23,7 @@ GstPtr<T> adoptFloating(T* object) {
 
 // A bus message (gst_message_unref).
 using MessagePtr = glib::Owned<GstMessage, gst_message_unref>;
+// Caps (gst_caps_unref).
+using CapsPtr = glib::Owned<GstCaps, gst_caps_unref>;
 
 }  // namespace kestrane::media

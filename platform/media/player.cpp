@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 
+#include "audio_stream.h"
 #include "glib_ptr.h"
 #include "gst_ptr.h"
 #include "url.h"
@@ -89,6 +90,10 @@ std::optional<AudioOutput> makeAudioOutput() {
 
 struct Player::State {
     std::optional<std::string> localPath;  // the file that a file URL names
+    // A local file's length measured from its headers: known as soon as open returns, where a
+    // parser's duration query may answer only once playback has run for a while (MP3 without
+    // a Xing header), or answer a guess from the first frame's bit rate.
+    std::optional<gint64> measuredDuration;
     GstPtr<GstElement> pipeline;
     GstElement* volume = nullptr;  // owned by the pipeline's audio output
     GstPtr<GstBus> bus;
@@ -243,6 +248,11 @@ Expected<std::unique_ptr<Player>> Player::open(const std::string& text, std::chr
     if (!initialised() || !playable(uri)) return Error(PlayerError::notPlayable, "The URL names nothing GStreamer can read.");
 
     auto state = std::make_unique<State>();
+    if (localPath) {
+        if (const Expected<audiofile::StreamInfo> info = audiofile::measureFile(*localPath); info && info->sampleRate > 0 && info->samples > 0) {
+            state->measuredDuration = scaleTime(info->samples, kNanosecondTimescale, info->sampleRate);
+        }
+    }
     state->localPath = std::move(localPath);
     state->pipeline = adoptFloating(gst_element_factory_make("playbin", nullptr));
     if (!state->pipeline) return Error(PlayerError::notPlayable, "GStreamer's playbin is not installed.");
@@ -358,6 +368,7 @@ Time Player::currentTime() const {
 }
 
 Time Player::duration() const {
+    if (state_->measuredDuration) return {*state_->measuredDuration, kNanosecondTimescale, Time::kValid};
     gint64 d = 0;
     if (gst_element_query_duration(state_->pipeline.get(), GST_FORMAT_TIME, &d) && d >= 0) return {d, kNanosecondTimescale, Time::kValid};
     if (status() == Status::readyToPlay) return {0, 1, Time::kValid | Time::kIndefinite};

@@ -84,7 +84,9 @@ public:
 
     void seek(Time to);  // flushing and accurate; returns at once
     Time currentTime() const;
-    Time duration() const;  // indefinite for media without a known length
+    // A local file's length as its headers give it (the same as the music library's), known
+    // once open returns; else GStreamer's; indefinite for media without a known length.
+    Time duration() const;
 
     void setMuted(bool muted);
     bool muted() const;

@@ -1,5 +1,7 @@
-// Makes the demo's sample music folder: a dozen short tones in several formats, tagged as two
-// albums by two artists, a cover picture on the first album's tracks, and an .m3u8 playlist.
+// Makes the demo's sample music folder: a dozen short tones in several formats (MP3 at a
+// variable bit rate, as most MP3 files are), tagged as two albums by two artists, a cover
+// picture embedded in the first album's tracks and a cover.jpg beside the second's, and an
+// .m3u8 playlist.
 // Usage: make_sample_music <folder>
 #include <cstdio>
 #include <filesystem>
@@ -37,12 +39,12 @@ int main(int argc, char** argv) {
     fs::remove_all(partial);
     const std::pair<const char*, const char*> albums[] = {{"Morning Tones", "Ada Lindqvist"}, {"Evening Tones", "The Sine Ensemble"}};
     const Track tracks[2][6] = {
-        {{"01 A.wav", "wavenc", 440.0, "A"}, {"02 B.flac", "flacenc", 493.88, "B"}, {"03 C sharp.mp3", "lamemp3enc target=bitrate cbr=true bitrate=128", 554.37, "C Sharp"},
+        {{"01 A.wav", "wavenc", 440.0, "A"}, {"02 B.flac", "flacenc", 493.88, "B"}, {"03 C sharp.mp3", "lamemp3enc target=quality quality=2", 554.37, "C Sharp"},
          {"04 D.ogg", "vorbisenc ! oggmux", 587.33, "D"}, {"05 E.opus", "opusenc ! oggmux", 659.26, "E"},
          {"06 F sharp.flac", "flacenc", 739.99, "F Sharp"}},
-        {{"01 Low G.flac", "flacenc", 196.0, "Low G"}, {"02 Low A.mp3", "lamemp3enc target=bitrate cbr=true bitrate=128", 220.0, "Low A"},
+        {{"01 Low G.flac", "flacenc", 196.0, "Low G"}, {"02 Low A.mp3", "lamemp3enc target=quality quality=2", 220.0, "Low A"},
          {"03 Low B.ogg", "vorbisenc ! oggmux", 246.94, "Low B"}, {"04 Middle C.wav", "wavenc", 261.63, "Middle C"},
-         {"05 Middle D.opus", "opusenc ! oggmux", 293.66, "Middle D"}, {"06 Middle E.mp3", "lamemp3enc target=bitrate cbr=true bitrate=128", 329.63, "Middle E"}}};
+         {"05 Middle D.opus", "opusenc ! oggmux", 293.66, "Middle D"}, {"06 Middle E.mp3", "lamemp3enc target=quality quality=2", 329.63, "Middle E"}}};
     std::ofstream playlist;
     fs::create_directories(partial);
     playlist.open(partial / "Favourites.m3u8");
@@ -64,6 +66,8 @@ int main(int argc, char** argv) {
             if (t % 2 == 0) playlist << fs::relative(file, partial).string() << "\n";
         }
     }
+    // The second album's cover sits beside its files, as many players keep it.
+    std::ofstream(partial / albums[1].second / albums[1].first / "cover.jpg", std::ios::binary) << kestrane::test::tinyJpeg();
     playlist.close();
     fs::remove_all(folder);
     fs::rename(partial, folder);

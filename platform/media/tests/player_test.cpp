@@ -17,6 +17,7 @@
 #include "holders.h"
 #include "player.h"
 #include "test_audio.h"
+#include "test_media.h"
 
 namespace fs = std::filesystem;
 using namespace kestrane::media;
@@ -35,6 +36,10 @@ public:
         dir = mkdtemp(pattern.data());
         kestrane::test::writeTestWav(dir / "tone.wav", 2.5);
         std::ofstream(dir / "notes.txt") << "This is not audio at all, just some text.\n";
+        // Three seconds at a variable bit rate, without a Xing header: GStreamer's parser tells
+        // no duration until playback has run.
+        kestrane::test::encodeTone(dir / "vbr.mp3", "lamemp3enc target=quality quality=2",
+                                   "audiotestsrc wave=ticks num-buffers=30 samplesperbuffer=4410 ! audio/x-raw,rate=44100,channels=1");
     }
     void TearDown() override { fs::remove_all(dir); }
 };
@@ -91,6 +96,13 @@ TEST(Player, LoadsAFileWithItsExactDuration) {
     EXPECT_EQ(p->timeControlStatus(), TimeControl::paused);
     EXPECT_FALSE(p->reasonForWaitingToPlay().has_value());
     EXPECT_FALSE(p->playerError().has_value());
+}
+
+TEST(Player, AnMp3WithoutXingHeaderKnowsItsDurationOnceOpen) {
+    auto p = openReady(dir / "vbr.mp3");
+    ASSERT_NE(p, nullptr);
+    const double decoded = kestrane::test::decodedSeconds(dir / "vbr.mp3") * 1000;
+    EXPECT_NEAR(static_cast<double>(ms(p->duration())), decoded, 20.0);
 }
 
 TEST(Player, FileUrlsOfThisMachineInEveryForm) {

@@ -1,5 +1,5 @@
-// The artwork of a media item or a media file: the encoded picture embedded in the file, and
-// its format by the platform's codes (platform/artwork).
+// The artwork of a media item or a media file: the encoded picture embedded in the file, else
+// the cover picture of its folder, and its format by the platform's codes (platform/artwork).
 #pragma once
 
 #include <string>
@@ -13,14 +13,18 @@ class Artwork final : public Counted<Object> {
 public:
     static constexpr ObjectKind kKind = ObjectKind::artwork;
 
-    // The artwork embedded in the media file named by a file:// URL, with one reference for
-    // the caller (transfer full); null when the file has none or cannot be read.
+    // The artwork of the media file named by a file:// URL (embedded, else its folder's
+    // cover), with one reference for the caller (transfer full); null when there is none.
     static Artwork* ofMediaFile(const std::string& url);
+    // Only the picture embedded in the file, and only the cover of the file's folder (the
+    // artwork cache reads each folder's once).
+    static Artwork* embeddedInMediaFile(const std::string& url);
+    static Artwork* ofFolderOfMediaFile(const std::string& url);
 
     std::string_view imageData() const { return data_; }
     int imageDataFormat() const { return format_; }
 
-    // Only ofMediaFile makes the key.
+    // Only the functions above make the key.
     class Key {
         friend class Artwork;
         Key() = default;

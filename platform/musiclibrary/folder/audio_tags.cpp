@@ -18,110 +18,24 @@
 #include <wavfile.h>
 #include <wavpackfile.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <tiostream.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+
+#include <unistd.h>
 
 #include "artwork.h"
-#include "holders.h"
+#include "audio_stream.h"
+#include "tag_stream.h"
 
 namespace kestrane::musiclibrary {
 
 std::atomic<std::size_t> audioFilesOpened{0};
 
 namespace {
-
-// A file read by TagLib through buffers of its head and tail: its readers make many small
-// reads and seeks near the start (tags, stream headers) and the end (trailing tags), which the
-// buffers serve without a system call each. Reads elsewhere go to the file.
-class BufferedFile final : public TagLib::IOStream {
-public:
-    explicit BufferedFile(const std::string& path) : path_(path), fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-        struct stat st {};
-        if (!fd_ || fstat(fd_.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-            fd_.reset();
-            return;
-        }
-        size_ = static_cast<long>(st.st_size);
-        head_.resize(static_cast<std::size_t>(std::min<long>(size_, kHead)));
-        if (!readAt(0, head_)) {
-            fd_.reset();
-            return;
-        }
-        const long tailStart = std::max<long>(static_cast<long>(head_.size()), size_ - kTail);
-        tail_.resize(static_cast<std::size_t>(size_ - tailStart));
-        tailStart_ = tailStart;
-        if (!readAt(tailStart, tail_)) fd_.reset();
-    }
-    BufferedFile(const BufferedFile&) = delete;
-    BufferedFile& operator=(const BufferedFile&) = delete;
-
-    TagLib::FileName name() const override { return path_.c_str(); }
-    TagLib::ByteVector readBlock(unsigned long length) override {
-        const long n = std::min<long>(static_cast<long>(std::min<unsigned long>(length, 1ul << 30)), size_ - position_);
-        if (n <= 0 || !fd_) return TagLib::ByteVector();
-        TagLib::ByteVector block(static_cast<unsigned>(n), '\0');
-        long done = 0;
-        while (done < n) {
-            const long at = position_ + done;
-            long piece;
-            if (at < static_cast<long>(head_.size())) {
-                piece = std::min<long>(n - done, static_cast<long>(head_.size()) - at);
-                std::memcpy(block.data() + done, head_.data() + at, static_cast<std::size_t>(piece));
-            } else if (at >= tailStart_) {
-                piece = std::min<long>(n - done, size_ - at);
-                std::memcpy(block.data() + done, tail_.data() + (at - tailStart_), static_cast<std::size_t>(piece));
-            } else {
-                piece = std::min<long>(n - done, tailStart_ - at);
-                const ssize_t got = pread(fd_.get(), block.data() + done, static_cast<std::size_t>(piece), at);
-                if (got <= 0) break;
-                piece = got;
-            }
-            done += piece;
-        }
-        block.resize(static_cast<unsigned>(done));
-        position_ += done;
-        return block;
-    }
-    void writeBlock(const TagLib::ByteVector&) override {}
-    void insert(const TagLib::ByteVector&, unsigned long, unsigned long) override {}
-    void removeBlock(unsigned long, unsigned long) override {}
-    bool readOnly() const override { return true; }
-    bool isOpen() const override { return static_cast<bool>(fd_); }
-    void seek(long offset, Position from) override {
-        const long base = from == Beginning ? 0 : from == Current ? position_ : size_;
-        position_ = std::clamp<long>(base + offset, 0, size_);
-    }
-    long tell() const override { return position_; }
-    long length() override { return size_; }
-    void truncate(long) override {}
-
-private:
-    static constexpr long kHead = 256 * 1024;
-    static constexpr long kTail = 64 * 1024;
-
-    bool readAt(long offset, std::vector<char>& into) {
-        std::size_t done = 0;
-        while (done < into.size()) {
-            const ssize_t got = pread(fd_.get(), into.data() + done, into.size() - done, offset + static_cast<long>(done));
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) return false;
-            done += static_cast<std::size_t>(got);
-        }
-        return true;
-    }
-    std::string path_;
-    UniqueFd fd_;
-    long size_ = 0, position_ = 0, tailStart_ = 0;
-    std::vector<char> head_, tail_;
-};
 
 std::string extensionOf(const std::string& name) {
     const std::size_t dot = name.find_last_of('.');
@@ -131,17 +45,14 @@ std::string extensionOf(const std::string& name) {
     return ext;
 }
 
-// A readable name of the file's format.
-std::string kindOf(TagLib::File* file) {
+// A readable name of the file's format; codec is the measured stream's, where there is one.
+std::string kindOf(TagLib::File* file, const std::string& codec) {
     using namespace TagLib;
     if (dynamic_cast<MPEG::File*>(file)) return "MPEG audio file";
     if (dynamic_cast<FLAC::File*>(file)) return "FLAC audio file";
     if (dynamic_cast<Ogg::Vorbis::File*>(file)) return "Ogg Vorbis audio file";
     if (dynamic_cast<Ogg::Opus::File*>(file)) return "Opus audio file";
-    if (auto* f = dynamic_cast<MP4::File*>(file)) {
-        const auto* p = f->audioProperties();
-        return p != nullptr && p->codec() == MP4::Properties::ALAC ? "Apple Lossless audio file" : "AAC audio file";
-    }
+    if (dynamic_cast<MP4::File*>(file)) return codec == "alac" ? "Apple Lossless audio file" : "AAC audio file";
     if (dynamic_cast<RIFF::WAV::File*>(file)) return "WAV audio file";
     if (dynamic_cast<RIFF::AIFF::File*>(file)) return "AIFF audio file";
     if (dynamic_cast<WavPack::File*>(file)) return "WavPack audio file";
@@ -167,6 +78,28 @@ int starsOfPopularimeter(int rating) {
     if (rating <= 159) return 60;
     if (rating <= 223) return 80;
     return 100;
+}
+
+// The formats whose streams TagLib measures begin with their signatures (after an ID3v2 tag,
+// which a Musepack or WavPack file may carry); TagLib's Musepack reader would take any bytes
+// for a stream hours long.
+bool hasSignature(int fd, const std::string& ext) {
+    const char* signatures[4] = {};
+    if (ext == "mpc") signatures[0] = "MPCK", signatures[1] = "MP+";
+    else if (ext == "wv") signatures[0] = "wvpk";
+    else if (ext == "ape") signatures[0] = "MAC ";
+    else if (ext == "wma" || ext == "asf") signatures[0] = "\x30\x26\xB2\x75";
+    else return true;
+    char head[14] = {};
+    std::int64_t at = 0;
+    if (pread(fd, head, 10, 0) == 10 && std::memcmp(head, "ID3", 3) == 0) {
+        at = 10 + ((head[6] & 0x7F) << 21 | (head[7] & 0x7F) << 14 | (head[8] & 0x7F) << 7 | (head[9] & 0x7F));
+    }
+    if (pread(fd, head, 4, at) != 4) return false;
+    for (const char* s : signatures) {
+        if (s != nullptr && std::memcmp(head, s, std::strlen(s)) == 0) return true;
+    }
+    return false;
 }
 
 const TagLib::ID3v2::Tag* id3v2Of(TagLib::File* file) {
@@ -207,15 +140,26 @@ bool isAudioFileName(const std::string& name) {
 
 Expected<TrackValues> readAudioFile(const std::string& path) {
     ++audioFilesOpened;
-    BufferedFile stream(path);
-    if (!stream.isOpen()) return Error(TagError::notAudio, "cannot be read");
-    TagLib::FileRef ref(&stream, true, TagLib::AudioProperties::Average);
+    audiofile::TagStream stream(path);
+    if (!stream.isOpen()) return Error(TagError::notAudio, "cannot be read, or not a regular file");
+    // Where we measure the stream ourselves (bounded reads, the decoded length), TagLib reads
+    // only the tags: its own measurements read some files through, and get some lengths wrong.
+    const audiofile::Container container = audiofile::containerOfName(path);
+    std::optional<audiofile::StreamInfo> measured;
+    if (container != audiofile::Container::other) {
+        Expected<audiofile::StreamInfo> info = audiofile::measureStream(stream.fd(), stream.size(), container);
+        if (!info) return Error(TagError::notAudio, "no audio stream found (" + info.error().message + ")");
+        measured = std::move(info).value();
+    } else if (!hasSignature(stream.fd(), extensionOf(path))) {
+        return Error(TagError::notAudio, "no audio stream found");
+    }
+    TagLib::FileRef ref(&stream, !measured, TagLib::AudioProperties::Average);
     if (ref.isNull() || !ref.file()->isValid()) return Error(TagError::notAudio, "not an audio file that can be read");
     TagLib::File* file = ref.file();
     const TagLib::AudioProperties* audio = file->audioProperties();
     // A reader that accepts a file without finding any audio in it (text named .mp3) has
     // nothing to play either.
-    if (audio == nullptr || audio->sampleRate() <= 0) return Error(TagError::notAudio, "no audio stream found");
+    if (!measured && (audio == nullptr || audio->sampleRate() <= 0)) return Error(TagError::notAudio, "no audio stream found");
     const TagLib::PropertyMap tags = file->properties();
     auto first = [&tags](const char* key) {
         const auto it = tags.find(key);
@@ -250,10 +194,10 @@ Expected<TrackValues> readAudioFile(const std::string& path) {
     v.text("Sort Album Artist", first("ALBUMARTISTSORT"));
     v.text("Sort Album", first("ALBUMSORT"));
     v.text("Sort Composer", first("COMPOSERSORT"));
-    v.integer("Total Time", audio->lengthInMilliseconds());
-    v.integer("Bit Rate", audio->bitrate());
-    v.integer("Sample Rate", audio->sampleRate());
-    v.text("Kind", kindOf(file));
+    v.integer("Total Time", measured ? measured->milliseconds() : audio->lengthInMilliseconds());
+    v.integer("Bit Rate", measured ? measured->bitRate : audio->bitrate());
+    v.integer("Sample Rate", measured ? measured->sampleRate : audio->sampleRate());
+    v.text("Kind", kindOf(file, measured ? measured->codec : ""));
     v.integerEvenZero("Artwork Count", artwork::pictureCount(file));
 
     // Play count and rating: the ID3 popularimeter, else the FMPS fields of Vorbis comments.

@@ -17,6 +17,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "artwork.h"
 #include "audio_tags.h"
 #include "holders.h"
 #include "loader.h"
@@ -43,6 +44,7 @@ struct AudioFile {
 struct Found {
     std::vector<AudioFile> audio;
     std::vector<std::string> playlists;
+    std::set<std::string> coverFolders;  // folders with a cover picture beside their tracks
 };
 
 // Every audio and playlist file below folder. Links to folders are followed, each folder at
@@ -70,6 +72,7 @@ void walk(const std::string& folder, std::set<std::pair<dev_t, ino_t>>& seen, Fo
             found.audio.push_back({path, st.st_size, static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec});
         }
         else if (S_ISREG(st.st_mode) && isPlaylistFileName(name)) found.playlists.push_back(path);
+        else if (S_ISREG(st.st_mode) && artwork::folderCoverRank(name)) found.coverFolders.insert(folder);
     }
 }
 
@@ -260,13 +263,17 @@ std::vector<ScannedPlaylist> readPlaylists(const std::vector<std::string>& paths
     return playlists;
 }
 
-// One track as the keys of an exported library file.
-void emitTrack(Events& e, const Track& t) {
+// One track as the keys of an exported library file. A track without a picture of its own
+// counts its folder's cover, which its artwork then is.
+void emitTrack(Events& e, const Track& t, const std::set<std::string>& coverFolders) {
     const CachedFile& f = *t.file;
     e.key(std::to_string(f.trackId));
     e.beginDict();
     e.value("Track ID", ValueKind::integer, std::to_string(f.trackId));
-    for (const TrackValue& v : f.values) e.value(v.key, v.kind, v.text);
+    for (const TrackValue& v : f.values) {
+        const bool folderCover = v.key == "Artwork Count" && v.text == "0" && coverFolders.count(t.path.substr(0, t.path.find_last_of('/'))) != 0;
+        e.value(v.key, v.kind, folderCover ? "1" : v.text);
+    }
     e.value("Size", ValueKind::integer, std::to_string(f.size));
     e.value("Date Modified", ValueKind::date, formatIsoDate(static_cast<double>(f.modified / 1000000000)));
     e.value("Date Added", ValueKind::date, formatIsoDate(std::floor(f.dateAdded)));
@@ -301,7 +308,7 @@ void emitPlaylist(Events& e, const std::string& name, std::uint64_t id, bool mas
 // The whole library as the events of an exported library file: the settings, every track, the
 // master playlist "Library" of all tracks, then the playlist files.
 bool emitLibrary(PlistSink& sink, const std::string& folder, const std::vector<Track>& tracks,
-                 const std::vector<ScannedPlaylist>& playlists) {
+                 const std::vector<ScannedPlaylist>& playlists, const std::set<std::string>& coverFolders) {
     Events e(sink);
     e.beginDict();
     e.value("Major Version", ValueKind::integer, "1");
@@ -310,7 +317,7 @@ bool emitLibrary(PlistSink& sink, const std::string& folder, const std::vector<T
     e.value("Music Folder", ValueKind::string, url::fileUrlOf(folder) + "/");
     e.key("Tracks");
     e.beginDict();
-    for (const Track& t : tracks) emitTrack(e, t);
+    for (const Track& t : tracks) emitTrack(e, t, coverFolders);
     e.endDict();
     e.key("Playlists");
     e.beginArray();
@@ -348,7 +355,7 @@ Expected<SnapshotRef> scanFolder(const std::string& folderPath) {
     TrackPaths paths(tracks);
     const std::vector<ScannedPlaylist> playlists = readPlaylists(found.playlists, paths);
     return buildSnapshot("The music folder '" + folder + "'", folder,
-                         [&](PlistSink& sink) { return emitLibrary(sink, folder, tracks, playlists); });
+                         [&](PlistSink& sink) { return emitLibrary(sink, folder, tracks, playlists, found.coverFolders); });
 }
 
 }  // namespace kestrane::musiclibrary

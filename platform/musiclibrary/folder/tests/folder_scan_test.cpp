@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 
 #include "audio_tags.h"
 #include "folder_scan.h"
+#include "limited_child.h"
 #include "loader.h"
 #include "library.h"
 #include "library_source.h"
@@ -46,6 +48,13 @@ fs::path templates() {
         EXPECT_TRUE(encodeTone(d / "tone.ogg", "vorbisenc ! oggmux"));
         EXPECT_TRUE(encodeTone(d / "tone.opus", "opusenc ! oggmux"));
         EXPECT_TRUE(encodeTone(d / "tone.wav", "wavenc"));
+        EXPECT_TRUE(encodeTone(d / "tone.wv", "wavpackenc"));
+        // Three seconds, as the demo's sample folder has them: a Vorbis stream whose last page
+        // starts about 1 kB before the end, and an MP3 at a variable bit rate without a Xing
+        // header (as lamemp3enc writes it).
+        const std::string threeSeconds = "audiotestsrc wave=ticks num-buffers=130 samplesperbuffer=1024 ! audio/x-raw,rate=44100,channels=1";
+        EXPECT_TRUE(encodeTone(d / "tone.3s.ogg", "vorbisenc ! oggmux", threeSeconds));
+        EXPECT_TRUE(encodeTone(d / "tone.3s.mp3", "lamemp3enc target=quality quality=2", threeSeconds));
         return d;
     }();
     return dir;
@@ -405,4 +414,118 @@ TEST(FolderScan, AudioFuzzRegressionInputsReadOrAreSkipped) {
         read += ml::readAudioFile(file.string()).hasValue();
     }
     EXPECT_GE(read, 3);
+}
+
+// Lengths are those of the decoded audio; a track without a picture of its own shows its
+// folder's cover, and the count, the item's artwork, the file's artwork and the format agree.
+TEST(FolderScan, LengthsAreTheDecodedAudiosAndCoversComeFromTheFolder) {
+    Folder f;
+    const std::string png = kestrane::test::tinyPng(), jpeg = kestrane::test::tinyJpeg();
+    const std::string webp = std::string("RIFF\x1a\0\0\0WEBPVP8L", 16) + std::string(14, '\x01');
+    for (const char* kind : {"flac", "mp3", "ogg", "opus", "wav", "3s.ogg", "3s.mp3"}) copyTemplate(kind, f.music / "Lengths" / (std::string("t.") + kind));
+    struct Case {
+        const char* folder;
+        std::vector<std::pair<const char*, std::string>> files;  // besides the track
+        bool embedded;
+        int format;  // of the track's artwork; 0: none
+    };
+    const Case cases[] = {
+        {"Embedded", {{"cover.jpg", jpeg}}, true, 5},                          // the file's own picture first
+        {"Ranked", {{"Folder.PNG", png}, {"COVER.jpg", jpeg}, {"front.webp", webp}}, false, 2},
+        {"Webp", {{"albumart.webp", webp}}, false, 9},
+        {"ByBytes", {{"front.jpeg", png}}, false, 5},                          // the format is the bytes'
+        {"Others", {{"back.jpg", jpeg}, {"cover.gif", png}, {"covers.jpg", jpeg}}, false, 0},
+        {"Fifo", {}, false, 0},
+    };
+    for (const Case& c : cases) {
+        copyTemplate("flac", f.music / c.folder / "a.flac");
+        copyTemplate("mp3", f.music / c.folder / "b.mp3");
+        if (c.embedded) {
+            ASSERT_TRUE(kestrane::test::attachPicture(f.music / c.folder / "a.flac", png));
+        }
+        for (const auto& [name, bytes] : c.files) std::ofstream(f.music / c.folder / name, std::ios::binary) << bytes;
+    }
+    ASSERT_EQ(mkfifo((f.music / "Fifo/cover.jpg").c_str(), 0600), 0);  // never a cover, never waited on
+    const Scanned s(f.music);
+    // (Tracks of the same name sit in several folders: found by location.)
+    const auto item = [&](const char* folder, const char* track) {
+        const std::string url = kestrane::url::fileUrlOf((f.music / folder / track).string());
+        for (std::size_t i = 0; i < s.ref.get()->allItems.size(); ++i) {
+            auto* found = static_cast<ml::MediaItem*>(s.ref.get()->allItems.at(i));
+            if (found->valueForProperty("Location") == url) return found;
+        }
+        return static_cast<ml::MediaItem*>(nullptr);
+    };
+
+    for (const char* kind : {"flac", "mp3", "ogg", "opus", "wav", "3s.ogg", "3s.mp3"}) {
+        const fs::path file = f.music / "Lengths" / (std::string("t.") + kind);
+        const double decoded = kestrane::test::decodedSeconds(file) * 1000;
+        const std::string name = std::string("t.") + kind;
+        EXPECT_NEAR(std::stod(item("Lengths", name.c_str())->valueForProperty("Total Time").value_or("0")), decoded, std::max(5e-3 * decoded, 20.0)) << name;
+    }
+    for (const Case& c : cases) {
+        for (const char* track : {"a.flac", "b.mp3"}) {
+            const std::string url = kestrane::url::fileUrlOf((f.music / c.folder / track).string());
+            const ml::MediaItem* found = item(c.folder, track);
+            ASSERT_NE(found, nullptr) << url;
+            const int format = c.embedded && std::string(track) == "b.mp3" ? 2 : c.format;  // b.mp3 takes the folder's JPEG
+            EXPECT_EQ(found->valueForProperty("Artwork Count"), format != 0 ? "1" : "0") << url;
+            const ml::Artwork* artwork = found->artwork();
+            const ml::Artwork* byFile = ml::Library::artworkForMediaFile(url);
+            ASSERT_EQ(artwork != nullptr, format != 0) << url;
+            ASSERT_EQ(byFile != nullptr, format != 0) << url;
+            if (artwork == nullptr) continue;
+            EXPECT_EQ(artwork->imageDataFormat(), format) << url;
+            EXPECT_EQ(byFile->imageDataFormat(), format) << url;
+            EXPECT_EQ(artwork->imageData(), byFile->imageData()) << url;
+        }
+    }
+    // The folder's cover is read once and shared by its tracks.
+    EXPECT_EQ(item("Ranked", "a.flac")->artwork(), item("Ranked", "b.mp3")->artwork());
+}
+
+// Hostile files: one swapped for a FIFO after the walk saw a file, 2 GB sparse files of every
+// extension (zeros, or a real head then zeros), junk named as every format. Each is answered
+// in a child process held to little memory and a few seconds.
+TEST(FolderScan, HostileFilesAreSkippedInBoundedTimeAndMemory) {
+    kestrane::test::TempFolder temp{"hostile"};
+    const fs::path dir = temp.path();
+    ASSERT_EQ(mkfifo((dir / "fifo.mp3").c_str(), 0600), 0);
+    std::vector<std::pair<fs::path, bool>> cases = {{dir / "fifo.mp3", false}};
+    std::mt19937 random(5);
+    std::string noise(100000, '\0');
+    for (char& c : noise) c = static_cast<char>(random());
+    static const char* kExtensions[] = {"mp3", "flac", "ogg", "opus", "m4a", "wav", "aiff", "wv", "ape", "mpc", "wma"};
+    for (const char* ext : kExtensions) {
+        const fs::path sparse = dir / (std::string("sparse.") + ext);
+        std::ofstream(sparse, std::ios::binary).close();
+        fs::resize_file(sparse, std::uintmax_t{2} << 30);
+        cases.push_back({sparse, false});
+        const std::pair<const char*, std::string> junk[] = {{"text", "just some text, not audio\n"}, {"zeros", std::string(65536, '\0')}, {"random", noise}};
+        for (const auto& [what, bytes] : junk) {
+            const fs::path path = dir / (std::string(what) + "." + ext);
+            std::ofstream(path, std::ios::binary) << bytes;
+            cases.push_back({path, false});
+        }
+    }
+    for (const char* kind : {"mp3", "flac", "ogg", "wv"}) {
+        const fs::path headed = dir / (std::string("headed.") + kind);
+        fs::copy_file(templates() / (std::string("tone.") + kind), headed);
+        fs::resize_file(headed, std::uintmax_t{2} << 30);
+        cases.push_back({headed, true});
+    }
+    for (const auto& [path, isAudio] : cases) {
+        const auto end = kestrane::test::runLimited(
+            [&path = path] {
+                const auto values = ml::readAudioFile(path.string());
+                if (!values) return 2;
+                for (const ml::TrackValue& v : *values) {
+                    if (v.key == "Total Time" && std::stoll(v.text) > 10 * 60 * 1000) return 3;  // not hours of junk
+                }
+                return 1;
+            },
+            256, 20);
+        EXPECT_TRUE(end.exited) << path << ": ended by signal " << end.signal;
+        EXPECT_EQ(end.status, isAudio ? 1 : 2) << path;
+    }
 }

@@ -150,7 +150,7 @@ public final class ListLibraries {
                         items._size(), playlists._size());
                 showTracksAlbumsArtists(items);
                 showPlaylistTree(playlists);
-                showFirstArtwork(items);
+                showAlbumArtwork(items);
                 analyseAndPlay(items);
             }
         } catch (com.kestrane.itlibrary.ITLibException e) {
@@ -236,7 +236,7 @@ public final class ListLibraries {
     }
 
     private static final String[] KINDS = {"regular", "smart", "genius", "folder", "genius mix"};
-    private static final String[] FORMATS = {"none", "bitmap", "JPEG", "JPEG 2000", "GIF", "PNG", "BMP", "TIFF", "PICT"};
+    private static final String[] FORMATS = {"none", "bitmap", "JPEG", "JPEG 2000", "GIF", "PNG", "BMP", "TIFF", "PICT", "WebP"};
     private static final int MAX_TREE_LINES = 40;
 
     /** The playlists as the tree their parent IDs make. */
@@ -263,23 +263,29 @@ public final class ListLibraries {
         return shown;
     }
 
-    /** The artwork of the first track, among those that claim one, whose file holds a picture. */
-    private static void showFirstArtwork(ITLibArray items) {
+    private static final int MAX_ARTWORK_LINES = 5;
+
+    /** The artwork of the first track of each album (a few) that has one: embedded, or its folder's cover. */
+    private static void showAlbumArtwork(ITLibArray items) {
+        java.util.Set<String> shown = new java.util.HashSet<>();
         int tried = 0;
-        for (int i = 0; i < items._size() && tried < 200; i++) {
+        for (int i = 0; i < items._size() && tried < 200 && shown.size() < MAX_ARTWORK_LINES; i++) {
             ITLibMediaItem item = items.getMediaItem(i);
             if (!item.isArtworkAvailable()) continue;
+            long albumHandle = item._getAlbum();
+            String album = albumHandle != 0 ? new com.kestrane.itlibrary.ITLibAlbum(albumHandle).getTitle() : null;
+            if (shown.contains(String.valueOf(album))) continue;
             tried++;
             long handle = item._getArtwork();
             if (handle == 0) continue;
+            shown.add(String.valueOf(album));
             ITLibArtwork artwork = new ITLibArtwork(handle);
             int format = artwork._getImageDataFormat();
-            System.out.printf("catalogbridge artwork of \"%s\": %s, %d bytes%n", item.getTitle(),
+            System.out.printf("catalogbridge artwork of \"%s\" (%s): %s, %d bytes%n", item.getTitle(), album,
                     format >= 0 && format < FORMATS.length ? FORMATS[format] : "format " + format,
                     artwork.getImageData().length);
-            return;
         }
-        System.out.println("catalogbridge no track's file holds a picture");
+        if (shown.isEmpty()) System.out.println("catalogbridge no track has a picture, in its file or its folder");
     }
 
     /** The bin of the largest magnitude in the spectrum of samples (a power of two long). */
