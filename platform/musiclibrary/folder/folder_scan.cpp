@@ -258,6 +258,13 @@ void readFiles(const std::vector<std::string>& toRead, CachedFiles& files) {
         CachedFile& file = files[toRead[i]];
         if (read[i]) {
             file.values = std::move(read[i]).value();
+            // A file name that is not UTF-8 gives the tag reader no title to fall back to; the
+            // name shows with U+FFFD for the bytes it cannot decode.
+            if (std::none_of(file.values.begin(), file.values.end(), [](const TrackValue& v) { return v.key == "Name"; })) {
+                std::string name = toRead[i].substr(toRead[i].find_last_of('/') + 1);
+                if (const std::size_t dot = name.find_last_of('.'); dot != 0 && dot != std::string::npos) name.resize(dot);
+                file.values.insert(file.values.begin(), {"Name", ValueKind::string, validText(name)});
+            }
         } else {
             logLine(validText(toRead[i]) + ": skipped: " + read[i].error().message);
             file.values = {{kSkippedKey, ValueKind::string, read[i].error().message}};

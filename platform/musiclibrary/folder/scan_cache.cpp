@@ -323,7 +323,7 @@ CachedFiles ScanCache::select(const char* sql, const std::vector<std::string>* p
     const std::int64_t next = db_->integer("SELECT value FROM counters WHERE name='next_track_id'").value_or(std::numeric_limits<std::int64_t>::max());
     std::set<std::int64_t> trackIds;
     std::set<std::uint64_t> persistentIds;
-    std::size_t damaged = 0;
+    std::vector<std::int64_t> damaged;
     sqlite3_stmt* s = statement.get();
     const std::size_t rounds = paths != nullptr ? paths->size() : 1;
     for (std::size_t round = 0; round < rounds; ++round) {
@@ -339,7 +339,7 @@ CachedFiles ScanCache::select(const char* sql, const std::vector<std::string>* p
                 sqlite3_column_type(s, 3) != SQLITE_INTEGER || sqlite3_column_type(s, 4) != SQLITE_INTEGER ||
                 trackId <= 0 || trackId >= next || persistentId == 0 ||
                 !trackIds.insert(trackId).second || !persistentIds.insert(persistentId).second) {
-                ++damaged;
+                damaged.push_back(sqlite3_column_int64(s, 7));
                 continue;
             }
             CachedFile f;
@@ -363,19 +363,27 @@ CachedFiles ScanCache::select(const char* sql, const std::vector<std::string>* p
             out.emplace(std::string(path, static_cast<std::size_t>(sqlite3_column_bytes(s, 0))), std::move(f));
         }
     }
-    if (damaged > 0) {
-        logFormat("The scan cache %s has %zu damaged rows; their files are read again and take new IDs.", db_->path.c_str(), damaged);
+    if (!damaged.empty()) {
+        logFormat("The scan cache %s has %zu damaged rows; their files are read again and take new IDs.", db_->path.c_str(), damaged.size());
+        // Removed, so that the repair happens once and the rows' IDs go to no file later.
+        const StatementPtr erase = writable_ ? prepare(db_->handle(), "DELETE FROM files WHERE rowid = ?") : nullptr;
+        for (const std::int64_t row : damaged) {
+            if (!erase) break;
+            sqlite3_bind_int64(erase.get(), 1, row);
+            sqlite3_step(erase.get());
+            sqlite3_reset(erase.get());
+        }
     }
     return out;
 }
 
 CachedFiles ScanCache::files() {
-    return select("SELECT path, size, modified, track_id, persistent_id, date_added, fields FROM files ORDER BY rowid", nullptr);
+    return select("SELECT path, size, modified, track_id, persistent_id, date_added, fields, rowid FROM files ORDER BY rowid", nullptr);
 }
 
 CachedFiles ScanCache::filesAt(const std::vector<std::string>& paths) {
     if (paths.empty()) return {};
-    return select("SELECT path, size, modified, track_id, persistent_id, date_added, fields FROM files WHERE path = ?", &paths);
+    return select("SELECT path, size, modified, track_id, persistent_id, date_added, fields, rowid FROM files WHERE path = ?", &paths);
 }
 
 std::optional<std::int64_t> ScanCache::reserveTrackIds(std::int64_t count) {
