@@ -277,7 +277,9 @@ std::unique_ptr<ScanCache> ScanCache::open(const std::string& folder) {
         if (readOnly && problemOf(*readOnly, unused).empty()) {
             const std::int64_t salt = readOnly->integer("SELECT value FROM counters WHERE name='salt'").value_or(0);
             auto cache = std::make_unique<ScanCache>(std::move(readOnly), static_cast<std::uint64_t>(salt), false);
-            cache->lastError_ = writable ? problem : "it is read-only";
+            // SQLite's words, without ours around them.
+            const std::size_t from = problem.find('('), to = problem.rfind(')');
+            if (writable) cache->lastError_ = from < to ? problem.substr(from + 1, to - from - 1) : problem;
             return cache;
         }
     }
@@ -302,7 +304,7 @@ std::unique_ptr<ScanCache> ScanCache::open(const std::string& folder) {
 }
 
 ScanCache::ScanCache(std::unique_ptr<Db> db, std::uint64_t salt, bool writable)
-    : db_(std::move(db)), salt_(salt), writable_(writable) {}
+    : db_(std::move(db)), salt_(salt), writable_(writable), lastError_(writable ? "" : "it is read-only") {}
 
 std::uint64_t stableHash(std::string_view text) {
     std::uint64_t h = 0xcbf29ce484222325ull;
@@ -389,8 +391,9 @@ CachedFiles ScanCache::filesAt(const std::vector<std::string>& paths) {
 std::optional<std::int64_t> ScanCache::reserveTrackIds(std::int64_t count) {
     // Read and advance the counter in one transaction, so that no other scan takes the same
     // numbers; any failure (a busy or full database) gives none.
-    if (!writable_ || !db_->exec("BEGIN IMMEDIATE")) {
-        lastError_ = writable_ ? sqlite3_errmsg(db_->handle()) : "read-only";
+    if (!writable_) return std::nullopt;  // lastError_ says why since the open
+    if (!db_->exec("BEGIN IMMEDIATE")) {
+        lastError_ = sqlite3_errmsg(db_->handle());
         return std::nullopt;
     }
     const std::optional<std::int64_t> first = db_->integer("SELECT value FROM counters WHERE name='next_track_id'");
@@ -406,8 +409,9 @@ std::optional<std::int64_t> ScanCache::reserveTrackIds(std::int64_t count) {
 std::uint64_t ScanCache::persistentIdOf(std::int64_t trackId) const { return persistentIdFor(trackId, salt_); }
 
 bool ScanCache::store(const CachedFiles& files, const std::vector<std::string>& changed, const std::vector<std::string>& removed) {
-    if (!writable_ || !db_->exec("BEGIN IMMEDIATE")) {
-        lastError_ = writable_ ? sqlite3_errmsg(db_->handle()) : "read-only";
+    if (!writable_) return false;
+    if (!db_->exec("BEGIN IMMEDIATE")) {
+        lastError_ = sqlite3_errmsg(db_->handle());
         return false;
     }
     const StatementPtr insert = prepare(db_->handle(), "INSERT OR REPLACE INTO files VALUES(?, ?, ?, ?, ?, ?, ?)");
