@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -12,6 +13,7 @@
 #include "folders.h"
 #include "holders.h"
 #include "location_map.h"
+#include "no_destructor.h"
 #include "snapshot_cache.h"
 
 namespace kestrane::musiclibrary {
@@ -40,31 +42,31 @@ Expected<SnapshotRef> loadLibraryFile(const std::string& path) {
     return loadSharedSnapshot(path, [](Snapshot& snapshot, const std::string& file) { remapLocations(snapshot, file); });
 }
 
+namespace {
+
+// The scanner of folder, one per folder in the process and shared by every library of it:
+// libraries live until the process ends, and a scanner holds an inotify instance and a watch
+// per folder of the tree, of which a user has a limited number.
+std::shared_ptr<FolderScanner> scannerOf(const std::string& folder) {
+    static NoDestructor<std::mutex> mutex;
+    static NoDestructor<std::map<std::string, std::shared_ptr<FolderScanner>>> scanners;
+    const std::string key = realPath(folder).value_or(folder);
+    const std::lock_guard lock(mutex.get());
+    std::shared_ptr<FolderScanner>& scanner = scanners.get()[key];
+    if (!scanner) scanner = std::make_shared<FolderScanner>(folder);
+    return scanner;
+}
+
+}  // namespace
+
 Expected<SnapshotRef> loadUserLibrary() {
     const LibrarySource source = locateLibrarySource();
-    return source.folder ? scanFolder(source.path) : loadLibraryFile(source.path);
+    // A folder is followed while the process lives: a reload reads only what changed.
+    return source.folder ? scannerOf(source.path)->scan() : loadLibraryFile(source.path);
 }
 
 Expected<Library*> openUserLibrary(const std::string& apiVersion) {
-    // The library follows its folder while it lives: a scanner per folder, kept between
-    // reloads, watches it so that a reload reads only what changed. A reload that finds the
-    // library elsewhere (a library file, another folder) lets the scanner go.
-    struct Follower {
-        std::mutex mutex;
-        std::shared_ptr<FolderScanner> scanner;
-    };
-    auto follower = std::make_shared<Follower>();
-    return Library::open(apiVersion, [follower]() -> Expected<SnapshotRef> {
-        const LibrarySource source = locateLibrarySource();
-        std::shared_ptr<FolderScanner> scanner;
-        {
-            const std::lock_guard lock(follower->mutex);
-            if (!source.folder) follower->scanner.reset();
-            else if (!follower->scanner || follower->scanner->folder() != source.path) follower->scanner = std::make_shared<FolderScanner>(source.path);
-            scanner = follower->scanner;
-        }
-        return scanner ? scanner->scan() : loadLibraryFile(source.path);
-    });
+    return Library::open(apiVersion, &loadUserLibrary);
 }
 
 }  // namespace kestrane::musiclibrary
