@@ -596,10 +596,14 @@ Expected<SnapshotRef> FolderScanner::scan() {
         s.walk(folder, found);
         // What the last scan knew: files whose size and time are unchanged are not read again.
         CachedFiles known = cache ? cache->files() : CachedFiles{};
+        // A file the cache does not know but an earlier scan of this scanner did (a cache that
+        // cannot be written) keeps the IDs it had for the run.
+        CachedFiles earlier = std::move(s.files);
         s.files.clear();
         s.files.reserve(found.audio.size());
         for (const AudioFile& audio : found.audio) {
             if (auto node = known.extract(audio.path)) s.files.insert(std::move(node));
+            else if (auto kept = earlier.extract(audio.path)) s.files.insert(std::move(kept));
         }
         for (const auto& [path, gone] : known) work.removed.push_back(path);
         takeInventory(found, s.files, work);
