@@ -17,6 +17,7 @@
 #include <set>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "audio_tags.h"
 #include "holders.h"
@@ -278,11 +279,9 @@ void readFiles(const std::vector<std::string>& toRead, CachedFiles& files) {
 bool assignIds(CachedFiles& files, ScanCache* cache) {
     std::vector<std::string> fresh;
     std::int64_t highest = 0;
-    std::set<std::uint64_t> taken;
     for (const auto& [path, file] : files) {
         if (file.trackId == 0) fresh.push_back(path);
         highest = std::max(highest, file.trackId);
-        if (file.trackId != 0) taken.insert(file.persistentId);
     }
     const double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     for (auto& [path, file] : files) {
@@ -290,6 +289,10 @@ bool assignIds(CachedFiles& files, ScanCache* cache) {
     }
     if (fresh.empty()) return true;
     std::sort(fresh.begin(), fresh.end());
+    std::unordered_set<std::uint64_t> taken;
+    for (const auto& [path, file] : files) {
+        if (file.trackId != 0) taken.insert(file.persistentId);
+    }
     std::optional<std::int64_t> nextId = cache != nullptr ? cache->reserveTrackIds(static_cast<std::int64_t>(fresh.size())) : std::nullopt;
     const bool reserved = nextId.has_value();
     if (!reserved) nextId = highest + 1;

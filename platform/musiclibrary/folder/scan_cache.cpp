@@ -14,6 +14,7 @@
 #include <random>
 #include <set>
 #include <thread>
+#include <unordered_set>
 
 #include "folders.h"
 #include "log.h"
@@ -323,8 +324,8 @@ CachedFiles ScanCache::select(const char* sql, const std::vector<std::string>* p
     if (!statement) return out;
     // IDs at or above the counter were never handed out by it: a row holding one is damaged.
     const std::int64_t next = db_->integer("SELECT value FROM counters WHERE name='next_track_id'").value_or(std::numeric_limits<std::int64_t>::max());
-    std::set<std::int64_t> trackIds;
-    std::set<std::uint64_t> persistentIds;
+    std::unordered_set<std::int64_t> trackIds;
+    std::unordered_set<std::uint64_t> persistentIds;
     std::vector<std::int64_t> damaged;
     sqlite3_stmt* s = statement.get();
     const std::size_t rounds = paths != nullptr ? paths->size() : 1;

@@ -16,7 +16,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <mutex>
 #include <random>
 #include <set>
 #include <sstream>
@@ -413,7 +412,12 @@ struct ChildRun {
     std::string out;
 };
 
-ChildRun inChild(const std::function<void(std::string&)>& body, unsigned seconds = 120, rlim_t fileSizeLimit = RLIM_INFINITY) {
+struct Child {
+    pid_t pid = -1;
+    kestrane::UniqueFd output;
+};
+
+Child startChild(const std::function<void(std::string&)>& body, unsigned seconds, rlim_t fileSizeLimit) {
     int ends[2];
     if (pipe(ends) != 0) return {};
     kestrane::UniqueFd readEnd(ends[0]), writeEnd(ends[1]);
@@ -438,14 +442,21 @@ ChildRun inChild(const std::function<void(std::string&)>& body, unsigned seconds
         }
         _exit(0);
     }
-    writeEnd.reset();
+    return {child, std::move(readEnd)};
+}
+
+ChildRun finishChild(Child child) {
     ChildRun run;
     char buffer[4096];
-    for (ssize_t n; (n = read(readEnd.get(), buffer, sizeof buffer)) > 0;) run.out.append(buffer, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = read(child.output.get(), buffer, sizeof buffer)) > 0;) run.out.append(buffer, static_cast<std::size_t>(n));
     int status = 0;
-    waitpid(child, &status, 0);
-    run.exited = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    waitpid(child.pid, &status, 0);
+    run.exited = child.pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return run;
+}
+
+ChildRun inChild(const std::function<void(std::string&)>& body, unsigned seconds = 120, rlim_t fileSizeLimit = RLIM_INFINITY) {
+    return finishChild(startChild(body, seconds, fileSizeLimit));
 }
 
 // "name=track-id/persistent-id" per track, sorted, one line; then the scan's log.
@@ -541,17 +552,27 @@ TEST(ScanCache, ConcurrentFirstScansAgree) {
     for (int round = 0; round < 3; ++round) {
         Folder f;
         for (int i = 0; i < 40; ++i) copyTemplate("wav", f.music / ("t" + std::to_string(i) + ".wav"));
-        std::vector<std::string> outs;
-        std::vector<std::thread> both;
-        std::mutex m;
+        // Both children wait at a gate, so that their scans overlap.
+        int gate[2];
+        ASSERT_EQ(pipe(gate), 0);
+        kestrane::UniqueFd gateRead(gate[0]), gateWrite(gate[1]);
+        std::vector<Child> both;
         for (int p = 0; p < 2; ++p) {
-            both.emplace_back([&] {
-                const ChildRun run = inChild([&](std::string& out) { out = idsOf(Scanned(f.music)); });
-                const std::lock_guard lock(m);
-                outs.push_back(run.exited ? run.out : "failed");
-            });
+            both.push_back(startChild(
+                [&](std::string& out) {
+                    gateWrite.reset();
+                    char c;
+                    (void)!read(gateRead.get(), &c, 1);
+                    out = idsOf(Scanned(f.music));
+                },
+                120, RLIM_INFINITY));
         }
-        for (std::thread& t : both) t.join();
+        gateWrite.reset();
+        std::vector<std::string> outs;
+        for (Child& child : both) {
+            const ChildRun run = finishChild(std::move(child));
+            outs.push_back(run.exited ? run.out : "failed");
+        }
         EXPECT_EQ(outs[0], outs[1]);
         EXPECT_EQ(parseIds(outs[0]).size(), 40u);
         EXPECT_EQ(idsOf(Scanned(f.music)), outs[0]);
