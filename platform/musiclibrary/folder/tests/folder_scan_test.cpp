@@ -717,6 +717,7 @@ TEST(FolderScanner, FollowsTheFolderWithoutWalkingIt) {
     const auto firstIds = parseIds(idsOf(Scanned(f.music)));
     const std::size_t listed = ml::foldersListed, opened0 = ml::audioFilesOpened;
     const double before = library->lastItemModification()->value_or(0);
+    const std::uint32_t hashBefore = library->playlistHash()->hash;
 
     ASSERT_TRUE(library->reloadData());
     EXPECT_EQ(ml::foldersListed, listed);
@@ -745,6 +746,10 @@ TEST(FolderScanner, FollowsTheFolderWithoutWalkingIt) {
     EXPECT_EQ(names.count("n.flac"), 1u);
     EXPECT_EQ(library->allPlaylists()->size(), 2u);
     EXPECT_GT(library->lastItemModification()->value_or(0), before);
+    ml::Array* changed = *library->mediaItemsChangedSince(before);
+    ASSERT_GE(changed->size(), 1u);
+    EXPECT_EQ(static_cast<ml::MediaItem*>(changed->at(0))->valueForProperty("Persistent ID"), firstIds.at("a.wav").substr(firstIds.at("a.wav").find('/') + 1));
+    EXPECT_NE(library->playlistHash()->hash, hashBefore);
     // What the scanner found is what a walk finds.
     EXPECT_EQ(parseIds(idsOf(Scanned(f.music))), names);
 }
