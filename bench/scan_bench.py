@@ -2,11 +2,14 @@
 """The music-folder scan on 10,000 small audio files of mixed formats (FLAC, MP3, Ogg Vorbis,
 Opus, WAV; distinct tags written with mutagen; generated once and kept in the temporary
 folder): our first scan (empty scan cache) against a Python scan of the same files with
-mutagen reading the same tags and lengths, in the same run; a rescan with nothing changed
-against our first scan; the peak memory of each scan.
+mutagen reading the same tags and lengths, in the same run; in the same process as the first
+scan (a library object that watches its folder), a rescan with nothing changed and one after
+--changed files were touched; a rescan in a new process (the scan cache, a walk of the tree);
+the peak memory of each.
 
-Bars: ours at least 10x faster than mutagen; the rescan at most 1/20 of the first scan.
-Usage: bench/scan_bench.py [BUILD] [--files N]   (default BUILD: build, N: 10000)
+Bars: ours at least 10x faster than mutagen; the rescan with nothing changed at most 1/20 of
+the first scan.
+Usage: bench/scan_bench.py [BUILD] [--files N] [--changed M]   (default BUILD: build, N: 10000, M: 500)
 """
 import argparse
 import os
@@ -22,6 +25,7 @@ import mutagen
 parser = argparse.ArgumentParser()
 parser.add_argument("build", nargs="?", default="build")
 parser.add_argument("--files", type=int, default=10000)
+parser.add_argument("--changed", type=int, default=500)
 args = parser.parse_args()
 build = os.path.abspath(args.build)
 folder = os.path.join(tempfile.gettempdir(), f"kestrane-scan-{args.files}")
@@ -76,11 +80,11 @@ def mutagen_scan():
     return tracks
 
 
-def ours(cache):
+def ours(cache, *options):
     env = dict(os.environ, XDG_CACHE_HOME=cache)
-    out = subprocess.run([os.path.join(build, "bench/scan_folder"), folder], env=env, check=True, capture_output=True, text=True)
-    fields = dict(kv.split("=") for kv in out.stdout.split())
-    return float(fields["seconds"]), int(fields["tracks"]), int(fields["peak_kb"])
+    out = subprocess.run([os.path.join(build, "bench/scan_folder"), *options, folder], env=env, check=True, capture_output=True,
+                         text=True)
+    return dict(kv.split("=") for kv in out.stdout.split())
 
 
 if not os.path.isdir(folder):
@@ -95,8 +99,11 @@ try:
         for name in files:
             with open(os.path.join(root, name), "rb") as f:
                 f.read()
-    first, tracks, first_kb = ours(cache)
-    rescan, tracks2, rescan_kb = ours(cache)
+    followed = ours(cache, "--follow", str(args.changed))
+    walked = ours(cache)
+    first, tracks, first_kb = float(followed["seconds"]), int(followed["tracks"]), int(followed["peak_kb"])
+    rescan, changed, changed_kb = float(followed["rescan_seconds"]), float(followed["changed_seconds"]), int(followed["peak_after_kb"])
+    walk, tracks2, walk_kb = float(walked["seconds"]), int(walked["tracks"]), int(walked["peak_kb"])
     start = time.perf_counter()
     python_tracks = mutagen_scan()
     python = time.perf_counter() - start
@@ -106,5 +113,8 @@ finally:
 print(f"files: {args.files}, tracks: ours {tracks} (rescan {tracks2}), mutagen {python_tracks}")
 print(f"mutagen scan:        {python:8.3f} s")
 print(f"our first scan:      {first:8.3f} s   {python / first:6.1f}x faster than mutagen (bar: 10x)")
-print(f"our rescan:          {rescan:8.3f} s   {rescan / first:6.3f} of the first scan (bar: 1/20 = 0.050)")
-print(f"peak memory:         first scan {first_kb / 1024:.1f} MB, rescan {rescan_kb / 1024:.1f} MB")
+print(f"our rescan:          {rescan:8.3f} s   {rescan / first:6.3f} of the first scan (bar: 1/20 = 0.050; same process, watched)")
+print(f"after {followed['changed']} changed:   {changed:8.3f} s   {changed / first:6.3f} of the first scan (same process, watched)")
+print(f"rescan, new process: {walk:8.3f} s   {walk / first:6.3f} of the first scan (scan cache, walk of the tree)")
+print(f"peak memory:         first scan {first_kb / 1024:.1f} MB, after the changes {changed_kb / 1024:.1f} MB, "
+      f"new process {walk_kb / 1024:.1f} MB")

@@ -2,20 +2,22 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
+#include <map>
+#include <mutex>
 #include <set>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "artwork.h"
 #include "audio_tags.h"
@@ -25,15 +27,23 @@
 #include "playlist_files.h"
 #include "scan_cache.h"
 #include "url.h"
+#include "utf.h"
 #include "values.h"
 
 namespace kestrane::musiclibrary {
+
+std::atomic<std::size_t> foldersListed{0};
 
 namespace {
 
 // The cache's mark of a file that no reader accepted: not a track, and not read again until
 // it changes.
 constexpr const char* kSkippedKey = "\x01skipped";
+
+// What a watch reports: entries made, removed, moved, written or touched, and the folder itself
+// going.
+constexpr std::uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE | IN_MODIFY |
+                                     IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
 struct AudioFile {
     std::string path;
@@ -44,46 +54,161 @@ struct AudioFile {
 struct Found {
     std::vector<AudioFile> audio;
     std::vector<std::string> playlists;
-    std::set<std::string> coverFolders;  // folders with a cover picture beside their tracks
 };
 
-// Every audio and playlist file below folder. Links to folders are followed, each folder at
-// most once (by device and inode), so that a link loop ends.
-void walk(const std::string& folder, std::set<std::pair<dev_t, ino_t>>& seen, Found& found) {
-    struct stat st {};
-    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !seen.insert({st.st_dev, st.st_ino}).second) return;
-    // Each entry is looked up relative to its folder: no walk of the whole path per file.
-    UniqueFd dirFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dirFd) return;
-    std::vector<std::string> names;
-    {
-        const DirPtr dir(fdopendir(::dup(dirFd.get())));
-        if (!dir) return;
-        while (const dirent* entry = readdir(dir.get())) {
-            if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);  // hidden, "." and ".."
-        }
-    }
-    std::sort(names.begin(), names.end());
-    for (const std::string& name : names) {
-        const std::string path = folder + "/" + name;
-        if (fstatat(dirFd.get(), name.c_str(), &st, 0) != 0) continue;
-        if (S_ISDIR(st.st_mode)) walk(path, seen, found);
-        else if (S_ISREG(st.st_mode) && isAudioFileName(name)) {
-            found.audio.push_back({path, st.st_size, static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec});
-        }
-        else if (S_ISREG(st.st_mode) && isPlaylistFileName(name)) found.playlists.push_back(path);
-        else if (S_ISREG(st.st_mode) && artwork::folderCoverRank(name)) found.coverFolders.insert(folder);
-    }
+std::int64_t modifiedOf(const struct stat& st) {
+    return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
+
+// Text as valid UTF-8: a file name from an older system (Latin-1, say) keeps its readable part
+// and shows U+FFFD for each byte that is not UTF-8, rather than giving Java no text at all.
+std::string validText(std::string_view text) {
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) return std::string(text);
+    return text::utf8FromUtf16(text::utf16FromUtf8(text));
+}
+
+bool onNetworkFileSystem(const std::string& folder) {
+    struct statfs fs {};
+    if (statfs(folder.c_str(), &fs) != 0) return false;
+    // NFS, SMB, CIFS, SMB2, 9P, AFS, Ceph, Coda: changes made by other machines raise no events.
+    for (const unsigned long magic : {0x6969ul, 0x517Bul, 0xFF534D42ul, 0xFE534D42ul, 0x01021997ul, 0x5346414Ful, 0x00C36400ul, 0x73757245ul}) {
+        if (static_cast<unsigned long>(fs.f_type) == magic) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+// What a scanner knows of its folder between scans: the tree's folders (each once, by device
+// and inode, so that a link loop ends) with their watches, every audio and playlist file, and
+// the last snapshot.
+struct FolderScanner::State {
+    struct Dir {
+        dev_t device;
+        ino_t inode;
+        int watch = -1;
+    };
+
+    std::mutex mutex;
+    bool watch = true;
+    std::string folder;  // canonical, of the last scan
+    UniqueFd inotify;    // none: every scan walks
+    bool watchLogged = false;
+    bool provisionalLogged = false;
+    std::map<std::string, Dir> dirs;
+    std::unordered_map<int, std::string> dirOfWatch;
+    std::set<std::pair<dev_t, ino_t>> seen;
+    CachedFiles files;  // every audio file, a track or skipped
+    std::set<std::string> playlists;
+    std::unordered_map<std::string, Expected<std::vector<std::string>>> playlistEntries;
+    // Cover pictures beside tracks (by path), and how many each folder holds: a track without a
+    // picture of its own shows its folder's.
+    std::set<std::string> covers;
+    std::unordered_map<std::string, int> coversInFolder;
+    SnapshotRef last;
+
+    // Notes that path is, or is no longer, a cover picture.
+    void noteCover(const std::string& path, bool present) {
+        const std::string dir = path.substr(0, path.find_last_of('/'));
+        if (present ? !covers.insert(path).second : covers.erase(path) == 0) return;
+        if ((coversInFolder[dir] += present ? 1 : -1) == 0) coversInFolder.erase(dir);
+    }
+    bool hasCover(const std::string& track) const {
+        return coversInFolder.count(track.substr(0, track.find_last_of('/'))) != 0;
+    }
+
+    void stopWatching(const std::string& why) {
+        if (!watchLogged) logLine("The music folder " + folder + " cannot be watched (" + why + "); each reload walks it again.");
+        watchLogged = true;
+        inotify.reset();
+        dirOfWatch.clear();
+        for (auto& [path, dir] : dirs) dir.watch = -1;
+    }
+
+    // Every audio and playlist file below dir into found; each folder watched before it is
+    // listed, so that nothing made meanwhile goes unseen.
+    void walk(const std::string& dir, Found& found) {
+        struct stat st {};
+        if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !seen.insert({st.st_dev, st.st_ino}).second) return;
+        Dir& entry = dirs[dir];
+        entry = {st.st_dev, st.st_ino, -1};
+        if (inotify) {
+            entry.watch = inotify_add_watch(inotify.get(), dir.c_str(), kWatchMask);
+            if (entry.watch >= 0) dirOfWatch[entry.watch] = dir;
+            else stopWatching(errno == ENOSPC ? "the limit of watches is reached" : std::strerror(errno));
+        }
+        // Each entry is looked up relative to its folder: no walk of the whole path per file.
+        UniqueFd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!dirFd) {
+            logLine(dir + ": skipped: cannot be listed: " + std::strerror(errno));
+            return;
+        }
+        ++foldersListed;
+        std::vector<std::pair<std::string, unsigned char>> names;
+        {
+            const DirPtr listing(fdopendir(::dup(dirFd.get())));
+            if (!listing) return;
+            while (const dirent* e = readdir(listing.get())) {
+                if (e->d_name[0] != '.') names.emplace_back(e->d_name, e->d_type);  // hidden, "." and ".."
+            }
+        }
+        std::sort(names.begin(), names.end());
+        const std::string prefix = dir == "/" ? dir : dir + "/";
+        for (const auto& [name, type] : names) {
+            const bool audio = isAudioFileName(name), playlist = !audio && isPlaylistFileName(name);
+            const bool cover = !audio && !playlist && artwork::folderCoverRank(name).has_value();
+            // A regular file of no kind the scan reads (notes, say) needs no stat, nor does a cover.
+            if (type == DT_REG && !audio && !playlist) {
+                if (cover) noteCover(prefix + name, true);
+                continue;
+            }
+            if (fstatat(dirFd.get(), name.c_str(), &st, 0) != 0) continue;
+            if (S_ISDIR(st.st_mode)) walk(prefix + name, found);
+            else if (S_ISREG(st.st_mode) && audio) found.audio.push_back({prefix + name, st.st_size, modifiedOf(st)});
+            else if (S_ISREG(st.st_mode) && playlist) found.playlists.push_back(prefix + name);
+            else if (S_ISREG(st.st_mode) && cover) noteCover(prefix + name, true);
+        }
+    }
+
+    // Forgets dir and everything below it; the paths of the audio files that were there go to
+    // removed.
+    void forget(const std::string& dir, std::vector<std::string>& removed) {
+        const std::string below = dir + "/";
+        auto drop = [this](std::map<std::string, Dir>::iterator it) {
+            if (it->second.watch >= 0 && inotify) {
+                inotify_rm_watch(inotify.get(), it->second.watch);
+                dirOfWatch.erase(it->second.watch);
+            }
+            seen.erase({it->second.device, it->second.inode});
+            return dirs.erase(it);
+        };
+        if (const auto it = dirs.find(dir); it != dirs.end()) drop(it);
+        for (auto it = dirs.lower_bound(below); it != dirs.end() && it->first.compare(0, below.size(), below) == 0;) it = drop(it);
+        for (auto it = files.begin(); it != files.end();) {
+            if (it->first.compare(0, below.size(), below) == 0) {
+                removed.push_back(it->first);
+                it = files.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        for (auto it = playlists.lower_bound(below); it != playlists.end() && it->compare(0, below.size(), below) == 0;) {
+            playlistEntries.erase(*it);
+            it = playlists.erase(it);
+        }
+        for (auto it = covers.lower_bound(below); it != covers.end() && it->compare(0, below.size(), below) == 0;) {
+            coversInFolder.erase(it->substr(0, it->find_last_of('/')));
+            it = covers.erase(it);
+        }
+    }
+};
+
+namespace {
 
 std::string hexId(std::uint64_t id) {
     char text[17];
     std::snprintf(text, sizeof text, "%016llX", static_cast<unsigned long long>(id));
     return text;
-}
-
-double nowSeconds() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
 // Feeds a library's structure to a sink, as the reader of a library file would.
@@ -106,6 +231,7 @@ private:
     bool ok_ = true;
 };
 
+
 struct Track {
     std::string path;
     const CachedFile* file;
@@ -117,40 +243,32 @@ struct ScannedPlaylist {
     std::vector<std::int64_t> trackIds;
 };
 
-// The files of this scan, each with what the last scan knew of it, and which of them must be
-// read (new, or changed since).
-struct Inventory {
-    std::unordered_map<std::string, CachedFile> files;
+// What a scan changes: the files to read (new, or changed since), those whose IDs are to be
+// looked up in the cache (new to this scanner), and the rows to write and remove.
+struct Work {
     std::vector<std::string> toRead;
-    bool changed = false;  // anything to store in the cache
+    std::vector<std::string> changed;
+    std::vector<std::string> removed;
 };
 
-Inventory takeInventory(const Found& found, std::unordered_map<std::string, CachedFile> known) {
-    Inventory inventory;
-    inventory.files.reserve(found.audio.size());
-    inventory.changed = known.size() != found.audio.size();
+// Brings files up to found: a file whose size and time are unchanged keeps what was read of
+// it; a changed one keeps its IDs and is read again; a new one is to be read.
+void takeInventory(const Found& found, CachedFiles& files, Work& work) {
     for (const AudioFile& audio : found.audio) {
-        CachedFile file;
+        const auto [it, fresh] = files.try_emplace(audio.path);
+        CachedFile& file = it->second;
+        if (!fresh && file.size == audio.size && file.modified == audio.modified && !file.values.empty()) continue;
         file.size = audio.size;
         file.modified = audio.modified;
-        const auto old = known.find(audio.path);
-        if (old != known.end()) {
-            file.trackId = old->second.trackId;
-            file.persistentId = old->second.persistentId;
-            file.dateAdded = old->second.dateAdded;
-            if (old->second.size == file.size && old->second.modified == file.modified) file.values = std::move(old->second.values);
-        }
-        if (file.values.empty()) inventory.toRead.push_back(audio.path);
-        inventory.changed |= old == known.end() || file.values.empty();
-        inventory.files.emplace(audio.path, std::move(file));
+        file.values.clear();
+        work.toRead.push_back(audio.path);
+        work.changed.push_back(audio.path);
     }
-    return inventory;
 }
 
-// Reads the new and changed files, one thread per core; a file that no reader accepts is marked
+// Reads the files to read, one thread per core; a file that no reader accepts is marked
 // skipped, with one log line.
-void readFiles(Inventory& inventory) {
-    const std::vector<std::string>& toRead = inventory.toRead;
+void readFiles(const std::vector<std::string>& toRead, CachedFiles& files) {
     std::vector<Expected<TrackValues>> read(toRead.size(), Expected<TrackValues>(TrackValues{}));
     std::atomic<std::size_t> next{0};
     const unsigned threads = std::max(1u, std::min<unsigned>(std::thread::hardware_concurrency(), static_cast<unsigned>(toRead.size())));
@@ -162,45 +280,64 @@ void readFiles(Inventory& inventory) {
     }
     for (std::thread& w : workers) w.join();
     for (std::size_t i = 0; i < toRead.size(); ++i) {
-        CachedFile& file = inventory.files[toRead[i]];
+        CachedFile& file = files[toRead[i]];
         if (read[i]) {
             file.values = std::move(read[i]).value();
+            // A file name that is not UTF-8 gives the tag reader no title to fall back to; the
+            // name shows with U+FFFD for the bytes it cannot decode.
+            if (std::none_of(file.values.begin(), file.values.end(), [](const TrackValue& v) { return v.key == "Name"; })) {
+                std::string name = toRead[i].substr(toRead[i].find_last_of('/') + 1);
+                if (const std::size_t dot = name.find_last_of('.'); dot != 0 && dot != std::string::npos) name.resize(dot);
+                file.values.insert(file.values.begin(), {"Name", ValueKind::string, validText(name)});
+            }
         } else {
-            logLine(toRead[i] + ": skipped: " + read[i].error().message);
+            logLine(validText(toRead[i]) + ": skipped: " + read[i].error().message);
             file.values = {{kSkippedKey, ValueKind::string, read[i].error().message}};
         }
     }
 }
 
-// IDs for the files never seen before: a new file never takes an ID that an earlier one had.
-// False when the cache could not give new IDs: the files then take IDs above every ID this scan
-// knows, which last this load only, and the cache is not to be updated with them.
-bool assignIds(const std::string& folder, std::unordered_map<std::string, CachedFile>& files, ScanCache* cache) {
-    std::int64_t fresh = 0, highest = 0;
+// IDs for the files that have none, in the order of their paths: a new file never takes an ID
+// that an earlier one had. False when the cache could not give them: the files then take IDs
+// above every ID this scan knows, which last this run only.
+bool assignIds(CachedFiles& files, ScanCache* cache) {
+    std::vector<std::string> fresh;
+    std::int64_t highest = 0;
     for (const auto& [path, file] : files) {
-        fresh += file.trackId == 0;
+        if (file.trackId == 0) fresh.push_back(path);
         highest = std::max(highest, file.trackId);
     }
-    if (fresh == 0) return true;
-    std::optional<std::int64_t> nextId = cache != nullptr ? cache->reserveTrackIds(fresh) : std::optional<std::int64_t>(1);
-    const bool reserved = nextId.has_value();
-    if (!reserved) {
-        logLine("The scan cache of " + folder + " cannot give new track IDs; the new files' IDs last this load only.");
-        nextId = highest + 1;
-    }
-    const double added = nowSeconds();
+    const double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     for (auto& [path, file] : files) {
-        if (file.trackId != 0) continue;
+        if (file.dateAdded < 0) file.dateAdded = now;  // a rebuilt cache's row that had lost it
+    }
+    if (fresh.empty()) return true;
+    std::sort(fresh.begin(), fresh.end());
+    std::unordered_set<std::uint64_t> taken;
+    for (const auto& [path, file] : files) {
+        if (file.trackId != 0) taken.insert(file.persistentId);
+    }
+    std::optional<std::int64_t> nextId = cache != nullptr ? cache->reserveTrackIds(static_cast<std::int64_t>(fresh.size())) : std::nullopt;
+    const bool reserved = nextId.has_value();
+    if (!reserved) nextId = highest + 1;
+    for (const std::string& path : fresh) {
+        CachedFile& file = files[path];
         file.trackId = (*nextId)++;
-        file.persistentId = cache != nullptr ? cache->persistentIdOf(file.trackId) : persistentIdFor(file.trackId, 0x4b657374);
-        file.dateAdded = added;
+        // Persistent IDs kept from a cache whose salt was lost may meet a new one: never twice.
+        const std::uint64_t base = cache != nullptr ? cache->persistentIdOf(file.trackId) : persistentIdFor(file.trackId, 0x4b657374);
+        file.persistentId = base;
+        for (std::int64_t round = 1; file.persistentId == 0 || !taken.insert(file.persistentId).second; ++round) {
+            file.persistentId = persistentIdFor(round, base);
+        }
+        file.dateAdded = now;
     }
     return reserved;
 }
 
 // The tracks (files not skipped), in the order of their paths.
-std::vector<Track> tracksOf(const std::unordered_map<std::string, CachedFile>& files) {
+std::vector<Track> tracksOf(const CachedFiles& files) {
     std::vector<Track> tracks;
+    tracks.reserve(files.size());
     for (const auto& [path, file] : files) {
         if (!file.values.empty() && file.values.front().key == kSkippedKey) continue;
         tracks.push_back({path, &file});
@@ -209,22 +346,25 @@ std::vector<Track> tracksOf(const std::unordered_map<std::string, CachedFile>& f
     return tracks;
 }
 
-// The track a playlist entry's path names: by its path as written, else, for entries that
-// reach a track through a link, by real paths (made only when an entry needs them).
+// The track a playlist entry's path names: by its path as written, else by its folder's real
+// path (for entries that reach a track through a link), each folder resolved once, so that an
+// entry naming no track costs no more than one naming one.
 class TrackPaths {
 public:
     explicit TrackPaths(const std::vector<Track>& tracks) : tracks_(tracks) {
-        for (const Track& t : tracks) byPath_.emplace(std::filesystem::path(t.path).lexically_normal().string(), t.file->trackId);
+        byPath_.reserve(tracks.size());
+        for (const Track& t : tracks) byPath_.emplace(t.path, t.file->trackId);
     }
 
     std::optional<std::int64_t> idOf(const std::string& path) {
         if (const auto it = byPath_.find(path); it != byPath_.end()) return it->second;
-        if (byRealPath_.empty()) {
+        if (!resolved_) {
+            resolved_ = true;
             for (const Track& t : tracks_) {
-                if (const auto real = realPath(t.path)) byRealPath_.emplace(*real, t.file->trackId);
+                if (const auto real = realOf(t.path)) byRealPath_.emplace(*real, t.file->trackId);
             }
         }
-        const auto real = realPath(path);
+        const auto real = realOf(path);
         if (!real) return std::nullopt;
         const auto it = byRealPath_.find(*real);
         if (it == byRealPath_.end()) return std::nullopt;
@@ -232,32 +372,62 @@ public:
     }
 
 private:
+    // path with its folder's real path.
+    std::optional<std::string> realOf(const std::string& path) {
+        const std::size_t slash = path.find_last_of('/');
+        if (slash == std::string::npos) return std::nullopt;
+        const std::string dir = path.substr(0, slash);
+        auto it = realDirs_.find(dir);
+        if (it == realDirs_.end()) it = realDirs_.emplace(dir, realPath(dir.empty() ? "/" : dir)).first;
+        if (!it->second) return std::nullopt;
+        return *it->second + path.substr(slash);
+    }
+
     const std::vector<Track>& tracks_;
+    bool resolved_ = false;
     std::unordered_map<std::string, std::int64_t> byPath_, byRealPath_;
+    std::unordered_map<std::string, std::optional<std::string>> realDirs_;
 };
 
-// The playlist files, their entries resolved against the tracks; one log line per file that
-// cannot be read, or whose entries name files that are not tracks.
-std::vector<ScannedPlaylist> readPlaylists(const std::vector<std::string>& paths, TrackPaths& tracks) {
+// A playlist entry's track: the entry's bytes as written, else (an entry that is not UTF-8)
+// read as Latin-1.
+std::optional<std::int64_t> entryTrack(const std::string& entry, const std::string& dir, TrackPaths& tracks) {
+    if (const auto target = entryPath(entry, dir)) {
+        if (const auto id = tracks.idOf(*target)) return id;
+    }
+    if (const auto latin1 = latin1Variant(entry)) {
+        if (const auto target = entryPath(*latin1, dir)) return tracks.idOf(*target);
+    }
+    return std::nullopt;
+}
+
+// The playlist files, their entries (read once per change of the file, into entries) resolved
+// against the tracks; one log line per file that cannot be read, or whose entries name files
+// that are not tracks.
+std::vector<ScannedPlaylist> readPlaylists(const std::set<std::string>& paths,
+                                           std::unordered_map<std::string, Expected<std::vector<std::string>>>& entries,
+                                           TrackPaths& tracks) {
     std::vector<ScannedPlaylist> playlists;
     for (const std::string& path : paths) {
-        Expected<std::vector<std::string>> entries = readPlaylistFile(path);
-        if (!entries) {
-            logLine(path + ": skipped: " + entries.error().message);
+        auto read = entries.find(path);
+        if (read == entries.end()) read = entries.emplace(path, readPlaylistFile(path)).first;
+        const Expected<std::vector<std::string>>& list = read->second;
+        if (!list) {
+            logLine(validText(path) + ": skipped: " + list.error().message);
             continue;
         }
         const std::string dir = path.substr(0, path.find_last_of('/'));
         std::string name = path.substr(path.find_last_of('/') + 1);
         name = name.substr(0, name.find_last_of('.'));
-        ScannedPlaylist playlist{name, persistentIdFor(static_cast<std::int64_t>(stableHash(path)), 0x706c61796c697374), {}};
+        ScannedPlaylist playlist{validText(name), persistentIdFor(static_cast<std::int64_t>(stableHash(path)), 0x706c61796c697374), {}};
         std::size_t missing = 0;
-        for (const std::string& entry : *entries) {
-            const std::optional<std::string> target = entryPath(entry, dir);
-            const std::optional<std::int64_t> id = target ? tracks.idOf(*target) : std::nullopt;
-            if (id) playlist.trackIds.push_back(*id);
+        for (const std::string& entry : *list) {
+            if (const std::optional<std::int64_t> id = entryTrack(entry, dir, tracks)) playlist.trackIds.push_back(*id);
             else ++missing;
         }
-        if (missing > 0) logFormat("%s: %zu of %zu entries name no track of the music folder; they are left out.", path.c_str(), missing, entries->size());
+        if (missing > 0) {
+            logFormat("%s: %zu of %zu entries name no track of the music folder; they are left out.", validText(path).c_str(), missing, list->size());
+        }
         playlists.push_back(std::move(playlist));
     }
     return playlists;
@@ -265,14 +435,14 @@ std::vector<ScannedPlaylist> readPlaylists(const std::vector<std::string>& paths
 
 // One track as the keys of an exported library file. A track without a picture of its own
 // counts its folder's cover, which its artwork then is.
-void emitTrack(Events& e, const Track& t, const std::set<std::string>& coverFolders) {
+void emitTrack(Events& e, const Track& t, bool folderCover) {
     const CachedFile& f = *t.file;
     e.key(std::to_string(f.trackId));
     e.beginDict();
     e.value("Track ID", ValueKind::integer, std::to_string(f.trackId));
     for (const TrackValue& v : f.values) {
-        const bool folderCover = v.key == "Artwork Count" && v.text == "0" && coverFolders.count(t.path.substr(0, t.path.find_last_of('/'))) != 0;
-        e.value(v.key, v.kind, folderCover ? "1" : v.text);
+        const bool counted = folderCover && v.key == "Artwork Count" && v.text == "0";
+        e.value(validText(v.key), v.kind, counted ? "1" : validText(v.text));
     }
     e.value("Size", ValueKind::integer, std::to_string(f.size));
     e.value("Date Modified", ValueKind::date, formatIsoDate(static_cast<double>(f.modified / 1000000000)));
@@ -308,7 +478,7 @@ void emitPlaylist(Events& e, const std::string& name, std::uint64_t id, bool mas
 // The whole library as the events of an exported library file: the settings, every track, the
 // master playlist "Library" of all tracks, then the playlist files.
 bool emitLibrary(PlistSink& sink, const std::string& folder, const std::vector<Track>& tracks,
-                 const std::vector<ScannedPlaylist>& playlists, const std::set<std::string>& coverFolders) {
+                 const std::vector<ScannedPlaylist>& playlists, const FolderScanner::State& s) {
     Events e(sink);
     e.beginDict();
     e.value("Major Version", ValueKind::integer, "1");
@@ -317,7 +487,7 @@ bool emitLibrary(PlistSink& sink, const std::string& folder, const std::vector<T
     e.value("Music Folder", ValueKind::string, url::fileUrlOf(folder) + "/");
     e.key("Tracks");
     e.beginDict();
-    for (const Track& t : tracks) emitTrack(e, t, coverFolders);
+    for (const Track& t : tracks) emitTrack(e, t, s.hasCover(t.path));
     e.endDict();
     e.key("Playlists");
     e.beginArray();
@@ -332,30 +502,174 @@ bool emitLibrary(PlistSink& sink, const std::string& folder, const std::vector<T
 
 }  // namespace
 
-Expected<SnapshotRef> scanFolder(const std::string& folderPath) {
-    const std::string folder = folderPath.size() > 1 && folderPath.back() == '/' ? folderPath.substr(0, folderPath.size() - 1) : folderPath;
-    struct stat st {};
-    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        return Error(LibraryError::unreadable, "The music folder '" + folder + "' does not exist.");
+FolderScanner::FolderScanner(std::string folder, bool watch) : given_(std::move(folder)), state_(std::make_unique<State>()) {
+    state_->watch = watch;
+}
+
+FolderScanner::~FolderScanner() = default;
+
+namespace {
+
+// Applies the events queued since the last scan to what is known: changed and new files into
+// work (new ones also into fresh), gone ones into work.removed. False when the events cannot
+// tell what changed (the queue overflowed, the folder itself went): the tree is walked again.
+// sideFilesChanged: a playlist or a cover picture was made, changed or removed.
+bool followEvents(FolderScanner::State& s, Work& work, std::vector<std::string>& fresh, bool& sideFilesChanged) {
+    std::set<std::string> paths, goneDirs, newDirs;
+    std::vector<char> buffer(64 * 1024);
+    for (;;) {
+        const ssize_t n = ::read(s.inotify.get(), buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EAGAIN) break;
+        if (n <= 0) return false;
+        for (std::size_t at = 0; at + sizeof(inotify_event) <= static_cast<std::size_t>(n);) {
+            inotify_event event {};
+            std::memcpy(&event, buffer.data() + at, sizeof event);
+            const std::string_view name(buffer.data() + at + sizeof event, ::strnlen(buffer.data() + at + sizeof event, event.len));
+            at += sizeof event + event.len;
+            if ((event.mask & IN_Q_OVERFLOW) != 0) return false;
+            const auto dir = s.dirOfWatch.find(event.wd);
+            if (dir == s.dirOfWatch.end()) continue;
+            if ((event.mask & IN_IGNORED) != 0) {
+                if (const auto d = s.dirs.find(dir->second); d != s.dirs.end() && d->second.watch == event.wd) d->second.watch = -1;
+                s.dirOfWatch.erase(dir);
+                continue;
+            }
+            if (name.empty()) {
+                if (dir->second == s.folder && (event.mask & (IN_DELETE_SELF | IN_MOVE_SELF)) != 0) return false;
+                continue;
+            }
+            if (name.front() == '.') continue;
+            const std::string path = (dir->second == "/" ? std::string() : dir->second) + "/" + std::string(name);
+            if ((event.mask & IN_ISDIR) == 0) paths.insert(path);
+            else if ((event.mask & (IN_DELETE | IN_MOVED_FROM)) != 0) goneDirs.insert(path);
+            else if ((event.mask & (IN_CREATE | IN_MOVED_TO)) != 0) newDirs.insert(path);
+        }
     }
+    for (const std::string& dir : goneDirs) s.forget(dir, work.removed);
     Found found;
-    std::set<std::pair<dev_t, ino_t>> seen;
-    walk(folder, seen, found);
+    for (const std::string& dir : newDirs) s.walk(dir, found);
+    for (const std::string& path : paths) {
+        struct stat st {};
+        const bool exists = stat(path.c_str(), &st) == 0;
+        if (exists && S_ISDIR(st.st_mode)) {  // a link to a folder
+            s.walk(path, found);
+            continue;
+        }
+        if (s.dirs.count(path) != 0) s.forget(path, work.removed);  // a link to a folder, gone
+        const std::string name = path.substr(path.find_last_of('/') + 1);
+        const bool regular = exists && S_ISREG(st.st_mode);
+        if (regular && isAudioFileName(name)) found.audio.push_back({path, st.st_size, modifiedOf(st)});
+        else if (s.files.erase(path) != 0) work.removed.push_back(path);
+        if (regular && isPlaylistFileName(name)) found.playlists.push_back(path);
+        else if (s.playlists.erase(path) != 0) sideFilesChanged = true;
+        if (artwork::folderCoverRank(name).has_value()) {  // made, gone or rewritten: the artwork shown changes
+            s.noteCover(path, regular);
+            sideFilesChanged = true;
+        }
+        s.playlistEntries.erase(path);
+    }
+    for (const std::string& path : found.playlists) {
+        s.playlists.insert(path);
+        s.playlistEntries.erase(path);
+        sideFilesChanged = true;
+    }
+    for (const AudioFile& audio : found.audio) {
+        if (s.files.count(audio.path) == 0) fresh.push_back(audio.path);
+    }
+    takeInventory(found, s.files, work);
+    return true;
+}
 
-    // What the last scan knew: files whose size and time are unchanged are not read again.
+}  // namespace
+
+Expected<SnapshotRef> FolderScanner::scan() {
+    State& s = *state_;
+    const std::lock_guard guard(s.mutex);
+    // One folder, one cache and one set of IDs, however the folder was named: absolute, links
+    // resolved, no "." or ".." or doubled slashes.
+    const std::optional<std::string> canonical = given_.empty() ? std::nullopt : realPath(given_);
+    struct stat st {};
+    if (!canonical || stat(canonical->c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        return Error(LibraryError::unreadable, "The music folder '" + validText(given_) + "' does not exist.");
+    }
+    const std::string& folder = *canonical;
+
+    Work work;
+    std::vector<std::string> fresh;
+    bool sideFilesChanged = false;
+    const bool followed = s.last && s.inotify && folder == s.folder && followEvents(s, work, fresh, sideFilesChanged);
+    if (followed && work.toRead.empty() && work.removed.empty() && !sideFilesChanged) return s.last.share();
+
+    const ScanLock lock(folder);  // a concurrent first scan of the folder waits, then finds these IDs
     const std::unique_ptr<ScanCache> cache = ScanCache::open(folder);
-    Inventory inventory = takeInventory(found, cache ? cache->files() : std::unordered_map<std::string, CachedFile>{});
-    readFiles(inventory);
-    const bool idsReserved = assignIds(folder, inventory.files, cache.get());
-    if (cache && idsReserved && inventory.changed && !cache->store(inventory.files)) {
-        logLine("The scan cache of " + folder + " could not be updated; the next scan reads every file again.");
+    if (followed) {
+        // Files new to this scanner may be known to the cache (another process's scan).
+        if (cache) {
+            for (auto& [path, known] : cache->filesAt(fresh)) {
+                CachedFile& file = s.files[path];
+                file.trackId = known.trackId;
+                file.persistentId = known.persistentId;
+                file.dateAdded = known.dateAdded;
+                if (known.size == file.size && known.modified == file.modified) file.values = std::move(known.values);
+            }
+            std::erase_if(work.toRead, [&s](const std::string& path) { return !s.files[path].values.empty(); });
+        }
+    } else {
+        s.folder = folder;
+        s.dirs.clear();
+        s.dirOfWatch.clear();
+        s.seen.clear();
+        s.playlists.clear();
+        s.playlistEntries.clear();
+        s.covers.clear();
+        s.coversInFolder.clear();
+        s.inotify.reset();
+        if (s.watch && !s.watchLogged) {
+            s.inotify.reset(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+            if (!s.inotify) s.stopWatching(std::strerror(errno));
+            else if (onNetworkFileSystem(folder)) s.stopWatching("it is on a network file system");
+        }
+        Found found;
+        s.walk(folder, found);
+        // What the last scan knew: files whose size and time are unchanged are not read again.
+        CachedFiles known = cache ? cache->files() : CachedFiles{};
+        // A file the cache does not know but an earlier scan of this scanner did (a cache that
+        // cannot be written) keeps the IDs it had for the run.
+        CachedFiles earlier = std::move(s.files);
+        s.files.clear();
+        s.files.reserve(found.audio.size());
+        for (const AudioFile& audio : found.audio) {
+            if (auto node = known.extract(audio.path)) s.files.insert(std::move(node));
+            else if (auto kept = earlier.extract(audio.path)) s.files.insert(std::move(kept));
+        }
+        for (const auto& [path, gone] : known) work.removed.push_back(path);
+        takeInventory(found, s.files, work);
+        s.playlists.insert(found.playlists.begin(), found.playlists.end());
+    }
+    readFiles(work.toRead, s.files);
+    const bool reserved = assignIds(s.files, cache.get());
+    const bool dirty = !work.changed.empty() || !work.removed.empty();
+    const bool written = cache && reserved && (!dirty || cache->store(s.files, work.changed, work.removed));
+    if (!written && !s.provisionalLogged) {
+        // Said once: the next scan finds the same cache.
+        s.provisionalLogged = true;
+        const std::string why = cache ? cache->lastError() : "it cannot be opened";
+        logLine("The scan cache of " + validText(folder) + " cannot be written (" + why +
+                "); the files it knows keep their IDs, new files' IDs last this run only.");
     }
 
-    const std::vector<Track> tracks = tracksOf(inventory.files);
+    const std::vector<Track> tracks = tracksOf(s.files);
     TrackPaths paths(tracks);
-    const std::vector<ScannedPlaylist> playlists = readPlaylists(found.playlists, paths);
-    return buildSnapshot("The music folder '" + folder + "'", folder,
-                         [&](PlistSink& sink) { return emitLibrary(sink, folder, tracks, playlists, found.coverFolders); });
+    const std::vector<ScannedPlaylist> playlists = readPlaylists(s.playlists, s.playlistEntries, paths);
+    Expected<SnapshotRef> built = buildSnapshot("The music folder '" + validText(folder) + "'", folder,
+                                                [&](PlistSink& sink) { return emitLibrary(sink, folder, tracks, playlists, s); });
+    if (built) s.last = built->share();
+    return built;
+}
+
+Expected<SnapshotRef> scanFolder(const std::string& folder) {
+    return FolderScanner(folder, false).scan();
 }
 
 }  // namespace kestrane::musiclibrary

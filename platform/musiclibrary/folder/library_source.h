@@ -27,8 +27,8 @@ LibrarySource locateLibrarySource();
 // other readers while the file stays unchanged. Transfer full.
 Expected<SnapshotRef> loadLibraryFile(const std::string& path);
 
-// A load from where the library comes from now: the file's, or a scan of the folder. Transfer
-// full.
+// A load from where the library comes from now: the file's, or a scan of the folder (by the
+// folder's one scanner in the process, which follows it: folder_scan.h). Transfer full.
 Expected<SnapshotRef> loadUserLibrary();
 
 // The user's library for an API version ("1.0" or "1.1"), loaded from where it comes from

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <optional>
 #include <sstream>
 
 #include "log.h"
@@ -26,20 +27,36 @@ std::string withSlash(std::string s) {
     return s;
 }
 
-std::string asUrlPrefix(const std::string& side) {
-    return side.rfind('/', 0) == 0 ? url::fileUrlOf(side) : side;
-}
-
 }  // namespace
 
 std::vector<std::pair<std::string, std::string>> parsePathMap(const std::string& text) {
     std::vector<std::pair<std::string, std::string>> pairs;
     std::istringstream lines(text);
+    auto trim = [](const std::string& s) {
+        const std::size_t b = s.find_first_not_of(" \t\r");
+        return b == std::string::npos ? std::string() : s.substr(b, s.find_last_not_of(" \t\r") - b + 1);
+    };
+    // A prefix is a folder: it ends in one "/", so that "/old" does not match "/older/x" and
+    // "/new" does not glue onto the name that follows.
+    auto folderPrefix = [](std::string side) -> std::optional<std::string> {
+        if (side.front() == '/') side = url::fileUrlOf(side);
+        else if (!url::hasFileScheme(side)) return std::nullopt;
+        while (side.size() > 1 && side.back() == '/') side.pop_back();
+        return side + "/";
+    };
     for (std::string line; std::getline(lines, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        line = trim(line);
+        if (line.empty() || line.front() == '#') continue;
         const std::size_t eq = line.find('=');
-        if (eq == std::string::npos || eq == 0) continue;
-        pairs.emplace_back(asUrlPrefix(line.substr(0, eq)), asUrlPrefix(line.substr(eq + 1)));
+        const std::string from = eq == std::string::npos ? "" : trim(line.substr(0, eq));
+        const std::string to = eq == std::string::npos ? "" : trim(line.substr(eq + 1));
+        const auto fromPrefix = from.empty() ? std::nullopt : folderPrefix(from);
+        const auto toPrefix = to.empty() ? std::nullopt : folderPrefix(to);
+        if (!fromPrefix || !toPrefix) {
+            logLine("KESTRANE_LIBRARY_PATH_MAP: '" + line + "' is left out: each side must be an absolute path or a file:// URL (old=new).");
+            continue;
+        }
+        pairs.emplace_back(*fromPrefix, *toPrefix);
     }
     return pairs;
 }

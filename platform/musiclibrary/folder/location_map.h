@@ -13,8 +13,10 @@
 
 namespace kestrane::musiclibrary {
 
-// The prefix pairs of a KESTRANE_LIBRARY_PATH_MAP text, in order; a side that is a path
-// ("/home/...") becomes its file:// URL.
+// The prefix pairs of a KESTRANE_LIBRARY_PATH_MAP text, in order: each side trimmed, a path
+// ("/home/...") made its file:// URL, and each ending in one "/". A line whose sides are not
+// both absolute paths or file URLs is left out with a log line; blank lines and "#" comments
+// are passed over.
 std::vector<std::pair<std::string, std::string>> parsePathMap(const std::string& text);
 
 // Rewrites the locations of the snapshot of libraryFile (into localLocations and

@@ -1,15 +1,19 @@
 #include "playlist_files.h"
 
 #include <expat.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <cerrno>
+#include <cstring>
 #include <map>
 #include <sstream>
 
 #include "expat_ptr.h"
+#include "holders.h"
+#include "utf.h"
 #include "url.h"
 
 namespace kestrane::musiclibrary {
@@ -42,21 +46,6 @@ bool validUtf8(const std::string& bytes) {
     return true;
 }
 
-// Plain .m3u files are often in Latin-1: text that is not valid UTF-8 is read so.
-std::string asUtf8(const std::string& bytes) {
-    if (validUtf8(bytes)) return bytes;
-    std::string out;
-    for (unsigned char c : bytes) {
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
-}
-
 std::vector<std::string> m3uEntries(const std::string& text) {
     std::vector<std::string> entries;
     std::istringstream lines(text);
@@ -68,15 +57,18 @@ std::vector<std::string> m3uEntries(const std::string& text) {
     return entries;
 }
 
+// "File<n>=<entry>" lines, n a number from 1 on, in the order of n; other keys are not entries.
 std::vector<std::string> plsEntries(const std::string& text) {
-    std::map<int, std::string> byNumber;
+    std::map<long, std::string> byNumber;
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) {
         line = trim(line);
-        if (line.size() < 6 || line.compare(0, 4, "File") != 0) continue;
-        const std::size_t eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        byNumber[std::atoi(line.substr(4, eq - 4).c_str())] = trim(line.substr(eq + 1));
+        if (line.compare(0, 4, "File") != 0) continue;
+        std::size_t end = 4;
+        long n = 0;
+        while (end < line.size() && end < 13 && std::isdigit(static_cast<unsigned char>(line[end]))) n = n * 10 + (line[end++] - '0');
+        if (end == 4 || end >= line.size() || line[end] != '=' || n < 1) continue;
+        byNumber[n] = trim(line.substr(end + 1));
     }
     std::vector<std::string> entries;
     for (auto& [n, entry] : byNumber) entries.push_back(std::move(entry));
@@ -148,17 +140,65 @@ bool isPlaylistFileName(const std::string& name) {
 }
 
 Expected<std::vector<std::string>> readPlaylistFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return Error(PlaylistFileError::unreadable, "cannot be read");
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Non-blocking, so that a FIFO put in the file's place cannot stop the scan; the size is
+    // checked on the descriptor, so that what is read is what was checked.
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!fd || fstat(fd.get(), &st) != 0) return Error(PlaylistFileError::unreadable, std::string("cannot be read: ") + std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) return Error(PlaylistFileError::unreadable, "cannot be read: not a regular file");
+    if (st.st_size > static_cast<off_t>(kMaxPlaylistBytes)) {
+        return Error(PlaylistFileError::tooLarge, "is larger than " + std::to_string(kMaxPlaylistBytes >> 20) + " MB, too large for a playlist");
+    }
+    std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t got = ::read(fd.get(), bytes.data() + done, bytes.size() - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return Error(PlaylistFileError::unreadable, std::string("cannot be read: ") + std::strerror(errno));
+        if (got == 0) break;  // shrunk since: what there is
+        done += static_cast<std::size_t>(got);
+    }
+    bytes.resize(done);
     const std::string ext = lowerExtension(path);
     if (ext == "xspf") return xspfEntries(bytes);
-    if (ext == "pls") return plsEntries(asUtf8(bytes));
-    return m3uEntries(asUtf8(bytes));
+    if (ext == "pls") return plsEntries(bytes);
+    return m3uEntries(bytes);
 }
 
+std::optional<std::string> latin1Variant(std::string_view entry) {
+    if (validUtf8(std::string(entry))) return std::nullopt;
+    std::string out;
+    for (const char c : entry) kestrane::text::appendUtf8(out, static_cast<unsigned char>(c));
+    return out;
+}
+
+namespace {
+
+// path without "." and ".." components and repeated slashes ("/" ends it only when it is
+// the root); ".." above the root stays at the root.
+std::string lexicallyNormal(const std::string& path) {
+    std::string out;
+    out.reserve(path.size());
+    std::size_t i = 0;
+    while (i < path.size()) {
+        std::size_t j = path.find('/', i);
+        if (j == std::string::npos) j = path.size();
+        const std::string_view part(path.data() + i, j - i);
+        if (part == "..") {
+            const std::size_t cut = out.find_last_of('/');
+            out.resize(cut == std::string::npos ? 0 : cut);
+        } else if (!part.empty() && part != ".") {
+            out += '/';
+            out += part;
+        }
+        i = j + 1;
+    }
+    return out.empty() ? "/" : out;
+}
+
+}  // namespace
+
 std::optional<std::string> entryPath(const std::string& entry, const std::string& playlistFolder) {
-    namespace fs = std::filesystem;
     std::string path = entry;
     if (url::hasFileScheme(entry)) {
         std::optional<std::string> local = url::localPathOfFileUrl(entry);
@@ -168,9 +208,8 @@ std::optional<std::string> entryPath(const std::string& entry, const std::string
         return std::nullopt;  // a stream, not a file of the folder
     }
     if (path.find('\0') != std::string::npos || path.empty()) return std::nullopt;
-    fs::path p(path);
-    if (p.is_relative()) p = fs::path(playlistFolder) / p;
-    return p.lexically_normal().string();
+    if (path.front() != '/') path = playlistFolder + "/" + path;
+    return lexicallyNormal(path);
 }
 
 }  // namespace kestrane::musiclibrary

@@ -10,11 +10,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
+#include <set>
+#include <sstream>
 #include <thread>
 
 #include "audio_tags.h"
@@ -23,6 +28,8 @@
 #include "loader.h"
 #include "library.h"
 #include "library_source.h"
+#include "location_map.h"
+#include "holders.h"
 #include "media_item.h"
 #include "playlist.h"
 #include "scan_cache.h"
@@ -263,19 +270,6 @@ TEST(FolderScan, ACorruptOutdatedOrInterruptedCacheIsNeverAReasonToFail) {
     EXPECT_EQ(outdated.byName.size(), 2u);
     EXPECT_NE(outdated.log.find("is of another version (7)"), std::string::npos) << outdated.log;
 
-    // A cache that cannot give new IDs: a new file takes one that no file of this scan has,
-    // never a number read from nowhere.
-    change("DELETE FROM counters WHERE name='next_track_id'");
-    copyTemplate("flac", f.music / "c.flac");
-    Scanned noCounter(f.music);
-    ASSERT_EQ(noCounter.byName.size(), 3u);
-    const long long newId = std::stoll(noCounter.value("c.flac", "Track ID"));
-    EXPECT_GT(newId, std::stoll(noCounter.value("a.flac", "Track ID")));
-    EXPECT_GT(newId, std::stoll(noCounter.value("b.wav", "Track ID")));
-    EXPECT_NE(noCounter.log.find("cannot give new track IDs"), std::string::npos) << noCounter.log;
-    fs::remove(f.music / "c.flac");
-    change("INSERT INTO counters VALUES('next_track_id', 1000)");
-
     // A scan killed halfway leaves the last complete scan for the next one.
     const std::string kept = Scanned(f.music).value("a.flac", "Persistent ID");
     for (int i = 0; i < 150; ++i) copyTemplate("wav", f.music / ("many/" + std::to_string(i) + ".wav"));
@@ -357,7 +351,7 @@ TEST(MovedLibraries, LocationsUnderTheOldMusicFolderPointBesideTheFile) {
     auto loaded = ml::loadLibraryFile((exported / "Library.xml").string());
     unsetenv("KESTRANE_LIBRARY_PATH_MAP");
     ASSERT_TRUE(loaded);
-    EXPECT_EQ(static_cast<ml::MediaItem*>(loaded->get()->allItems.at(2))->location(), kestrane::url::fileUrlOf((f.temp.path() / "D").string()) + "x.mp3");
+    EXPECT_EQ(static_cast<ml::MediaItem*>(loaded->get()->allItems.at(2))->location(), kestrane::url::fileUrlOf((f.temp.path() / "D").string()) + "/x.mp3");
     EXPECT_EQ(static_cast<ml::MediaItem*>(loaded->get()->allItems.at(0))->location(), "file:///Users/ann/Music/iTunes/iTunes%20Media/Music/a.flac");
     // A library whose music folder exists here is left alone.
     std::ofstream(exported / "Library.xml") << libraryXml(local + "/", {local + "/Music/a.flac"});
@@ -528,4 +522,373 @@ TEST(FolderScan, HostileFilesAreSkippedInBoundedTimeAndMemory) {
         EXPECT_TRUE(end.exited) << path << ": ended by signal " << end.signal;
         EXPECT_EQ(end.status, isAudio ? 1 : 2) << path;
     }
+}
+
+namespace {
+
+// Runs body in a child process with a memory limit (not under the sanitizers, whose shadow
+// memory takes more address space than any limit would leave) and a timeout, so that a hang or
+// an abort fails the test instead of the runner. body's text comes back; exited says whether
+// the child ended by itself.
+struct ChildRun {
+    bool exited = false;
+    std::string out;
+};
+
+struct Child {
+    pid_t pid = -1;
+    kestrane::UniqueFd output;
+};
+
+Child startChild(const std::function<void(std::string&)>& body, unsigned seconds, rlim_t fileSizeLimit) {
+    int ends[2];
+    if (pipe(ends) != 0) return {};
+    kestrane::UniqueFd readEnd(ends[0]), writeEnd(ends[1]);
+    const pid_t child = fork();
+    if (child == 0) {
+        readEnd.reset();
+        dup2(writeEnd.get(), STDERR_FILENO);  // the child's log comes back with its text
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+        const rlimit memory{rlim_t{1} << 30, rlim_t{1} << 30};
+        setrlimit(RLIMIT_AS, &memory);
+#endif
+        signal(SIGXFSZ, SIG_IGN);  // a write past the file size limit fails, as on a full disk
+        const rlimit fileSize{fileSizeLimit, fileSizeLimit};
+        setrlimit(RLIMIT_FSIZE, &fileSize);
+        alarm(seconds);
+        std::string out;
+        body(out);
+        for (std::size_t done = 0; done < out.size();) {
+            const ssize_t n = write(writeEnd.get(), out.data() + done, out.size() - done);
+            if (n <= 0) _exit(3);
+            done += static_cast<std::size_t>(n);
+        }
+        _exit(0);
+    }
+    return {child, std::move(readEnd)};
+}
+
+ChildRun finishChild(Child child) {
+    ChildRun run;
+    char buffer[4096];
+    for (ssize_t n; (n = read(child.output.get(), buffer, sizeof buffer)) > 0;) run.out.append(buffer, static_cast<std::size_t>(n));
+    int status = 0;
+    waitpid(child.pid, &status, 0);
+    run.exited = child.pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return run;
+}
+
+ChildRun inChild(const std::function<void(std::string&)>& body, unsigned seconds = 120, rlim_t fileSizeLimit = RLIM_INFINITY) {
+    return finishChild(startChild(body, seconds, fileSizeLimit));
+}
+
+// "name=track-id/persistent-id" per track, sorted, one line; then the scan's log.
+std::string idsOf(const Scanned& s) {
+    std::string line;
+    for (const auto& [name, item] : s.byName) {
+        line += name + "=" + item->valueForProperty("Track ID").value_or("?") + "/" + item->valueForProperty("Persistent ID").value_or("?") + " ";
+    }
+    return line + "\n";
+}
+
+std::map<std::string, std::string> parseIds(const std::string& line) {
+    std::map<std::string, std::string> ids;
+    std::istringstream words(line);
+    for (std::string w; words >> w;) ids[w.substr(0, w.find('='))] = w.substr(w.find('=') + 1);
+    return ids;
+}
+
+void changeCache(const std::string& cache, const char* sql) {
+    sqlite3* opened = nullptr;
+    const int status = sqlite3_open(cache.c_str(), &opened);
+    const ml::DatabasePtr db(opened);
+    ASSERT_EQ(status, SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db.get(), sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+}
+
+}  // namespace
+
+// Each damage, then a new file: the files that the damaged cache still names keep their IDs,
+// every ID is distinct and positive, and the repair happens once (the next scan is quiet and
+// finds the same IDs).
+TEST(ScanCache, ADamagedCacheIsRebuiltOnceKeepingEveryIdItCanRead) {
+    const std::vector<std::string> all = {"a.flac", "b.wav", "c.wav"};
+    const std::vector<std::string> notB = {"a.flac", "c.wav"};
+    struct Case {
+        const char* damage;
+        std::vector<std::string> kept;
+        const char* line;
+    };
+    const std::vector<Case> cases = {
+        {"DELETE FROM counters WHERE name='next_track_id'", all, "has damaged counters; it is rebuilt, keeping the IDs of 3 files"},
+        {"DELETE FROM counters", all, "has damaged counters"},
+        {"UPDATE counters SET value=2 WHERE name='next_track_id'", all, "has damaged counters"},
+        {"UPDATE files SET path=NULL WHERE path LIKE '%b.wav'", notB, "has 1 damaged rows"},
+        {"UPDATE files SET track_id='x' WHERE path LIKE '%b.wav'", notB, "has 1 damaged rows"},
+        {"UPDATE files SET track_id=-1 WHERE path LIKE '%b.wav'", notB, "has 1 damaged rows"},
+        {"UPDATE files SET persistent_id=(SELECT persistent_id FROM files WHERE path LIKE '%a.flac') WHERE path LIKE '%b.wav'", notB, "has 1 damaged rows"},
+        {"UPDATE files SET track_id=(SELECT track_id FROM files WHERE path LIKE '%a.flac') WHERE path LIKE '%b.wav'", notB, "has 1 damaged rows"},
+        {"UPDATE files SET fields=42, size='big', date_added=NULL", all, ""},
+        {"ALTER TABLE files ADD COLUMN extra", all, "has tables of another layout; it is rebuilt, keeping the IDs of 3 files"},
+        {"PRAGMA user_version=7", all, "is of another version (7); it is rebuilt"},
+        {"DROP TABLE files", {}, "has tables of another layout"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.damage);
+        Folder f;
+        for (const std::string& name : all) copyTemplate(name.substr(name.find('.') + 1), f.music / name);
+        const auto before = parseIds(idsOf(Scanned(f.music)));
+        changeCache(ml::ScanCache::pathFor(f.music.string()), c.damage);
+        copyTemplate("flac", f.music / "d.flac");
+        const ChildRun run = inChild([&](std::string& out) {
+            const Scanned first(f.music), second(f.music);
+            out = idsOf(first) + idsOf(second) + first.log + "\n--\n" + second.log;
+        });
+        ASSERT_TRUE(run.exited) << run.out;
+        std::istringstream lines(run.out);
+        std::string firstLine, secondLine;
+        std::getline(lines, firstLine);
+        std::getline(lines, secondLine);
+        const auto after = parseIds(firstLine);
+        ASSERT_EQ(after.size(), 4u) << run.out;
+        EXPECT_EQ(parseIds(secondLine), after);
+        for (const std::string& name : c.kept) EXPECT_EQ(after.at(name), before.at(name)) << name;
+        std::set<std::string> trackIds, persistentIds;
+        for (const auto& [name, id] : after) {
+            const std::string track = id.substr(0, id.find('/')), persistent = id.substr(id.find('/') + 1);
+            EXPECT_GT(std::stoll(track), 0) << name;
+            EXPECT_NE(persistent, "0000000000000000") << name;
+            trackIds.insert(track);
+            persistentIds.insert(persistent);
+        }
+        EXPECT_EQ(trackIds.size(), 4u) << run.out;
+        EXPECT_EQ(persistentIds.size(), 4u) << run.out;
+        const std::string secondLog = run.out.substr(run.out.find("\n--\n"));
+        EXPECT_EQ(secondLog.find("scan cache"), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find(c.line), std::string::npos) << run.out;
+    }
+}
+
+// Two processes scanning a folder for the first time at once give its files the same IDs, and
+// the cache keeps them.
+TEST(ScanCache, ConcurrentFirstScansAgree) {
+    for (int round = 0; round < 3; ++round) {
+        Folder f;
+        for (int i = 0; i < 40; ++i) copyTemplate("wav", f.music / ("t" + std::to_string(i) + ".wav"));
+        // Both children wait at a gate, so that their scans overlap.
+        int gate[2];
+        ASSERT_EQ(pipe(gate), 0);
+        kestrane::UniqueFd gateRead(gate[0]), gateWrite(gate[1]);
+        std::vector<Child> both;
+        for (int p = 0; p < 2; ++p) {
+            both.push_back(startChild(
+                [&](std::string& out) {
+                    gateWrite.reset();
+                    char c;
+                    (void)!read(gateRead.get(), &c, 1);
+                    out = idsOf(Scanned(f.music));
+                },
+                120, RLIM_INFINITY));
+        }
+        gateWrite.reset();
+        std::vector<std::string> outs;
+        for (Child& child : both) {
+            const ChildRun run = finishChild(std::move(child));
+            outs.push_back(run.exited ? run.out : "failed");
+        }
+        EXPECT_EQ(outs[0], outs[1]);
+        EXPECT_EQ(parseIds(outs[0]).size(), 40u);
+        EXPECT_EQ(idsOf(Scanned(f.music)), outs[0]);
+    }
+}
+
+// However the folder is spelled, it has one cache and its files one set of IDs and locations.
+TEST(ScanCache, OneFolderOneCacheHoweverItIsSpelled) {
+    Folder f;
+    copyTemplate("wav", f.music / "a.wav");
+    fs::create_directory_symlink(f.music, f.temp.path() / "link");
+    const std::string t = f.temp.path().string();
+    const fs::path cwd = fs::current_path();
+    fs::current_path(f.temp.path());
+    std::set<std::string> seen;
+    for (const std::string& spelling : {t + "/Music", t + "/Music/", t + "//Music", t + "/./Music", t + "/Music/../Music", t + "/link", std::string("Music"), std::string("./link/")}) {
+        const Scanned s{fs::path(spelling)};
+        seen.insert(s.value("a.wav", "Persistent ID") + " " + s.value("a.wav", "Location"));
+    }
+    fs::current_path(cwd);
+    EXPECT_EQ(seen.size(), 1u) << *seen.begin();
+    EXPECT_EQ(seen.begin()->substr(17), kestrane::url::fileUrlOf(f.music.string()) + "/a.wav");
+    std::size_t caches = 0;
+    for (const auto& entry : fs::directory_iterator(f.temp.path() / "cache/kestrane")) caches += entry.path().extension() == ".sqlite";
+    EXPECT_EQ(caches, 1u);
+}
+
+// A cache that cannot be written (a full disk: no file may grow): the files it knows keep
+// their IDs, a new file has one for the run, said once; once the disk has room the new file
+// keeps an ID of its own.
+TEST(ScanCache, ACacheThatCannotBeWrittenKeepsItsIds) {
+    Folder f;
+    copyTemplate("wav", f.music / "a.wav");
+    copyTemplate("wav", f.music / "b.wav");
+    const auto before = parseIds(idsOf(Scanned(f.music)));
+    copyTemplate("flac", f.music / "c.flac");
+    const ChildRun run = inChild(
+        [&](std::string& out) {
+            ml::FolderScanner scanner(f.music.string(), false);
+            for (int i = 0; i < 2; ++i) {
+                auto scanned = scanner.scan();
+                for (std::size_t k = 0; scanned && k < scanned->get()->allItems.size(); ++k) {
+                    auto* item = static_cast<ml::MediaItem*>(scanned->get()->allItems.at(k));
+                    out += "id " + item->valueForProperty("Persistent ID").value_or("?") + "\n";
+                }
+            }
+        },
+        120, 0);
+    ASSERT_TRUE(run.exited) << run.out;
+    EXPECT_NE(run.out.find(before.at("a.wav").substr(before.at("a.wav").find('/') + 1)), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(before.at("b.wav").substr(before.at("b.wav").find('/') + 1)), std::string::npos) << run.out;
+    std::set<std::string> persistentIds;  // the same three in both scans
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("id ", 0) == 0) persistentIds.insert(line.substr(3));
+    }
+    EXPECT_EQ(persistentIds.size(), 3u) << run.out;
+    std::size_t said = 0;
+    for (std::size_t at = 0; (at = run.out.find("cannot be written", at)) != std::string::npos; ++at) ++said;
+    EXPECT_EQ(said, 1u) << run.out;
+    const Scanned later(f.music), again(f.music);
+    EXPECT_EQ(parseIds(idsOf(later)).at("a.wav"), before.at("a.wav"));
+    EXPECT_EQ(parseIds(idsOf(later)).size(), 3u);
+    EXPECT_EQ(idsOf(later), idsOf(again));
+}
+
+// Names that are not UTF-8, Latin-1 playlists, strict .pls keys, a relative library folder.
+TEST(FolderScan, NamesAndPlaylistEntriesAsUsersHaveThem) {
+    Folder f;
+    copyTemplate("wav", f.music / "caf\xe9.wav");
+    copyTemplate("wav", f.music / "caf\xc3\xa9.wav");
+    for (const char* name : {"a", "b", "c", "d", "e"}) copyTemplate("wav", f.music / (std::string(name) + ".wav"));
+    std::ofstream(f.music / "latin.m3u", std::ios::binary) << "caf\xe9.wav\r\n";
+    std::ofstream(f.music / "keys.pls") << "[playlist]\nFile1=a.wav\nFilex=b.wav\nFile-1=c.wav\nFile0=d.wav\nFile2=e.wav\n";
+    const Scanned s(f.music);
+    EXPECT_EQ(s.value("caf%E9.wav", "Name"), "caf\xef\xbf\xbd");
+    EXPECT_EQ(s.value("caf%C3%A9.wav", "Name"), "caf\xc3\xa9");
+    EXPECT_EQ(s.playlist(2), (std::vector<std::string>{"latin", "caf%E9.wav"}));
+    EXPECT_EQ(s.playlist(1), (std::vector<std::string>{"keys", "a.wav", "e.wav"}));
+
+    const fs::path cwd = fs::current_path();
+    fs::current_path(f.temp.path());
+    setenv("KESTRANE_MUSIC_LIBRARY", "Music", 1);
+    auto loaded = ml::loadUserLibrary();
+    unsetenv("KESTRANE_MUSIC_LIBRARY");
+    fs::current_path(cwd);
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(static_cast<ml::MediaItem*>(loaded->get()->allItems.at(0))->location(), kestrane::url::fileUrlOf(f.music.string()) + "/a.wav");
+}
+
+TEST(MovedLibraries, PathMapLinesAreTrimmedCheckedAndEndInOneSlash) {
+    const std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> cases = {
+        {" /old/ = /new \n", {{"file:///old/", "file:///new/"}}},
+        {"file://localhost/D:=/d//\r\n# note\n\n", {{"file://localhost/D:/", "file:///d/"}}},
+        {"/old=relative\n=/x\n/y=\nno separator\nhttp://h/=/z\n", {}},
+    };
+    for (const auto& [text, expected] : cases) {
+        std::vector<std::pair<std::string, std::string>> parsed;
+        const std::string log = captureStderr([&] { parsed = ml::parsePathMap(text); });
+        EXPECT_EQ(parsed, expected) << text;
+        EXPECT_EQ(static_cast<std::size_t>(std::count(log.begin(), log.end(), '\n')), expected.empty() ? 5u : 0u) << log;
+    }
+}
+
+// Playlists no user made: one line each, bounded time and memory.
+TEST(FolderScan, HostilePlaylistsAreSkippedOrCostWhatOthersCost) {
+    Folder f;
+    copyTemplate("wav", f.music / "a.wav");
+    {
+        const kestrane::UniqueFd zeros(open((f.music / "zeros.m3u").c_str(), O_WRONLY | O_CREAT, 0644));
+        ASSERT_EQ(ftruncate(zeros.get(), 1ll << 30), 0);
+    }
+    {
+        std::ofstream missing(f.music / "missing.m3u");
+        for (int i = 0; i < 1000000; ++i) missing << "m" << (i % 10) << "\n";
+        missing << "a.wav\n";
+    }
+    const ChildRun run = inChild([&](std::string& out) {
+        const Scanned s(f.music);
+        out = s.log + "playlists=" + std::to_string(s.ref ? s.ref.get()->playlists.size() : 0) + "\n";
+    });
+    ASSERT_TRUE(run.exited) << run.out.substr(0, 2000);
+    EXPECT_NE(run.out.find("zeros.m3u: skipped: is larger than 4 MB"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("missing.m3u: 1000000 of 1000001 entries name no track"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("playlists=2\n"), std::string::npos) << run.out;
+}
+
+// A scanner follows its folder: a scan with nothing changed hands back the same snapshot
+// without listing a folder or reading a file; after changes it reads only the changed files and
+// lists only new folders, and change tracking sees the changes.
+TEST(FolderScanner, FollowsTheFolderWithoutWalkingIt) {
+    Folder f;
+    copyTemplate("wav", f.music / "A/a.wav");
+    copyTemplate("wav", f.music / "A/b.wav");
+    copyTemplate("flac", f.music / "B/c.flac");
+    copyTemplate("wav", f.music / "Gone/g.wav");
+    auto scanner = std::make_shared<ml::FolderScanner>(f.music.string());
+    auto opened = ml::Library::open("1.1", [scanner] { return scanner->scan(); });
+    ASSERT_TRUE(opened);
+    ml::Library* library = *opened;
+    EXPECT_EQ(library->allMediaItems()->size(), 4u);
+    const auto firstIds = parseIds(idsOf(Scanned(f.music)));
+    const std::size_t listed = ml::foldersListed, opened0 = ml::audioFilesOpened;
+    const double before = library->lastItemModification()->value_or(0);
+    const std::uint32_t hashBefore = library->playlistHash()->hash;
+
+    ASSERT_TRUE(library->reloadData());
+    EXPECT_EQ(ml::foldersListed, listed);
+    EXPECT_EQ(ml::audioFilesOpened, opened0);
+
+    const auto later = fs::last_write_time(f.music / "A/a.wav") + std::chrono::hours(1);
+    fs::last_write_time(f.music / "A/a.wav", later);
+    copyTemplate("flac", f.music / "New/deeper/n.flac");
+    fs::remove_all(f.music / "Gone");
+    fs::remove(f.music / "A/b.wav");
+    std::ofstream(f.music / "B/list.m3u") << "c.flac\n../A/a.wav\n";
+    ASSERT_TRUE(library->reloadData());
+    EXPECT_LE(ml::foldersListed - listed, 2u);  // New and New/deeper, when made before their watch
+    EXPECT_EQ(ml::audioFilesOpened - opened0, 2u);
+    std::map<std::string, std::string> names;
+    ml::Array* items = library->allMediaItems();
+    for (std::size_t i = 0; i < items->size(); ++i) {
+        auto* item = static_cast<ml::MediaItem*>(items->at(i));
+        const std::string location = item->valueForProperty("Location").value_or("");
+        names[location.substr(location.find_last_of('/') + 1)] =
+            item->valueForProperty("Track ID").value_or("") + "/" + item->valueForProperty("Persistent ID").value_or("");
+    }
+    EXPECT_EQ(names.size(), 3u);
+    EXPECT_EQ(names["a.wav"], firstIds.at("a.wav"));
+    EXPECT_EQ(names["c.flac"], firstIds.at("c.flac"));
+    EXPECT_EQ(names.count("n.flac"), 1u);
+    EXPECT_EQ(library->allPlaylists()->size(), 2u);
+    EXPECT_GT(library->lastItemModification()->value_or(0), before);
+    ml::Array* changed = *library->mediaItemsChangedSince(before);
+    ASSERT_GE(changed->size(), 1u);
+    EXPECT_EQ(static_cast<ml::MediaItem*>(changed->at(0))->valueForProperty("Persistent ID"), firstIds.at("a.wav").substr(firstIds.at("a.wav").find('/') + 1));
+    EXPECT_NE(library->playlistHash()->hash, hashBefore);
+    // What the scanner found is what a walk finds.
+    EXPECT_EQ(parseIds(idsOf(Scanned(f.music))), names);
+
+    // A cover put beside a track, then taken away, is followed too.
+    const auto artworkCountOfC = [&] {
+        ml::Array* now = library->allMediaItems();
+        for (std::size_t i = 0; i < now->size(); ++i) {
+            auto* item = static_cast<ml::MediaItem*>(now->at(i));
+            if (item->valueForProperty("Location").value_or("").ends_with("/c.flac")) return item->valueForProperty("Artwork Count");
+        }
+        return std::optional<std::string>();
+    };
+    std::ofstream(f.music / "B/Cover.PNG", std::ios::binary) << kestrane::test::tinyPng();
+    ASSERT_TRUE(library->reloadData());
+    EXPECT_EQ(artworkCountOfC(), "1");
+    fs::remove(f.music / "B/Cover.PNG");
+    ASSERT_TRUE(library->reloadData());
+    EXPECT_EQ(artworkCountOfC(), "0");
 }
