@@ -9,6 +9,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "expected.h"
 #include "glib_ptr.h"
@@ -31,6 +32,11 @@ enum class BusError {
 // session bus and DBUS_SYSTEM_BUS_ADDRESS (or the standard socket) for the system bus; none
 // when the session has no bus. Never starts a bus (no X11 autolaunch).
 std::optional<std::string> busAddress(GBusType bus);
+
+// text as the bus takes a string: up to its first U+0000, with every byte that is not UTF-8
+// replaced by U+FFFD (a string the bus would refuse makes GLib complain and the receiver see
+// nothing useful).
+std::string busString(std::string_view text);
 
 struct Call {
     const char* destination;
