@@ -152,9 +152,9 @@ TEST_F(NotificationsTest, WithoutABusOrAServerDeliveryIsDroppedQuickly) {
 TEST(NotificationImages, BytesThatAreNoPictureDecodeToNothing) {
     const std::vector<std::vector<std::uint8_t>> junk = {
         {}, {0x89, 'P', 'N', 'G'}, {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'}};
-    for (const auto& bytes : junk) EXPECT_FALSE(decodeImage(bytes).has_value()) << bytes.size();
+    for (const auto& bytes : junk) EXPECT_FALSE(decodeImage(bytes).hasValue()) << bytes.size();
     const std::vector<std::uint8_t> png = pngOf(2, 2);
-    EXPECT_FALSE(decodeImage(std::span(png).first(png.size() / 2)).has_value());  // cut short
+    EXPECT_FALSE(decodeImage(std::span(png).first(png.size() / 2)).hasValue());  // cut short
 }
 
 // The worker runs what was posted to it, in order, even when it goes at once (its loop may
