@@ -24,26 +24,8 @@ std::string nonEmpty(const char* name) {
     return value != nullptr ? value : "";
 }
 
-// GDBus sets SIGPIPE to "ignore" for the whole process the first time it is used, and child
-// processes inherit that: a pipeline started by the application then fails with "Broken
-// pipe" instead of ending quietly, and a JVM notices its handler changed. GDBus does not need
-// it on Linux (its sockets send with MSG_NOSIGNAL), so its one-time setup runs here with the
-// disposition saved around it, and the process keeps the one it had.
-void initialiseKeepingSignals() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        struct sigaction before {};
-        const bool saved = sigaction(SIGPIPE, nullptr, &before) == 0;
-        GError* raw = nullptr;
-        // Asking for the system bus's address reads the environment only, and sets GDBus up.
-        const glib::CharPtr address(g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, nullptr, &raw));
-        const glib::ErrorPtr error(raw);
-        if (saved) sigaction(SIGPIPE, &before, nullptr);
-    });
-}
-
 // At load, before anything else in the process can set GDBus up and leave SIGPIPE ignored.
-[[maybe_unused]] const bool initialisedAtLoad = (initialiseKeepingSignals(), true);
+[[maybe_unused]] const bool initialisedAtLoad = (setUpGDBusKeepingSignals(), true);
 
 // Whether a few descriptors are free: GLib aborts the process when it cannot make the wakeup
 // descriptor of a main context or of its D-Bus worker, so a process that has run out must
@@ -130,6 +112,19 @@ gint timeoutOf(Clock::time_point deadline) {
 
 }  // namespace
 
+void setUpGDBusKeepingSignals() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction before {};
+        const bool saved = sigaction(SIGPIPE, nullptr, &before) == 0;
+        GError* raw = nullptr;
+        // Asking for the system bus's address reads the environment only, and sets GDBus up.
+        const glib::CharPtr address(g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, nullptr, &raw));
+        const glib::ErrorPtr error(raw);
+        if (saved) sigaction(SIGPIPE, &before, nullptr);
+    });
+}
+
 std::optional<std::string> busAddress(GBusType bus) {
     if (bus == G_BUS_TYPE_SYSTEM) {
         if (std::string a = nonEmpty("DBUS_SYSTEM_BUS_ADDRESS"); !a.empty()) return a;
@@ -152,7 +147,7 @@ Expected<Connection> Connection::open(GBusType bus, Clock::time_point deadline) 
 }
 
 Expected<Connection> Connection::openAddress(const std::string& address, Clock::time_point deadline) {
-    initialiseKeepingSignals();
+    setUpGDBusKeepingSignals();
     if (!descriptorsLeft()) return Error(BusError::noBus, "the bus at " + address + " cannot be reached: too many open files");
     glib::ObjectPtr<GAsyncResult> result = runBounded(
         [&](GCancellable* cancellable, GAsyncReadyCallback done, gpointer data) {
