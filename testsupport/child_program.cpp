@@ -53,22 +53,6 @@ void stopProgram(pid_t pid) {
 
 namespace kestrane::test {
 
-namespace {
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-
-}  // namespace
-
 ChildRun runTestInChild(const std::string& filter, const std::string& variable, const std::string& value, const ChildLimits& limits) {
     ChildRun run;
     int fds[2];
@@ -90,7 +74,7 @@ ChildRun runTestInChild(const std::string& filter, const std::string& variable, 
         setpgid(0, 0);
         dup2(writeEnd.get(), STDOUT_FILENO);
         dup2(writeEnd.get(), STDERR_FILENO);
-        if (limits.addressSpaceMiB != 0 && !kAddressSanitizer) setrlimit(RLIMIT_AS, &addressSpace);
+        if (limits.addressSpaceMiB != 0 && !kSanitized) setrlimit(RLIMIT_AS, &addressSpace);
         if (limits.descriptors != 0) setrlimit(RLIMIT_NOFILE, &descriptors);
         execve(args[0], args.data(), env.data());
         _exit(127);

@@ -35,6 +35,20 @@ struct ChildRun {
     std::string output; // standard output and error together
 };
 
+// Whether this program runs under AddressSanitizer (the sanitizer build turns on both
+// AddressSanitizer and UndefinedBehaviorSanitizer).
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
 // Limits for a hostile case, so that a regression fails its test instead of taking the
 // runner down with it. Zero means no limit.
 struct ChildLimits {

@@ -307,7 +307,9 @@ TEST(HostilePicturesChild, Deliveries) {
         EXPECT_EQ(imageSize(server).first, c.shownWidth) << name;
         EXPECT_EQ(lines(log), c.logLines) << name << ": " << log;
     }
-    EXPECT_LT(peakMemoryKiB() - start, 300 * 1024);
+    // AddressSanitizer keeps freed memory in quarantine and adds its own, so the bound holds
+    // for the process as built, not under it.
+    if (!kestrane::test::kSanitized) EXPECT_LT(peakMemoryKiB() - start, 300 * 1024);
 }
 
 }  // namespace
