@@ -191,8 +191,10 @@ TEST(ActivitiesChild, HoldMany) {
         held.push_back(begin({.systemSleep = true}, "a" + std::to_string(i), "app"));
         locked += held.back()->holder() != Holder::kNone;
     }
-    if (throughPortal) EXPECT_EQ(locked, kHeld);
-    else EXPECT_GT(locked, 300u);  // until the descriptors ran out
+    // Through logind, each lock held is a descriptor, until they run out.
+    EXPECT_GT(locked, throughPortal ? kHeld - 1 : 300u);
     held.clear();
-    if (throughPortal) EXPECT_TRUE(portalService->waitForCalls("Close", kHeld));
+    if (portalService) {
+        EXPECT_TRUE(portalService->waitForCalls("Close", kHeld));
+    }
 }

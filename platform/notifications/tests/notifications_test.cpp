@@ -309,7 +309,9 @@ TEST(HostilePicturesChild, Deliveries) {
     }
     // AddressSanitizer keeps freed memory in quarantine and adds its own, so the bound holds
     // for the process as built, not under it.
-    if (!kestrane::test::kSanitized) EXPECT_LT(peakMemoryKiB() - start, 300 * 1024);
+    if (!kestrane::test::kSanitized) {
+        EXPECT_LT(peakMemoryKiB() - start, 300 * 1024);
+    }
 }
 
 }  // namespace
