@@ -46,7 +46,8 @@ GMainContext* threadContext() {
     return context.get();
 }
 
-// Runs one asynchronous GIO operation on a main context of its own and waits for it, but
+// Runs one asynchronous GIO operation on the thread's context for bounded calls (no other
+// work is dispatched there) and waits for it, but
 // no later than deadline: then the operation is cancelled, and its (prompt) cancelled
 // completion is still awaited so that nothing outlives this call. The result is handed
 // back for the operation's finish function; null only if start never completed.
@@ -81,7 +82,7 @@ glib::ObjectPtr<GAsyncResult> runBounded(Start start, Clock::time_point deadline
         g_main_context_iteration(context, TRUE);
     }
     g_source_destroy(timer.get());
-    // Anything the operation left queued on the context runs before the context goes.
+    // Anything the operation left queued on the context runs before the call returns.
     while (g_main_context_iteration(context, FALSE)) {
     }
     g_main_context_pop_thread_default(context);
