@@ -1,7 +1,10 @@
 // com.kestrane.core.osx.UserNotificationCenter: a desktop notification.
 #include <com_kestrane_core_osx_UserNotificationCenter.h>
 
+#include <new>
+
 #include "bundle_info.h"
+#include "errors.h"
 #include "jni_scoped.h"
 #include "notifications.h"
 #include "platform_string.h"
@@ -28,9 +31,14 @@ JNIEXPORT void JNICALL Java_com_kestrane_core_osx_UserNotificationCenter_nativeD
     JNIEnv* env, jclass, jstring title, jstring, jstring informativeText, jstring soundName, jbyteArray image) {
     kestrane::notifications::Notification n{utf8(env, title), utf8(env, informativeText), utf8(env, soundName), {}};
     if (image != nullptr) {
-        const kestrane::jni::ReadOnlyBytes bytes(env, image);
-        if (bytes) n.image.assign(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                  reinterpret_cast<const std::uint8_t*>(bytes.data()) + bytes.size());
+        // One copy straight into the notification: the caller waits for nothing else, the
+        // picture is decoded on the center's thread.
+        try {
+            n.image.resize(static_cast<std::size_t>(env->GetArrayLength(image)));
+        } catch (const std::bad_alloc&) {
+            return kestrane::jni::throwOutOfMemory(env, "no memory for a copy of the notification's picture");
+        }
+        env->GetByteArrayRegion(image, 0, static_cast<jsize>(n.image.size()), reinterpret_cast<jbyte*>(n.image.data()));
     }
     static const kestrane::notifications::Identity id = identity();
     kestrane::notifications::Center::instance(id).deliver(std::move(n));

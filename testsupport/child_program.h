@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -21,5 +22,44 @@ StartedProgram startReadingFirstLine(const std::vector<std::string>& argv, bool 
 
 // Ends a program started above (SIGTERM) and waits for it; nothing for pid -1.
 void stopProgram(pid_t pid);
+
+}  // namespace kestrane::test
+
+namespace kestrane::test {
+
+// What a child run of this test program left behind.
+struct ChildRun {
+    bool timedOut = false;
+    int exitCode = -1;  // the child's exit status; -1 when it was killed by a signal
+    int signal = 0;     // the signal that ended it, 0 when it exited
+    std::string output; // standard output and error together
+};
+
+// Whether this program runs under AddressSanitizer (the sanitizer build turns on both
+// AddressSanitizer and UndefinedBehaviorSanitizer).
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
+// Limits for a hostile case, so that a regression fails its test instead of taking the
+// runner down with it. Zero means no limit.
+struct ChildLimits {
+    std::size_t addressSpaceMiB = 0;  // RLIMIT_AS; ignored under AddressSanitizer, whose shadow needs far more
+    unsigned descriptors = 0;         // RLIMIT_NOFILE
+    int timeoutSeconds = 60;
+};
+
+// Runs this test program again (/proc/self/exe) with only the test named by filter, and
+// variable=value set in its environment so that the test knows it is the child; waits for
+// it within the limits' timeout (then kills it).
+ChildRun runTestInChild(const std::string& filter, const std::string& variable, const std::string& value, const ChildLimits& limits);
 
 }  // namespace kestrane::test

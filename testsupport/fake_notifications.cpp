@@ -51,6 +51,47 @@ glib::VariantPtr NotificationServer::hint(const char* name) const {
     return glib::VariantPtr(g_variant_lookup_value(hints.get(), name, nullptr));
 }
 
+namespace {
+
+std::vector<std::uint8_t> encodePng(GdkPixbuf* pixbuf) {
+    gchar* raw = nullptr;
+    gsize size = 0;
+    gdk_pixbuf_save_to_buffer(pixbuf, &raw, &size, "png", nullptr, nullptr);
+    const glib::CharPtr buffer(raw);
+    return std::vector<std::uint8_t>(buffer.get(), buffer.get() + size);
+}
+
+// PNG's chunk checksum (CRC-32 of ISO 3309).
+std::uint32_t crc32(const std::uint8_t* data, std::size_t size) {
+    std::uint32_t crc = 0xffffffffu;
+    for (std::size_t i = 0; i < size; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+void putBigEndian(std::uint8_t* at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> plainPng(int width, int height) {
+    const glib::ObjectPtr<GdkPixbuf> pixbuf(gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, width, height));
+    gdk_pixbuf_fill(pixbuf.get(), 0x4080c0ffu);
+    return encodePng(pixbuf.get());
+}
+
+std::vector<std::uint8_t> headerBombPng(std::uint32_t width, std::uint32_t height) {
+    std::vector<std::uint8_t> png = pngOf(8, 8);
+    // The signature (8 bytes), then IHDR: length (4), type (4), width, height, 5 more bytes, CRC.
+    putBigEndian(&png[16], width);
+    putBigEndian(&png[20], height);
+    putBigEndian(&png[29], crc32(&png[12], 17));
+    return png;
+}
+
 std::vector<std::uint8_t> pngOf(int width, int height) {
     const glib::ObjectPtr<GdkPixbuf> pixbuf(gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, width, height));
     guchar* pixels = gdk_pixbuf_get_pixels(pixbuf.get());
@@ -64,11 +105,7 @@ std::vector<std::uint8_t> pngOf(int width, int height) {
             p[3] = 255;
         }
     }
-    gchar* raw = nullptr;
-    gsize size = 0;
-    gdk_pixbuf_save_to_buffer(pixbuf.get(), &raw, &size, "png", nullptr, nullptr);
-    const glib::CharPtr buffer(raw);
-    return std::vector<std::uint8_t>(buffer.get(), buffer.get() + size);
+    return encodePng(pixbuf.get());
 }
 
 }  // namespace kestrane::test

@@ -31,5 +31,9 @@ private:
 
 // A PNG of width x height with a gradient: red = 40 x, green = 60 y, blue 200, opaque.
 std::vector<std::uint8_t> pngOf(int width, int height);
+// A PNG of width x height in one colour: small however large it is.
+std::vector<std::uint8_t> plainPng(int width, int height);
+// A PNG of a few hundred bytes whose header claims width x height (its data is for 8 x 8).
+std::vector<std::uint8_t> headerBombPng(std::uint32_t width, std::uint32_t height);
 
 }  // namespace kestrane::test

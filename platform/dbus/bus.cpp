@@ -1,9 +1,15 @@
 #include "bus.h"
 
+#include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
+
+#include "holders.h"
 
 namespace kestrane::dbus {
 
@@ -19,14 +25,37 @@ std::string nonEmpty(const char* name) {
     return value != nullptr ? value : "";
 }
 
-// Runs one asynchronous GIO operation on a main context of its own and waits for it, but
+// At load, before anything else in the process can set GDBus up and leave SIGPIPE ignored.
+[[maybe_unused]] const bool initialisedAtLoad = (setUpGDBusKeepingSignals(), true);
+
+// Whether a few descriptors are free: GLib aborts the process when it cannot make the wakeup
+// descriptor of a main context or of its D-Bus worker, so a process that has run out must
+// get an error from us instead.
+bool descriptorsLeft() {
+    std::array<UniqueFd, 4> probes;
+    for (UniqueFd& probe : probes) {
+        probe = UniqueFd(eventfd(0, EFD_CLOEXEC));
+        if (!probe) return false;
+    }
+    return true;
+}
+
+// The calling thread's main context for bounded calls, made once per thread: a context per
+// call would take a descriptor each time.
+GMainContext* threadContext() {
+    thread_local const glib::MainContextPtr context(g_main_context_new());
+    return context.get();
+}
+
+// Runs one asynchronous GIO operation on the thread's context for bounded calls (no other
+// work is dispatched there) and waits for it, but
 // no later than deadline: then the operation is cancelled, and its (prompt) cancelled
 // completion is still awaited so that nothing outlives this call. The result is handed
 // back for the operation's finish function; null only if start never completed.
 template <class Start>
 glib::ObjectPtr<GAsyncResult> runBounded(Start start, Clock::time_point deadline) {
-    const glib::MainContextPtr context(g_main_context_new());
-    g_main_context_push_thread_default(context.get());
+    GMainContext* context = threadContext();
+    g_main_context_push_thread_default(context);
     glib::ObjectPtr<GCancellable> cancellable(g_cancellable_new());
     GAsyncResult* result = nullptr;
     start(cancellable.get(),
@@ -44,20 +73,20 @@ glib::ObjectPtr<GAsyncResult> runBounded(Start start, Clock::time_point deadline
             return G_SOURCE_REMOVE;
         },
         &late, nullptr);
-    g_source_attach(timer.get(), context.get());
+    g_source_attach(timer.get(), context);
     bool cancelled = false;
     while (result == nullptr) {
         if (late && !cancelled) {
             g_cancellable_cancel(cancellable.get());
             cancelled = true;
         }
-        g_main_context_iteration(context.get(), TRUE);
+        g_main_context_iteration(context, TRUE);
     }
     g_source_destroy(timer.get());
-    // Anything the operation left queued on the context runs before the context goes.
-    while (g_main_context_iteration(context.get(), FALSE)) {
+    // Anything the operation left queued on the context runs before the call returns.
+    while (g_main_context_iteration(context, FALSE)) {
     }
-    g_main_context_pop_thread_default(context.get());
+    g_main_context_pop_thread_default(context);
     return glib::ObjectPtr<GAsyncResult>(result);
 }
 
@@ -85,6 +114,19 @@ gint timeoutOf(Clock::time_point deadline) {
 
 }  // namespace
 
+void setUpGDBusKeepingSignals() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction before {};
+        const bool saved = sigaction(SIGPIPE, nullptr, &before) == 0;
+        GError* raw = nullptr;
+        // Asking for the system bus's address reads the environment only, and sets GDBus up.
+        const glib::CharPtr address(g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, nullptr, &raw));
+        const glib::ErrorPtr error(raw);
+        if (saved) sigaction(SIGPIPE, &before, nullptr);
+    });
+}
+
 std::optional<std::string> busAddress(GBusType bus) {
     if (bus == G_BUS_TYPE_SYSTEM) {
         if (std::string a = nonEmpty("DBUS_SYSTEM_BUS_ADDRESS"); !a.empty()) return a;
@@ -107,6 +149,8 @@ Expected<Connection> Connection::open(GBusType bus, Clock::time_point deadline) 
 }
 
 Expected<Connection> Connection::openAddress(const std::string& address, Clock::time_point deadline) {
+    setUpGDBusKeepingSignals();
+    if (!descriptorsLeft()) return Error(BusError::noBus, "the bus at " + address + " cannot be reached: too many open files");
     glib::ObjectPtr<GAsyncResult> result = runBounded(
         [&](GCancellable* cancellable, GAsyncReadyCallback done, gpointer data) {
             g_dbus_connection_new_for_address(
@@ -136,6 +180,7 @@ Expected<VariantPtr> Connection::call(const Call& call, Clock::time_point deadli
 Expected<VariantPtr> Connection::callWithFds(const Call& call, Clock::time_point deadline,
                                              glib::ObjectPtr<GUnixFDList>* fds) const {
     const VariantPtr parameters(call.parameters != nullptr ? g_variant_ref_sink(call.parameters) : nullptr);
+    if (!descriptorsLeft()) return Error(BusError::callFailed, std::string(call.method) + " was not asked: too many open files");
     const auto flags = call.autoStart ? G_DBUS_CALL_FLAGS_NONE : G_DBUS_CALL_FLAGS_NO_AUTO_START;
     glib::ObjectPtr<GAsyncResult> result = runBounded(
         [&](GCancellable* cancellable, GAsyncReadyCallback done, gpointer data) {
@@ -186,6 +231,12 @@ Expected<Connection::SignalWatch> Connection::watchSignals(const SignalMatch& ma
     SignalWatch watching(glib::ref(connection_.get()), filter);
     if (!added) return added.error();
     return watching;
+}
+
+std::string busString(std::string_view text) {
+    const std::string_view toNul = text.substr(0, text.find('\0'));
+    const glib::CharPtr valid(g_utf8_make_valid(toNul.data(), static_cast<gssize>(toNul.size())));
+    return valid.get();
 }
 
 }  // namespace kestrane::dbus

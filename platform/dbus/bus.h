@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "expected.h"
 #include "glib_ptr.h"
@@ -28,10 +29,25 @@ enum class BusError {
     callFailed = 5,     // any other error reply
 };
 
+// GDBus sets SIGPIPE to "ignore" for the whole process the first time it is used (by us, or
+// by any library in the process: GStreamer's network sources, GSettings), and child processes
+// inherit that: a pipeline the application starts then fails with "Broken pipe" instead of
+// ending quietly, and a JVM notices that its handler changed. GDBus does not need it on
+// Linux, where its sockets send with MSG_NOSIGNAL. This sets GDBus up once, with the
+// disposition saved around it, so that the process keeps the one it had; later uses change
+// nothing. It runs when a library holding this component loads; a component that may make
+// GLib start GDBus without calling this one calls it before.
+void setUpGDBusKeepingSignals();
+
 // The address of the bus, from DBUS_SESSION_BUS_ADDRESS (or $XDG_RUNTIME_DIR/bus) for the
 // session bus and DBUS_SYSTEM_BUS_ADDRESS (or the standard socket) for the system bus; none
 // when the session has no bus. Never starts a bus (no X11 autolaunch).
 std::optional<std::string> busAddress(GBusType bus);
+
+// text as the bus takes a string: up to its first U+0000, with every byte that is not UTF-8
+// replaced by U+FFFD (a string the bus would refuse makes GLib complain and the receiver see
+// nothing useful).
+std::string busString(std::string_view text);
 
 struct Call {
     const char* destination;

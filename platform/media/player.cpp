@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "audio_stream.h"
+#include "bus.h"
 #include "glib_ptr.h"
 #include "gst_ptr.h"
 #include "url.h"
@@ -34,6 +35,9 @@ bool initialised() {
         const glib::Owned<GSettingsSchema, g_settings_schema_unref> proxy(
             schemas != nullptr ? g_settings_schema_source_lookup(schemas, "org.gnome.system.proxy", TRUE) : nullptr);
         if (!proxy) g_setenv("GIO_USE_PROXY_RESOLVER", "dummy", FALSE);
+        // Network sources may start GDBus (proxies, network state), which would leave SIGPIPE
+        // ignored for the whole process.
+        dbus::setUpGDBusKeepingSignals();
         return gst_init_check(nullptr, nullptr, nullptr) != FALSE;
     }();
     return ok;

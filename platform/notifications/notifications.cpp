@@ -10,6 +10,7 @@
 #include "glib_ptr.h"
 #include "image_data.h"
 #include "log.h"
+#include "log_burst.h"
 #include "main_loop_thread.h"
 #include "no_destructor.h"
 
@@ -36,20 +37,31 @@ bool reportsClicks(GVariant* capabilities) {
     return false;
 }
 
-// The hints of a notification: its sound (or silence) and its picture.
-GVariant* hintsOf(const Notification& n) {
+// The kind of a failure, for counting repeats: its error domain and code.
+std::string causeOf(const GError* error) {
+    return std::string(g_quark_to_string(error->domain)) + ":" + std::to_string(error->code);
+}
+
+// The hints of a notification: its sound (or silence) and its picture. A picture that cannot
+// be shown is left out, and the notification still goes.
+GVariant* hintsOf(const Notification& n, LogBurst& log) {
     GVariantBuilder builder;
     g_variant_builder_init(&builder, G_VARIANT_TYPE("a{sv}"));
     if (n.soundName) {
-        g_variant_builder_add(&builder, "{sv}", "sound-name", g_variant_new_string(n.soundName->c_str()));
+        g_variant_builder_add(&builder, "{sv}", "sound-name", g_variant_new_string(dbus::busString(*n.soundName).c_str()));
     } else {
         g_variant_builder_add(&builder, "{sv}", "suppress-sound", g_variant_new_boolean(TRUE));
     }
-    if (std::optional<ImageData> image = decodeImage(n.image)) {
-        GVariant* pixels = g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, image->pixels.data(), image->pixels.size(), 1);
-        g_variant_builder_add(&builder, "{sv}", "image-data",
-                              g_variant_new("(iiibii@ay)", image->width, image->height, image->rowstride, image->hasAlpha,
-                                            image->bitsPerSample, image->channels, pixels));
+    if (!n.image.empty()) {
+        Expected<ImageData> image = decodeImage(n.image);
+        if (image) {
+            GVariant* pixels = g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, image->pixels.data(), image->pixels.size(), 1);
+            g_variant_builder_add(&builder, "{sv}", "image-data",
+                                  g_variant_new("(iiibii@ay)", image->width, image->height, image->rowstride, image->hasAlpha,
+                                                image->bitsPerSample, image->channels, pixels));
+        } else if (image.error().is(ImageError::tooLarge)) {
+            log.report("picture too large", "A notification is shown without its picture: " + image.error().message);
+        }
     }
     return g_variant_builder_end(&builder);
 }
@@ -66,6 +78,10 @@ struct Center::State {
     bool reportedNoBus = false, reportedNoServer = false, reportedNoActions = false;
     dbus::Clock::time_point retryAfter{};
     guint actionSubscription = 0, closedSubscription = 0;
+
+    // Failures of a burst of deliveries: one line per cause, and a count once nothing is
+    // waiting for an answer any more.
+    LogBurst failures;
 
     // Notify calls not yet answered; flush() waits for it under the same lock.
     std::mutex mutex;
@@ -146,8 +162,10 @@ void Center::State::send(const Notification& n) {
     connect();
     if (!connection) return;
     const gchar* actions[] = {"default", "", nullptr};
-    GVariant* parameters = g_variant_new("(susss^as@a{sv}i)", identity.applicationName.c_str(), 0u, identity.iconName.c_str(),
-                                         n.title.value_or("").c_str(), n.body.value_or("").c_str(), actions, hintsOf(n), -1);
+    GVariant* parameters =
+        g_variant_new("(susss^as@a{sv}i)", dbus::busString(identity.applicationName).c_str(), 0u,
+                      dbus::busString(identity.iconName).c_str(), dbus::busString(n.title.value_or("")).c_str(),
+                      dbus::busString(n.body.value_or("")).c_str(), actions, hintsOf(n, failures), -1);
     {
         std::lock_guard<std::mutex> lock(mutex);
         ++pending;
@@ -171,10 +189,10 @@ void Center::State::answered(GDBusConnection* source, GAsyncResult* result) {
         g_variant_get(reply.get(), "(u)", &id);
         shown.insert(id);
     } else {
-        logLine(std::string("A notification was not shown: ") + error->message);
+        failures.report(causeOf(error.get()), std::string("A notification was not shown: ") + error->message);
     }
     std::lock_guard<std::mutex> lock(mutex);
-    --pending;
+    if (--pending == 0) failures.end();  // before flush() can return
     idle.notify_all();
 }
 

@@ -7,12 +7,15 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "activities.h"
+#include "child_program.h"
 #include "fake_dbus_service.h"
 #include "glib_ptr.h"
 #include "holders.h"
@@ -156,4 +159,42 @@ TEST(Activities, NeitherServiceRecordsTheActivityAndSaysSoOnce) {
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
     EXPECT_NE(log.find("Activities take no locks"), std::string::npos);
     unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+}
+
+// 2,000 activities held at once by a process allowed 1,024 descriptors, in a child process so
+// that running out fails this test instead of the runner. Through the portal they share one
+// connection and all hold their locks; through logind each lock is a descriptor, so those
+// past the limit hold none, and nothing crashes.
+TEST(Activities, ThousandsHeldUnderADescriptorLimit) {
+    for (const char* service : {"portal", "logind"}) {
+        const kestrane::test::ChildRun run = kestrane::test::runTestInChild("ActivitiesChild.*", "KESTRANE_TEST_ACTIVITIES", service,
+                                                                            {.descriptors = 1024, .timeoutSeconds = 120});
+        EXPECT_FALSE(run.timedOut) << service << ": " << run.output;
+        EXPECT_EQ(run.signal, 0) << service << ": " << run.output;
+        EXPECT_EQ(run.exitCode, 0) << service << ": " << run.output;
+        EXPECT_NE(run.output.find("[  PASSED  ] 1 test"), std::string::npos) << service << ": " << run.output;
+    }
+}
+
+TEST(ActivitiesChild, HoldMany) {
+    const char* service = std::getenv("KESTRANE_TEST_ACTIVITIES");
+    if (service == nullptr) GTEST_SKIP() << "run by ThousandsHeldUnderADescriptorLimit in a child process";
+    constexpr std::size_t kHeld = 2000;
+    const bool throughPortal = std::string(service) == "portal";
+    kestrane::test::PrivateSessionBus session;
+    kestrane::test::PrivateSessionBus system("DBUS_SYSTEM_BUS_ADDRESS");
+    auto portalService = throughPortal ? portal(session.address()) : nullptr;
+    auto logind = throughPortal ? nullptr : std::make_unique<Logind>(system.address());
+    std::vector<std::unique_ptr<Activity>> held;
+    std::size_t locked = 0;
+    for (std::size_t i = 0; i < kHeld; ++i) {
+        held.push_back(begin({.systemSleep = true}, "a" + std::to_string(i), "app"));
+        locked += held.back()->holder() != Holder::kNone;
+    }
+    // Through logind, each lock held is a descriptor, until they run out.
+    EXPECT_GT(locked, throughPortal ? kHeld - 1 : 300u);
+    held.clear();
+    if (portalService) {
+        EXPECT_TRUE(portalService->waitForCalls("Close", kHeld));
+    }
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "log.h"
+#include "log_burst.h"
 #include "test_files.h"
 
 using kestrane::test::captureStderr;
@@ -93,4 +94,26 @@ TEST(Log, ControlCharactersAreEscapedSoNoMessageMakesALineOfItsOwn) {
         EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
         EXPECT_EQ(parseLogLine(text.substr(0, text.size() - 1)).second, c.written);
     }
+}
+
+// A burst logs each cause when it first comes and its repeats when it ends; the next burst
+// starts afresh.
+TEST(LogBurst, EachCauseOnceAndItsRepeatsAtTheEnd) {
+    kestrane::LogBurst burst;
+    auto messages = [](const std::string& text) {
+        std::vector<std::string> out;
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);) out.push_back(parseLogLine(line).second);
+        return out;
+    };
+    const std::string during = captureStderr([&] {
+        for (const char* cause : {"a", "a", "b", "a"}) burst.report(cause, std::string("failed: ") + cause);
+    });
+    EXPECT_EQ(messages(during), (std::vector<std::string>{"failed: a", "failed: b"}));
+    EXPECT_EQ(messages(captureStderr([&] { burst.end(); })), (std::vector<std::string>{"failed: a (and 2 more times)"}));
+    EXPECT_EQ(messages(captureStderr([&] {
+                  burst.report("a", "again");
+                  burst.end();
+              })),
+              (std::vector<std::string>{"again"}));
 }

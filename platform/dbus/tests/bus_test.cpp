@@ -2,14 +2,22 @@
 // can end, and a bus that is not there.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "bus.h"
+#include "child_program.h"
 #include "fake_dbus_service.h"
+#include "holders.h"
 #include "session_bus.h"
 #include "test_files.h"
 
@@ -100,4 +108,52 @@ TEST(Bus, NoBusAtAllIsNoBus) {
         EXPECT_TRUE(connection.error().is(BusError::noBus)) << c.what << ": " << connection.error().message;
     }
     unsetenv("XDG_RUNTIME_DIR");
+}
+
+// GDBus ignores SIGPIPE for the whole process when it starts; children would inherit that.
+// The calls above have run by now: the disposition must be the one the test started with.
+TEST(Bus, TheProcessKeepsItsSigpipeDisposition) {
+    kestrane::test::PrivateSessionBus bus;
+    ASSERT_TRUE(Connection::open(G_BUS_TYPE_SESSION, Clock::now() + std::chrono::seconds(1)));
+    struct sigaction now {};
+    sigaction(SIGPIPE, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, SIG_DFL);
+}
+
+TEST(Bus, StringsAreRepairedForTheBus) {
+    const struct {
+        std::string text, onTheBus;
+    } cases[] = {
+        {"plain", "plain"},
+        {"Kes\xfftrane", "Kes\uFFFDtrane"},
+        {std::string("a\0b", 3), "a"},           // a bus string ends at U+0000
+        {"\xed\xa0\x80 lone", "\uFFFD\uFFFD\uFFFD lone"},  // a UTF-16 surrogate written as UTF-8
+        {"\xc3", "\uFFFD"},                      // cut short
+    };
+    for (const auto& c : cases) EXPECT_EQ(busString(c.text), c.onTheBus) << c.onTheBus;
+}
+
+// A process out of descriptors gets errors, not GLib's abort for a wakeup it cannot make.
+TEST(Bus, NoDescriptorsLeftIsAnErrorNotACrash) {
+    // The sanitizers' own checks need descriptors (a pipe to probe memory) and misreport without.
+    if (kestrane::test::kSanitized) GTEST_SKIP() << "not under the sanitizers";
+    kestrane::test::PrivateSessionBus bus;
+    const auto service = startService(bus.address());
+    Expected<Connection> connection = Connection::open(G_BUS_TYPE_SESSION, Clock::now() + std::chrono::seconds(1));
+    ASSERT_TRUE(connection);
+    rlimit saved{};
+    getrlimit(RLIMIT_NOFILE, &saved);
+    std::vector<kestrane::UniqueFd> taken;
+    const rlimit few{64, saved.rlim_max};
+    setrlimit(RLIMIT_NOFILE, &few);
+    for (kestrane::UniqueFd fd(dup(0)); fd; fd = kestrane::UniqueFd(dup(0))) taken.push_back(std::move(fd));
+    const Call echo{kName, kPath, kInterface, "Echo", g_variant_new("(s)", "hello"), nullptr};
+    std::thread([&] {  // a new thread, whose first call would need a main context
+        EXPECT_FALSE(connection->call(echo, Clock::now() + std::chrono::seconds(1)));
+        EXPECT_FALSE(Connection::open(G_BUS_TYPE_SESSION, Clock::now() + std::chrono::seconds(1)));
+    }).join();
+    taken.clear();
+    setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_TRUE(connection->call({kName, kPath, kInterface, "Echo", g_variant_new("(s)", "again"), nullptr},
+                                 Clock::now() + std::chrono::seconds(1)));
 }

@@ -1,13 +1,16 @@
 // Notifications against a notification server of the test's own on a private session bus.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <span>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "child_program.h"
 #include "fake_notifications.h"
 #include "glib_ptr.h"
 #include "image_data.h"
@@ -19,6 +22,18 @@
 using namespace kestrane::notifications;
 using kestrane::test::NotificationServer;
 using kestrane::test::pngOf;
+
+// The width and height of the last notification's picture; 0 x 0 without one.
+std::pair<int, int> imageSize(const NotificationServer& server) {
+    const auto image = server.hint("image-data");
+    if (image == nullptr) return {0, 0};
+    return {g_variant_get_int32(kestrane::glib::VariantPtr(g_variant_get_child_value(image.get(), 0)).get()),
+            g_variant_get_int32(kestrane::glib::VariantPtr(g_variant_get_child_value(image.get(), 1)).get())};
+}
+
+std::size_t lines(const std::string& text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
 
 namespace {
 
@@ -152,9 +167,9 @@ TEST_F(NotificationsTest, WithoutABusOrAServerDeliveryIsDroppedQuickly) {
 TEST(NotificationImages, BytesThatAreNoPictureDecodeToNothing) {
     const std::vector<std::vector<std::uint8_t>> junk = {
         {}, {0x89, 'P', 'N', 'G'}, {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'}};
-    for (const auto& bytes : junk) EXPECT_FALSE(decodeImage(bytes).has_value()) << bytes.size();
+    for (const auto& bytes : junk) EXPECT_FALSE(decodeImage(bytes).hasValue()) << bytes.size();
     const std::vector<std::uint8_t> png = pngOf(2, 2);
-    EXPECT_FALSE(decodeImage(std::span(png).first(png.size() / 2)).has_value());  // cut short
+    EXPECT_FALSE(decodeImage(std::span(png).first(png.size() / 2)).hasValue());  // cut short
 }
 
 // The worker runs what was posted to it, in order, even when it goes at once (its loop may
@@ -187,6 +202,116 @@ TEST_F(NotificationsTest, FlushWaitsForDeliveriesFromManyThreads) {
     for (std::thread& thread : threads) thread.join();
     center.flush();
     EXPECT_TRUE(server.service().waitForCalls("Notify", 40, 0));
+}
+
+// Pictures larger than a notification shows arrive scaled to fit 512 x 512, keeping their
+// shape; small ones arrive as they are.
+TEST_F(NotificationsTest, LargePicturesArriveScaledDown) {
+    NotificationServer server(bus->address(), true);
+    Center center({"app", ""});
+    const struct {
+        int width, height, shownWidth, shownHeight;
+    } cases[] = {{40, 20, 40, 20}, {600, 300, 512, 256}, {300, 2000, 77, 512}, {3000, 1, 512, 1}};
+    for (const auto& c : cases) {
+        center.deliver({"t", "b", std::nullopt, kestrane::test::plainPng(c.width, c.height)});
+        center.flush();
+        EXPECT_EQ(imageSize(server), std::make_pair(c.shownWidth, c.shownHeight)) << c.width << "x" << c.height;
+    }
+}
+
+// Texts that are not UTF-8 (a bundle name, a title) reach the server repaired, and GLib has
+// nothing to complain about.
+TEST_F(NotificationsTest, TextsThatAreNotUtf8AreRepaired) {
+    NotificationServer server(bus->address(), true);
+    Center center({"Kes\xfftrane", "icon\xfe"});
+    const std::string log = kestrane::test::captureStderr([&] {
+        center.deliver({"t\xed\xa0\x80", "b\xc3", "s\xff", {}});
+        center.flush();
+    });
+    EXPECT_EQ(log, "");
+    EXPECT_EQ(server.field(0), "'Kes\uFFFDtrane'");
+    EXPECT_EQ(server.field(2), "'icon\uFFFD'");
+    EXPECT_EQ(server.field(3), "'t\uFFFD\uFFFD\uFFFD'");
+    EXPECT_EQ(server.field(4), "'b\uFFFD'");
+}
+
+// A burst whose deliveries all fail, because the server quits or the bus dies in the middle of
+// it, logs each cause once and how often it repeated, not a line per notification. The
+// process keeps SIGPIPE at its default here: writes to the dead bus must not raise it.
+TEST_F(NotificationsTest, AFailingBurstLogsEachCauseOnceWithACount) {
+    constexpr int kBurst = 2000;
+    for (const bool killTheBus : {false, true}) {
+        bus = std::make_unique<kestrane::test::PrivateSessionBus>();
+        auto server = std::make_unique<NotificationServer>(bus->address(), true);
+        Center center({"app", ""});
+        const std::string log = kestrane::test::captureStderr([&] {
+            for (int i = 0; i < kBurst; ++i) center.deliver({"n" + std::to_string(i), "", std::nullopt, {}});
+            server->service().waitForCalls("Notify", 300);
+            if (killTheBus) bus.reset();
+            else server.reset();
+            center.flush();
+        });
+        EXPECT_LE(lines(log), 4u) << log;
+        EXPECT_NE(log.find("A notification was not shown: "), std::string::npos) << log;
+        EXPECT_NE(log.find(" more times)"), std::string::npos) << log;
+    }
+}
+
+// Hostile pictures, in a child process with a memory limit and a timeout so that a regression
+// fails here instead of taking the runner down: a PNG of a few hundred bytes whose header
+// claims 30000 x 30000 (its size in bytes overflows) or 10000 x 10000 pixels, and a real
+// 5000 x 5000 one (100 MB decoded, over the bus's limit for an array). Each text arrives, so
+// does the next notification, and the peak memory grows by less than 300 MB.
+TEST(HostilePictures, CostLittleAndLoseNoText) {
+    const kestrane::test::TempFolder folder("pictures");
+    const auto bomb = kestrane::test::headerBombPng(30000, 30000), mediumBomb = kestrane::test::headerBombPng(10000, 10000),
+               large = kestrane::test::plainPng(5000, 5000);
+    kestrane::test::writeFile(folder.path() / "bomb.png", std::string(bomb.begin(), bomb.end()));
+    kestrane::test::writeFile(folder.path() / "medium-bomb.png", std::string(mediumBomb.begin(), mediumBomb.end()));
+    kestrane::test::writeFile(folder.path() / "large.png", std::string(large.begin(), large.end()));
+    const kestrane::test::ChildRun run = kestrane::test::runTestInChild(
+        "HostilePicturesChild.*", "KESTRANE_TEST_PICTURES", folder.path().string(), {.addressSpaceMiB = 2048, .timeoutSeconds = 120});
+    EXPECT_FALSE(run.timedOut) << run.output;
+    EXPECT_EQ(run.signal, 0) << run.output;
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("[  PASSED  ] 1 test"), std::string::npos) << run.output;
+}
+
+long peakMemoryKiB() {
+    const std::string status = kestrane::test::readFile("/proc/self/status");
+    const std::size_t at = status.find("VmHWM:");
+    return at == std::string::npos ? -1 : std::stol(status.substr(at + 6));
+}
+
+TEST(HostilePicturesChild, Deliveries) {
+    const char* folder = std::getenv("KESTRANE_TEST_PICTURES");
+    if (folder == nullptr) GTEST_SKIP() << "run by HostilePictures in a child process";
+    kestrane::test::PrivateSessionBus bus;
+    NotificationServer server(bus.address(), true);
+    Center center({"app", ""});
+    const struct {
+        const char* file;
+        int shownWidth;
+        std::size_t logLines;
+    } cases[] = {{"bomb.png", 0, 1}, {"medium-bomb.png", 0, 1}, {"large.png", 512, 0}, {nullptr, 0, 0}};
+    const long start = peakMemoryKiB();
+    for (const auto& c : cases) {
+        const std::string name = c.file != nullptr ? c.file : "no picture";
+        const std::string bytes = c.file != nullptr ? kestrane::test::readFile(std::string(folder) + "/" + c.file) : "";
+        const std::string log = kestrane::test::captureStderr([&] {
+            center.deliver({name, "text", std::nullopt, std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
+            center.flush();
+        });
+        EXPECT_EQ(server.field(3), "'" + name + "'");
+        EXPECT_EQ(server.field(4), "'text'") << name;
+        EXPECT_EQ(imageSize(server).first, c.shownWidth) << name;
+        EXPECT_EQ(lines(log), c.logLines) << name << ": " << log;
+    }
+    // AddressSanitizer keeps freed memory in quarantine and adds its own, so the bound holds
+    // for the process as built, not under it.
+    if (!kestrane::test::kSanitized) {
+        EXPECT_LT(peakMemoryKiB() - start, 300 * 1024);
+    }
 }
 
 }  // namespace

@@ -17,6 +17,7 @@ import java.util.Map;
 import java.util.concurrent.TimeUnit;
 import java.util.jar.JarEntry;
 import java.util.jar.JarFile;
+import java.util.regex.Pattern;
 import java.util.stream.Stream;
 import org.junit.jupiter.api.DynamicTest;
 import org.junit.jupiter.api.TestFactory;
@@ -30,6 +31,8 @@ import org.junit.jupiter.api.TestFactory;
  */
 class HostileCallerTest {
     static final long TIMEOUT_SECONDS = 180;
+    /** GLib's criticals and errors, of any of its libraries: "GLib-CRITICAL", "GLib-GIO-ERROR", ... */
+    static final Pattern GLIB_COMPLAINT = Pattern.compile("GLib(-[A-Za-z]+)?-(CRITICAL|ERROR)");
 
     static List<String> peerClasses() throws Exception {
         List<String> names = new ArrayList<>();
@@ -88,6 +91,10 @@ class HostileCallerTest {
         assertTrue(ended, className + " hung; its output:\n" + tail(output));
         assertEquals(0, child.exitValue(), className + " ended with " + child.exitValue() + ":\n" + tail(output));
         assertFalse(output.contains("WARNING in native method"), className + " made a JNI warning:\n" + tail(output));
+        // A library that changes a signal's handler (GDBus ignores SIGPIPE) changes it for the
+        // JVM and every process it starts; -Xcheck:jni reports it this way.
+        assertFalse(output.contains("SIGPIPE handler modified"), className + " changed SIGPIPE's handler:\n" + tail(output));
+        assertFalse(GLIB_COMPLAINT.matcher(output).find(), className + " made GLib complain:\n" + tail(output));
         assertTrue(output.contains("calls="), tail(output));
         String calls = output.substring(output.lastIndexOf("calls=") + 6).trim().split("\\s")[0];
         System.out.println(className + ": " + calls + " calls");
