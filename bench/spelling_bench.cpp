@@ -1,7 +1,7 @@
 // The spell checker on long and hostile input, each figure against a reference measured in the
 // same run:
-//   urls [units]       text of URLs and words ("a://b cat " repeated) against plain text of
-//                      the same length (words only); the bar is 3x
+//   urls [units]       text of URLs and words ("a://b " before each word) against plain text
+//                      of the same length (words only); the bar is 3x
 //   wait [units]       4-character checks started every 50 ms while a check of a long text
 //                      (words only) runs: their waits against the same check alone
 //   tail [units]       a check that starts 100 units before the end of a long text against the
@@ -10,7 +10,8 @@
 //                      an ESC and a newline) through check and guesses: memory kept (after
 //                      malloc_trim) and the log written
 // With no arguments it runs them all at their default sizes (1.6M, 10M, 10M units and 2,000
-// names). Every text is spelled right, so each check walks its text to the end.
+// names). Every text is spelled right, so each check walks its text to the end; the words are
+// distinct words of the installed English dictionary, taken in turn.
 #include <malloc.h>
 #include <unistd.h>
 
@@ -47,6 +48,39 @@ std::u16string repeated(std::u16string_view piece, std::size_t units) {
     return text;
 }
 
+// Distinct words the dictionary knows, so that a long text is not one word asked again and
+// again (the checker remembers the words of a text it has already asked about).
+const std::vector<std::u16string>& vocabulary() {
+    static const std::vector<std::u16string> words = [] {
+        std::vector<std::u16string> found;
+        std::ifstream dic("/usr/share/hunspell/en_US.dic");
+        for (std::string line; std::getline(dic, line) && found.size() < 20000;) {
+            const std::string word = line.substr(0, line.find('/'));
+            if (word.size() < 3 || word.size() > 10 || !std::all_of(word.begin(), word.end(), [](char c) { return c >= 'a' && c <= 'z'; })) continue;
+            const std::u16string unit(word.begin(), word.end());
+            auto misspelled = SharedChecker::instance().check(unit, 0, "en_US");
+            if (misspelled && !*misspelled) found.push_back(unit);
+        }
+        if (found.empty()) found = {u"the", u"cat", u"is"};
+        return found;
+    }();
+    return words;
+}
+
+// Words of the vocabulary in turn, each after prefix, up to units (padded with spaces, never a
+// word cut short).
+std::u16string prose(std::u16string_view prefix, std::size_t units) {
+    std::u16string text;
+    text.reserve(units);
+    for (std::size_t i = 0;; ++i) {
+        const std::u16string& word = vocabulary()[i % vocabulary().size()];
+        if (text.size() + prefix.size() + word.size() + 1 > units) break;
+        text.append(prefix).append(word).push_back(u' ');
+    }
+    text.resize(units, u' ');
+    return text;
+}
+
 void checkAll(std::u16string_view text, std::size_t start = 0) {
     auto result = SharedChecker::instance().check(text, start, "en_US");
     if (!result || *result) {
@@ -56,7 +90,7 @@ void checkAll(std::u16string_view text, std::size_t start = 0) {
 }
 
 int urls(std::size_t units) {
-    const std::u16string dense = repeated(u"a://b cat ", units), plain = repeated(u"the cat is ", units);
+    const std::u16string dense = prose(u"a://b ", units), plain = prose(u"", units);
     checkAll(u"warm up");
     const double plainSeconds = secondsOf([&] { checkAll(plain); });
     const double denseSeconds = secondsOf([&] { checkAll(dense); });
@@ -67,7 +101,7 @@ int urls(std::size_t units) {
 }
 
 int wait(std::size_t units) {
-    const std::u16string longText = repeated(u"the cat is ", units);
+    const std::u16string longText = prose(u"", units);
     const std::u16string shortText = u"word";
     checkAll(shortText);
     const double alone = secondsOf([&] { checkAll(shortText); });
@@ -84,6 +118,10 @@ int wait(std::size_t units) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     longCheck.join();
+    if (waits.empty()) {
+        std::printf("wait: the %zu-unit check (%.3f s) ended before a short check started; give a longer text\n", units, longSeconds);
+        return 1;
+    }
     std::sort(waits.begin(), waits.end());
     std::printf("wait: a 4-unit check every 50 ms during a %zu-unit check (%.3f s): %zu checks, median %.6f s, longest %.6f s; "
                 "alone %.6f s\n", units, longSeconds, waits.size(), waits[waits.size() / 2], waits.back(), alone);

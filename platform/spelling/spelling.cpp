@@ -12,6 +12,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <unordered_set>
 
 #include "enchant_ptr.h"
 #include "icu_ptr.h"
@@ -308,8 +309,17 @@ Expected<std::optional<Range>> SharedChecker::check(std::u16string_view text, st
     }
     std::optional<Range> found;
     if (dict == nullptr) return found;
+    // Words met again in the same text are not asked again: each question costs Enchant a look
+    // at its personal word lists on disk. Bounded, so a text of distinct words costs no memory.
+    constexpr std::size_t kWordsRemembered = 4096;
+    std::unordered_set<std::u16string_view> correct;
     visitCheckableWords(text, start, [&](const Range& word) {
-        if (!state_->misspelled(dict, text.substr(word.location, word.length))) return true;
+        const std::u16string_view spelled = text.substr(word.location, word.length);
+        if (correct.count(spelled) != 0) return true;
+        if (!state_->misspelled(dict, spelled)) {
+            if (correct.size() < kWordsRemembered) correct.insert(spelled);
+            return true;
+        }
         found = word;
         return false;
     });
