@@ -43,15 +43,22 @@ std::int64_t samplesOf(double samples) {
 // nothing more, so that no content can make a measurement read a file through.
 class Reader {
 public:
-    Reader(int fd, std::int64_t size) : fd_(fd), size_(size) {}
+    Reader(int fd, std::int64_t size, const LoadedBytes& loaded) : fd_(fd), size_(size), loaded_(loaded) {}
     std::int64_t size() const { return size_; }
 
-    // Up to n bytes at offset (fewer at the end of the file); empty past the budget.
+    // Up to n bytes at offset (fewer at the end of the file); empty past the budget. Bytes
+    // already in memory count against the budget as read ones do, so that what a file may
+    // cost does not depend on where its bytes come from.
     std::string_view read(std::int64_t offset, std::size_t n) {
         if (offset < 0 || offset >= size_) return {};
         n = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(n), size_ - offset));
         if (spent_ + static_cast<std::int64_t>(n) > kReadBudget) return {};
         spent_ += static_cast<std::int64_t>(n);
+        const auto end = offset + static_cast<std::int64_t>(n);
+        if (end <= static_cast<std::int64_t>(loaded_.head.size())) return loaded_.head.substr(static_cast<std::size_t>(offset), n);
+        if (offset >= loaded_.tailStart && end <= loaded_.tailStart + static_cast<std::int64_t>(loaded_.tail.size())) {
+            return loaded_.tail.substr(static_cast<std::size_t>(offset - loaded_.tailStart), n);
+        }
         buffer_.resize(n);
         std::size_t done = 0;
         while (done < n) {
@@ -74,6 +81,7 @@ public:
 private:
     int fd_;
     std::int64_t size_;
+    LoadedBytes loaded_;
     std::int64_t spent_ = 0;
     std::string buffer_;
 };
@@ -311,7 +319,9 @@ Expected<StreamInfo> measureMpeg(Reader& reader) {
 
 // --- Ogg ------------------------------------------------------------------------------------
 
-std::uint32_t oggCrc(const std::string& page) {
+// The CRC of a page: its header (with the CRC field taken as zero) and then its body, continued
+// from crc.
+std::uint32_t oggCrc(std::string_view bytes, std::uint32_t crc = 0, bool header = false) {
     static const std::array<std::uint32_t, 256> table = [] {
         std::array<std::uint32_t, 256> t{};
         for (std::uint32_t i = 0; i < 256; ++i) {
@@ -321,9 +331,8 @@ std::uint32_t oggCrc(const std::string& page) {
         }
         return t;
     }();
-    std::uint32_t crc = 0;
-    for (std::size_t i = 0; i < page.size(); ++i) {
-        const unsigned char c = (i >= 22 && i < 26) ? 0 : static_cast<unsigned char>(page[i]);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const unsigned char c = (header && i >= 22 && i < 26) ? 0 : static_cast<unsigned char>(bytes[i]);
         crc = (crc << 8) ^ table[((crc >> 24) ^ c) & 0xFF];
     }
     return crc;
@@ -344,12 +353,11 @@ std::optional<OggPage> oggPage(Reader& reader, std::int64_t offset) {
     if (!reader.readExact(offset + 27, h + 27, static_cast<std::size_t>(segments))) return std::nullopt;
     std::size_t bodySize = 0;
     for (int i = 0; i < segments; ++i) bodySize += h[27 + i];
-    std::string page(reinterpret_cast<const char*>(h), 27 + static_cast<std::size_t>(segments));
-    const std::string_view body = reader.read(offset + static_cast<std::int64_t>(page.size()), bodySize);
+    const std::string_view header(reinterpret_cast<const char*>(h), 27 + static_cast<std::size_t>(segments));
+    const std::string_view body = reader.read(offset + static_cast<std::int64_t>(header.size()), bodySize);
     if (body.size() != bodySize) return std::nullopt;
-    page.append(body);
-    if (oggCrc(page) != le32(h + 22)) return std::nullopt;
-    return OggPage{le64(h + 6), le32(h + 14), page.substr(27 + static_cast<std::size_t>(segments))};
+    if (oggCrc(body, oggCrc(header, 0, true)) != le32(h + 22)) return std::nullopt;
+    return OggPage{le64(h + 6), le32(h + 14), std::string(body)};
 }
 
 // The granule position of the last complete page of the stream serial, searched backwards
@@ -666,8 +674,8 @@ Expected<UniqueFd> openRegularFile(const std::string& path, std::int64_t* size) 
     return fd;
 }
 
-Expected<StreamInfo> measureStream(int fd, std::int64_t size, Container container) {
-    Reader reader(fd, size);
+Expected<StreamInfo> measureStream(int fd, std::int64_t size, Container container, const LoadedBytes& loaded) {
+    Reader reader(fd, size, loaded);
     Expected<StreamInfo> info = Error(StreamError::notMeasured, "a format measured by its tag reader");
     switch (container) {
         case Container::mpeg: info = measureMpeg(reader); break;

@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "expected.h"
 #include "holders.h"
@@ -51,10 +52,18 @@ struct StreamInfo {
     std::int64_t milliseconds() const { return sampleRate > 0 ? (samples * 1000 + sampleRate / 2) / sampleRate : 0; }  // rounded
 };
 
+// Bytes of the file already in memory (the head and tail that a TagStream keeps): a measurement
+// takes what lies inside them from there rather than reading the file again.
+struct LoadedBytes {
+    std::string_view head;      // from offset 0
+    std::int64_t tailStart = 0;
+    std::string_view tail;      // from tailStart
+};
+
 // Measures the stream of the open regular file fd of size bytes in the container given
 // (usually the name's). Reads at most a few megabytes. noStream for a file whose stream is not
 // found (junk, zeros, a truncated header), notMeasured for Container::other.
-Expected<StreamInfo> measureStream(int fd, std::int64_t size, Container container);
+Expected<StreamInfo> measureStream(int fd, std::int64_t size, Container container, const LoadedBytes& loaded = {});
 
 // The same for a path, opened with openRegularFile; the container from its extension.
 Expected<StreamInfo> measureFile(const std::string& path);

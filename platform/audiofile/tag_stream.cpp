@@ -19,20 +19,20 @@ TagStream::TagStream(const std::string& path) : path_(path) {
     Expected<UniqueFd> fd = openRegularFile(path, &size_);
     if (!fd) return;
     fd_ = std::move(fd).value();
-    head_.resize(static_cast<std::size_t>(std::min(size_, kHead)));
-    const std::int64_t tailStart = std::max(static_cast<std::int64_t>(head_.size()), size_ - kTail);
-    tail_.resize(static_cast<std::size_t>(size_ - tailStart));
-    tailStart_ = tailStart;
-    if (!readAt(0, head_) || !readAt(tailStart, tail_)) fd_.reset();
+    headSize_ = std::min(size_, kHead);
+    tailStart_ = std::max(headSize_, size_ - kTail);
+    head_ = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(headSize_));
+    tail_ = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(size_ - tailStart_));
+    if (!readAt(0, head_.get(), headSize_) || !readAt(tailStart_, tail_.get(), size_ - tailStart_)) fd_.reset();
 }
 
-bool TagStream::readAt(std::int64_t offset, std::vector<char>& into) {
-    std::size_t done = 0;
-    while (done < into.size()) {
-        const ssize_t got = pread(fd_.get(), into.data() + done, into.size() - done, offset + static_cast<std::int64_t>(done));
+bool TagStream::readAt(std::int64_t offset, char* into, std::int64_t n) {
+    std::int64_t done = 0;
+    while (done < n) {
+        const ssize_t got = pread(fd_.get(), into + done, static_cast<std::size_t>(n - done), offset + done);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) return false;
-        done += static_cast<std::size_t>(got);
+        done += got;
     }
     return true;
 }
@@ -45,12 +45,12 @@ TagLib::ByteVector TagStream::readBlock(unsigned long length) {
     while (done < n) {
         const std::int64_t at = position_ + done;
         std::int64_t piece;
-        if (at < static_cast<std::int64_t>(head_.size())) {
-            piece = std::min(n - done, static_cast<std::int64_t>(head_.size()) - at);
-            std::memcpy(block.data() + done, head_.data() + at, static_cast<std::size_t>(piece));
+        if (at < headSize_) {
+            piece = std::min(n - done, headSize_ - at);
+            std::memcpy(block.data() + done, head_.get() + at, static_cast<std::size_t>(piece));
         } else if (at >= tailStart_) {
             piece = std::min(n - done, size_ - at);
-            std::memcpy(block.data() + done, tail_.data() + (at - tailStart_), static_cast<std::size_t>(piece));
+            std::memcpy(block.data() + done, tail_.get() + (at - tailStart_), static_cast<std::size_t>(piece));
         } else {
             piece = std::min({n - done, tailStart_ - at, kBudget - spent_});
             if (piece <= 0) break;  // the budget is spent: the file reads as ended here

@@ -9,8 +9,10 @@
 #include <tiostream.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <vector>
+
+#include "audio_stream.h"
 
 #include "holders.h"
 
@@ -26,6 +28,10 @@ public:
     // The descriptor (for measuring the stream, audio_stream.h) and the size when opened.
     int fd() const { return fd_.get(); }
     std::int64_t size() const { return size_; }
+    // The head and tail read when opened, for a measurement that needs no second read of them.
+    LoadedBytes loaded() const {
+        return {{head_.get(), static_cast<std::size_t>(headSize_)}, tailStart_, {tail_.get(), static_cast<std::size_t>(size_ - tailStart_)}};
+    }
 
     TagLib::FileName name() const override { return path_.c_str(); }
     TagLib::ByteVector readBlock(unsigned long length) override;
@@ -44,12 +50,13 @@ public:
     static constexpr std::int64_t kBudget = 64 * 1024 * 1024;
 
 private:
-    bool readAt(std::int64_t offset, std::vector<char>& into);
+    bool readAt(std::int64_t offset, char* into, std::int64_t n);
 
     std::string path_;
     UniqueFd fd_;
-    std::int64_t size_ = 0, position_ = 0, tailStart_ = 0, spent_ = 0;
-    std::vector<char> head_, tail_;
+    std::int64_t size_ = 0, position_ = 0, headSize_ = 0, tailStart_ = 0, spent_ = 0;
+    // Left uninitialised: every byte is read into before it is used.
+    std::unique_ptr<char[]> head_, tail_;
 };
 
 }  // namespace kestrane::audiofile
