@@ -43,7 +43,7 @@ std::int64_t samplesOf(double samples) {
 // nothing more, so that no content can make a measurement read a file through.
 class Reader {
 public:
-    Reader(int fd, std::int64_t size, const LoadedBytes& loaded) : fd_(fd), size_(size), loaded_(loaded) {}
+    Reader(int fd, std::int64_t size, LoadedBytes* loaded) : fd_(fd), size_(size), loaded_(loaded) {}
     std::int64_t size() const { return size_; }
 
     // Up to n bytes at offset (fewer at the end of the file); empty past the budget. Bytes
@@ -54,10 +54,8 @@ public:
         n = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(n), size_ - offset));
         if (spent_ + static_cast<std::int64_t>(n) > kReadBudget) return {};
         spent_ += static_cast<std::int64_t>(n);
-        const auto end = offset + static_cast<std::int64_t>(n);
-        if (end <= static_cast<std::int64_t>(loaded_.head.size())) return loaded_.head.substr(static_cast<std::size_t>(offset), n);
-        if (offset >= loaded_.tailStart && end <= loaded_.tailStart + static_cast<std::int64_t>(loaded_.tail.size())) {
-            return loaded_.tail.substr(static_cast<std::size_t>(offset - loaded_.tailStart), n);
+        if (loaded_ != nullptr) {
+            if (const std::optional<std::string_view> kept = loaded_->bytesAt(offset, n)) return *kept;
         }
         buffer_.resize(n);
         std::size_t done = 0;
@@ -81,7 +79,7 @@ public:
 private:
     int fd_;
     std::int64_t size_;
-    LoadedBytes loaded_;
+    LoadedBytes* loaded_;
     std::int64_t spent_ = 0;
     std::string buffer_;
 };
@@ -361,9 +359,10 @@ std::optional<OggPage> oggPage(Reader& reader, std::int64_t offset) {
 }
 
 // The granule position of the last complete page of the stream serial, searched backwards
-// from the end through at most the last megabyte.
+// from the end through at most the last megabyte, in steps of a few pages (the last page is
+// almost always within the first).
 std::optional<std::uint64_t> lastGranule(Reader& reader, std::uint32_t serial) {
-    constexpr std::int64_t kTail = 1024 * 1024, kStep = 64 * 1024;
+    constexpr std::int64_t kTail = 1024 * 1024, kStep = 16 * 1024;
     const std::int64_t limit = std::max<std::int64_t>(0, reader.size() - kTail);
     std::int64_t end = reader.size();
     while (end > limit) {
@@ -674,7 +673,7 @@ Expected<UniqueFd> openRegularFile(const std::string& path, std::int64_t* size) 
     return fd;
 }
 
-Expected<StreamInfo> measureStream(int fd, std::int64_t size, Container container, const LoadedBytes& loaded) {
+Expected<StreamInfo> measureStream(int fd, std::int64_t size, Container container, LoadedBytes* loaded) {
     Reader reader(fd, size, loaded);
     Expected<StreamInfo> info = Error(StreamError::notMeasured, "a format measured by its tag reader");
     switch (container) {

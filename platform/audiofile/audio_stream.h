@@ -17,6 +17,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -52,18 +53,20 @@ struct StreamInfo {
     std::int64_t milliseconds() const { return sampleRate > 0 ? (samples * 1000 + sampleRate / 2) / sampleRate : 0; }  // rounded
 };
 
-// Bytes of the file already in memory (the head and tail that a TagStream keeps): a measurement
-// takes what lies inside them from there rather than reading the file again.
-struct LoadedBytes {
-    std::string_view head;      // from offset 0
-    std::int64_t tailStart = 0;
-    std::string_view tail;      // from tailStart
+// Bytes of a file that a caller keeps in memory and loads on demand (a TagStream): a measurement
+// reads through it, so that no byte that the tag reader also needs is read from the file twice.
+class LoadedBytes {
+public:
+    virtual ~LoadedBytes() = default;
+    // The n bytes at offset, from memory (loaded now if need be); nullopt sends the read to the
+    // file. A view stays valid while the holder lives.
+    virtual std::optional<std::string_view> bytesAt(std::int64_t offset, std::size_t n) = 0;
 };
 
 // Measures the stream of the open regular file fd of size bytes in the container given
 // (usually the name's). Reads at most a few megabytes. noStream for a file whose stream is not
 // found (junk, zeros, a truncated header), notMeasured for Container::other.
-Expected<StreamInfo> measureStream(int fd, std::int64_t size, Container container, const LoadedBytes& loaded = {});
+Expected<StreamInfo> measureStream(int fd, std::int64_t size, Container container, LoadedBytes* loaded = nullptr);
 
 // The same for a path, opened with openRegularFile; the container from its extension.
 Expected<StreamInfo> measureFile(const std::string& path);

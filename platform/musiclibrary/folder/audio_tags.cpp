@@ -147,7 +147,7 @@ Expected<TrackValues> readAudioFile(const std::string& path) {
     const audiofile::Container container = audiofile::containerOfName(path);
     std::optional<audiofile::StreamInfo> measured;
     if (container != audiofile::Container::other) {
-        Expected<audiofile::StreamInfo> info = audiofile::measureStream(stream.fd(), stream.size(), container, stream.loaded());
+        Expected<audiofile::StreamInfo> info = audiofile::measureStream(stream.fd(), stream.size(), container, &stream);
         if (!info) return Error(TagError::notAudio, "no audio stream found (" + info.error().message + ")");
         measured = std::move(info).value();
     } else if (!hasSignature(stream.fd(), extensionOf(path))) {
