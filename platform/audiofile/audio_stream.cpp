@@ -664,12 +664,13 @@ Container containerOfName(const std::string& name) {
     return Container::other;
 }
 
-Expected<UniqueFd> openRegularFile(const std::string& path, std::int64_t* size) {
+Expected<UniqueFd> openRegularFile(const std::string& path, std::int64_t* size, std::int64_t* modified) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (!fd) return Error(StreamError::notRegular, std::string("cannot be opened: ") + std::strerror(errno));
     struct stat st {};
     if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return Error(StreamError::notRegular, "not a regular file");
     if (size != nullptr) *size = st.st_size;
+    if (modified != nullptr) *modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     return fd;
 }
 

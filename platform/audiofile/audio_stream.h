@@ -40,8 +40,9 @@ enum class StreamError {
 
 // Opens path for reading, never blocking: O_NONBLOCK so that a FIFO or device answers at once,
 // then fstat on the descriptor, so that a file swapped after a walk looked at it is judged as
-// it is now. size receives the file's size. Fails with notRegular.
-Expected<UniqueFd> openRegularFile(const std::string& path, std::int64_t* size = nullptr);
+// it is now. size receives the file's size, modified its modification time (nanoseconds since
+// the epoch). Fails with notRegular.
+Expected<UniqueFd> openRegularFile(const std::string& path, std::int64_t* size = nullptr, std::int64_t* modified = nullptr);
 
 struct StreamInfo {
     std::int64_t samples = 0;  // decoded sample frames per channel, below 2^40

@@ -18,7 +18,7 @@ constexpr std::int64_t kChunk = 16 * 1024;
 }  // namespace
 
 TagStream::TagStream(const std::string& path) : path_(path) {
-    Expected<UniqueFd> fd = openRegularFile(path, &size_);
+    Expected<UniqueFd> fd = openRegularFile(path, &size_, &modified_);
     if (!fd) return;
     fd_ = std::move(fd).value();
     headSpan_ = std::min(size_, kHead);

@@ -28,9 +28,11 @@ public:
     TagStream(const TagStream&) = delete;
     TagStream& operator=(const TagStream&) = delete;
 
-    // The descriptor (for measuring the stream, audio_stream.h) and the size when opened.
+    // The descriptor (for measuring the stream, audio_stream.h), and the size and modification
+    // time (nanoseconds since the epoch) when opened.
     int fd() const { return fd_.get(); }
     std::int64_t size() const { return size_; }
+    std::int64_t modified() const { return modified_; }
     std::optional<std::string_view> bytesAt(std::int64_t offset, std::size_t n) override;
 
     TagLib::FileName name() const override { return path_.c_str(); }
@@ -58,7 +60,7 @@ private:
 
     std::string path_;
     UniqueFd fd_;
-    std::int64_t size_ = 0, position_ = 0, spent_ = 0;
+    std::int64_t size_ = 0, modified_ = 0, position_ = 0, spent_ = 0;
     // The head spans [0, headSpan_), loaded up to headLoaded_; the tail spans [tailStart_,
     // size_), loaded from tailLoaded_. Small files' spans overlap. Left uninitialised: every byte
     // is read into before it is used.

@@ -138,10 +138,11 @@ bool isAudioFileName(const std::string& name) {
     return std::any_of(std::begin(kExtensions), std::end(kExtensions), [&ext](const char* e) { return ext == e; });
 }
 
-Expected<TrackValues> readAudioFile(const std::string& path) {
+Expected<TrackValues> readAudioFile(const std::string& path, FileStamp* stamp) {
     ++audioFilesOpened;
     audiofile::TagStream stream(path);
     if (!stream.isOpen()) return Error(TagError::notAudio, "cannot be read, or not a regular file");
+    if (stamp != nullptr) *stamp = {stream.size(), stream.modified()};
     // Where we measure the stream ourselves (bounded reads, the decoded length), TagLib reads
     // only the tags: its own measurements read some files through, and get some lengths wrong.
     const audiofile::Container container = audiofile::containerOfName(path);

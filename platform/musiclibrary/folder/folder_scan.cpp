@@ -12,6 +12,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <future>
 #include <map>
 #include <mutex>
 #include <set>
@@ -47,9 +49,14 @@ constexpr std::uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_
 
 struct AudioFile {
     std::string path;
-    std::int64_t size;
+    std::int64_t size;      // -1: not looked at yet (its reader's open tells)
     std::int64_t modified;  // nanoseconds since the epoch
 };
+
+// Which files a walk must look at (size and time) to tell whether they changed: those a scan
+// knew before. The others are read anyway, and their reader's open gives size and time, so
+// that a first scan costs one system call per file fewer.
+using Known = std::function<bool(const std::string&)>;
 
 struct Found {
     std::vector<AudioFile> audio;
@@ -126,8 +133,9 @@ struct FolderScanner::State {
     }
 
     // Every audio and playlist file below dir into found; each folder watched before it is
-    // listed, so that nothing made meanwhile goes unseen.
-    void walk(const std::string& dir, Found& found) {
+    // listed, so that nothing made meanwhile goes unseen. With known, audio files it does not
+    // know go to found unseen (size -1).
+    void walk(const std::string& dir, Found& found, const Known& known = {}) {
         struct stat st {};
         if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !seen.insert({st.st_dev, st.st_ino}).second) return;
         Dir& entry = dirs[dir];
@@ -162,8 +170,12 @@ struct FolderScanner::State {
                 if (cover) noteCover(prefix + name, true);
                 continue;
             }
+            if (type == DT_REG && audio && known && !known(prefix + name)) {
+                found.audio.push_back({prefix + name, -1, -1});
+                continue;
+            }
             if (fstatat(dirFd.get(), name.c_str(), &st, 0) != 0) continue;
-            if (S_ISDIR(st.st_mode)) walk(prefix + name, found);
+            if (S_ISDIR(st.st_mode)) walk(prefix + name, found, known);
             else if (S_ISREG(st.st_mode) && audio) found.audio.push_back({prefix + name, st.st_size, modifiedOf(st)});
             else if (S_ISREG(st.st_mode) && playlist) found.playlists.push_back(prefix + name);
             else if (S_ISREG(st.st_mode) && cover) noteCover(prefix + name, true);
@@ -257,7 +269,7 @@ void takeInventory(const Found& found, CachedFiles& files, Work& work) {
     for (const AudioFile& audio : found.audio) {
         const auto [it, fresh] = files.try_emplace(audio.path);
         CachedFile& file = it->second;
-        if (!fresh && file.size == audio.size && file.modified == audio.modified && !file.values.empty()) continue;
+        if (!fresh && audio.size >= 0 && file.size == audio.size && file.modified == audio.modified && !file.values.empty()) continue;
         file.size = audio.size;
         file.modified = audio.modified;
         file.values.clear();
@@ -267,20 +279,31 @@ void takeInventory(const Found& found, CachedFiles& files, Work& work) {
 }
 
 // Reads the files to read, one thread per core; a file that no reader accepts is marked
-// skipped, with one log line.
+// skipped, with one log line. A file the walk did not look at takes the size and time its
+// reader found.
 void readFiles(const std::vector<std::string>& toRead, CachedFiles& files) {
     std::vector<Expected<TrackValues>> read(toRead.size(), Expected<TrackValues>(TrackValues{}));
+    std::vector<FileStamp> stamps(toRead.size());
     std::atomic<std::size_t> next{0};
     const unsigned threads = std::max(1u, std::min<unsigned>(std::thread::hardware_concurrency(), static_cast<unsigned>(toRead.size())));
     std::vector<std::thread> workers;
     for (unsigned t = 0; t < threads; ++t) {
         workers.emplace_back([&] {
-            for (std::size_t i = next++; i < toRead.size(); i = next++) read[i] = readAudioFile(toRead[i]);
+            for (std::size_t i = next++; i < toRead.size(); i = next++) read[i] = readAudioFile(toRead[i], &stamps[i]);
         });
     }
     for (std::thread& w : workers) w.join();
     for (std::size_t i = 0; i < toRead.size(); ++i) {
         CachedFile& file = files[toRead[i]];
+        if (file.size < 0) {
+            FileStamp stamp = stamps[i];
+            struct stat st {};
+            // Not opened (gone, unreadable): as stat finds it, or nothing, so that the next
+            // walk, which looks at known files, sees it change.
+            if (stamp.size < 0) stamp = stat(toRead[i].c_str(), &st) == 0 ? FileStamp{st.st_size, modifiedOf(st)} : FileStamp{0, 0};
+            file.size = stamp.size;
+            file.modified = stamp.modified;
+        }
         if (read[i]) {
             file.values = std::move(read[i]).value();
             // A file name that is not UTF-8 gives the tag reader no title to fall back to; the
@@ -630,14 +653,14 @@ Expected<SnapshotRef> FolderScanner::scan() {
             if (!s.inotify) s.stopWatching(std::strerror(errno));
             else if (onNetworkFileSystem(folder)) s.stopWatching("it is on a network file system");
         }
-        Found found;
-        s.walk(folder, found);
         // What the last scan knew: files whose size and time are unchanged are not read again.
         CachedFiles known = cache ? cache->files() : CachedFiles{};
         // A file the cache does not know but an earlier scan of this scanner did (a cache that
         // cannot be written) keeps the IDs it had for the run.
         CachedFiles earlier = std::move(s.files);
         s.files.clear();
+        Found found;
+        s.walk(folder, found, [&](const std::string& path) { return known.count(path) != 0 || earlier.count(path) != 0; });
         s.files.reserve(found.audio.size());
         for (const AudioFile& audio : found.audio) {
             if (auto node = known.extract(audio.path)) s.files.insert(std::move(node));
@@ -650,20 +673,24 @@ Expected<SnapshotRef> FolderScanner::scan() {
     readFiles(work.toRead, s.files);
     const bool reserved = assignIds(s.files, cache.get());
     const bool dirty = !work.changed.empty() || !work.removed.empty();
-    const bool written = cache && reserved && (!dirty || cache->store(s.files, work.changed, work.removed));
-    if (!written && !s.provisionalLogged) {
-        // Said once: the next scan finds the same cache.
-        s.provisionalLogged = true;
-        const std::string why = cache ? cache->lastError() : "it cannot be opened";
-        logLine("The scan cache of " + validText(folder) + " cannot be written (" + why +
-                "); the files it knows keep their IDs, new files' IDs last this run only.");
-    }
+    // The cache is written while the library is built from the same files, which neither
+    // changes; the scan lock is held until both are done.
+    std::future<bool> stored = std::async(std::launch::async, [&] {
+        return cache && reserved && (!dirty || cache->store(s.files, work.changed, work.removed));
+    });
 
     const std::vector<Track> tracks = tracksOf(s.files);
     TrackPaths paths(tracks);
     const std::vector<ScannedPlaylist> playlists = readPlaylists(s.playlists, s.playlistEntries, paths);
     Expected<SnapshotRef> built = buildSnapshot("The music folder '" + validText(folder) + "'", folder,
                                                 [&](PlistSink& sink) { return emitLibrary(sink, folder, tracks, playlists, s); });
+    if (!stored.get() && !s.provisionalLogged) {
+        // Said once: the next scan finds the same cache.
+        s.provisionalLogged = true;
+        const std::string why = cache ? cache->lastError() : "it cannot be opened";
+        logLine("The scan cache of " + validText(folder) + " cannot be written (" + why +
+                "); the files it knows keep their IDs, new files' IDs last this run only.");
+    }
     if (built) s.last = built->share();
     return built;
 }
