@@ -11,7 +11,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <future>
 #include <map>
@@ -53,9 +55,10 @@ struct AudioFile {
     std::int64_t modified;  // nanoseconds since the epoch
 };
 
-// Which files a walk must look at (size and time) to tell whether they changed: those a scan
-// knew before. The others are read anyway, and their reader's open gives size and time, so
-// that a first scan costs one system call per file fewer.
+// Whether a walk must look at a file (size and time) to tell whether it changed: true for those
+// a scan knew before. The others are read anyway, and their reader's open gives size and time,
+// so that a first scan costs one system call per file fewer; the function may start reading
+// them at once.
 using Known = std::function<bool(const std::string&)>;
 
 struct Found {
@@ -278,25 +281,83 @@ void takeInventory(const Found& found, CachedFiles& files, Work& work) {
     }
 }
 
-// Reads the files to read, one thread per core; a file that no reader accepts is marked
-// skipped, with one log line. A file the walk did not look at takes the size and time its
-// reader found.
-void readFiles(const std::vector<std::string>& toRead, CachedFiles& files) {
-    std::vector<Expected<TrackValues>> read(toRead.size(), Expected<TrackValues>(TrackValues{}));
-    std::vector<FileStamp> stamps(toRead.size());
-    std::atomic<std::size_t> next{0};
-    const unsigned threads = std::max(1u, std::min<unsigned>(std::thread::hardware_concurrency(), static_cast<unsigned>(toRead.size())));
-    std::vector<std::thread> workers;
-    for (unsigned t = 0; t < threads; ++t) {
-        workers.emplace_back([&] {
-            for (std::size_t i = next++; i < toRead.size(); i = next++) read[i] = readAudioFile(toRead[i], &stamps[i]);
-        });
+// Audio files read on one thread per core, from the moment they are queued: a first scan reads
+// while it walks.
+class FileReaders {
+public:
+    struct Read {
+        Expected<TrackValues> values = TrackValues{};
+        FileStamp stamp;
+    };
+
+    FileReaders() {
+        for (unsigned t = 0; t < std::max(1u, std::thread::hardware_concurrency()); ++t) workers_.emplace_back([this] { work(); });
     }
-    for (std::thread& w : workers) w.join();
+    ~FileReaders() { finish(); }
+    FileReaders(const FileReaders&) = delete;
+    FileReaders& operator=(const FileReaders&) = delete;
+
+    // Queues path, once.
+    void add(const std::string& path) {
+        {
+            const std::lock_guard guard(mutex_);
+            if (!queued_.insert(path).second) return;
+            pending_.push_back(path);
+        }
+        ready_.notify_one();
+    }
+    // Waits for every queued file; what was read of each, by path.
+    std::unordered_map<std::string, Read> finish() {
+        {
+            const std::lock_guard guard(mutex_);
+            finishing_ = true;
+        }
+        ready_.notify_all();
+        for (std::thread& w : workers_) w.join();
+        workers_.clear();
+        return std::move(read_);
+    }
+
+private:
+    void work() {
+        for (;;) {
+            std::string path;
+            {
+                std::unique_lock lock(mutex_);
+                ready_.wait(lock, [this] { return !pending_.empty() || finishing_; });
+                if (pending_.empty()) return;
+                path = std::move(pending_.front());
+                pending_.pop_front();
+            }
+            Read read;
+            read.values = readAudioFile(path, &read.stamp);
+            const std::lock_guard guard(mutex_);
+            read_.insert_or_assign(std::move(path), std::move(read));
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<std::string> pending_;
+    std::unordered_set<std::string> queued_;
+    std::unordered_map<std::string, Read> read_;
+    bool finishing_ = false;
+    std::vector<std::thread> workers_;
+};
+
+// Reads the files to read (readers may have begun some); a file that no reader accepts is
+// marked skipped, with one log line. A file the walk did not look at takes the size and time
+// its reader found.
+void readFiles(const std::vector<std::string>& toRead, CachedFiles& files, FileReaders& readers) {
+    for (const std::string& path : toRead) readers.add(path);
+    std::unordered_map<std::string, FileReaders::Read> done = readers.finish();
+    std::vector<Expected<TrackValues>> read;
+    read.reserve(toRead.size());
+    for (const std::string& path : toRead) read.push_back(std::move(done.at(path).values));
     for (std::size_t i = 0; i < toRead.size(); ++i) {
         CachedFile& file = files[toRead[i]];
         if (file.size < 0) {
-            FileStamp stamp = stamps[i];
+            FileStamp stamp = done.at(toRead[i]).stamp;
             struct stat st {};
             // Not opened (gone, unreadable): as stat finds it, or nothing, so that the next
             // walk, which looks at known files, sees it change.
@@ -623,6 +684,7 @@ Expected<SnapshotRef> FolderScanner::scan() {
     bool sideFilesChanged = false;
     const bool followed = s.last && s.inotify && folder == s.folder && followEvents(s, work, fresh, sideFilesChanged);
     if (followed && work.toRead.empty() && work.removed.empty() && !sideFilesChanged) return s.last.share();
+    FileReaders readers;
 
     const ScanLock lock(folder);  // a concurrent first scan of the folder waits, then finds these IDs
     const std::unique_ptr<ScanCache> cache = ScanCache::open(folder);
@@ -660,7 +722,11 @@ Expected<SnapshotRef> FolderScanner::scan() {
         CachedFiles earlier = std::move(s.files);
         s.files.clear();
         Found found;
-        s.walk(folder, found, [&](const std::string& path) { return known.count(path) != 0 || earlier.count(path) != 0; });
+        s.walk(folder, found, [&](const std::string& path) {
+            if (known.count(path) != 0 || earlier.count(path) != 0) return true;
+            readers.add(path);
+            return false;
+        });
         s.files.reserve(found.audio.size());
         for (const AudioFile& audio : found.audio) {
             if (auto node = known.extract(audio.path)) s.files.insert(std::move(node));
@@ -670,7 +736,7 @@ Expected<SnapshotRef> FolderScanner::scan() {
         takeInventory(found, s.files, work);
         s.playlists.insert(found.playlists.begin(), found.playlists.end());
     }
-    readFiles(work.toRead, s.files);
+    readFiles(work.toRead, s.files, readers);
     const bool reserved = assignIds(s.files, cache.get());
     const bool dirty = !work.changed.empty() || !work.removed.empty();
     // The cache is written while the library is built from the same files, which neither
