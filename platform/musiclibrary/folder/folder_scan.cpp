@@ -77,6 +77,14 @@ std::string validText(std::string_view text) {
     return text::utf8FromUtf16(text::utf16FromUtf8(text));
 }
 
+// The same without a copy for ASCII text (nearly every value): a converted text is kept in
+// spare.
+std::string_view validView(std::string_view text, std::string& spare) {
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) return text;
+    spare = text::utf8FromUtf16(text::utf16FromUtf8(text));
+    return spare;
+}
+
 bool onNetworkFileSystem(const std::string& folder) {
     struct statfs fs {};
     if (statfs(folder.c_str(), &fs) != 0) return false;
@@ -524,9 +532,10 @@ void emitTrack(Events& e, const Track& t, bool folderCover) {
     e.key(std::to_string(f.trackId));
     e.beginDict();
     e.value("Track ID", ValueKind::integer, std::to_string(f.trackId));
+    std::string key, text;
     for (const TrackValue& v : f.values) {
         const bool counted = folderCover && v.key == "Artwork Count" && v.text == "0";
-        e.value(validText(v.key), v.kind, counted ? "1" : validText(v.text));
+        e.value(validView(v.key, key), v.kind, counted ? "1" : validView(v.text, text));
     }
     e.value("Size", ValueKind::integer, std::to_string(f.size));
     e.value("Date Modified", ValueKind::date, formatIsoDate(static_cast<double>(f.modified / 1000000000)));
