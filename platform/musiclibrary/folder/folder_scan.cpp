@@ -745,8 +745,9 @@ Expected<SnapshotRef> FolderScanner::scan() {
         takeInventory(found, s.files, work);
         s.playlists.insert(found.playlists.begin(), found.playlists.end());
     }
-    readFiles(work.toRead, s.files, readers);
+    // IDs depend on which files there are, not on what they hold: given while the readers read.
     const bool reserved = assignIds(s.files, cache.get());
+    readFiles(work.toRead, s.files, readers);
     const bool dirty = !work.changed.empty() || !work.removed.empty();
     // The cache is written while the library is built from the same files, which neither
     // changes; the scan lock is held until both are done.
