@@ -305,17 +305,16 @@ public:
     FileReaders(const FileReaders&) = delete;
     FileReaders& operator=(const FileReaders&) = delete;
 
-    // Queues path, once.
     void add(const std::string& path) {
         {
             const std::lock_guard guard(mutex_);
-            if (!queued_.insert(path).second) return;
-            pending_.push_back(path);
+            paths_.push_back(path);
+            read_.emplace_back();
         }
         ready_.notify_one();
     }
-    // Waits for every queued file; what was read of each, by path.
-    std::unordered_map<std::string, Read> finish() {
+    // Waits for every queued file; the paths and what was read of each, in the order queued.
+    std::pair<std::deque<std::string>, std::deque<Read>> finish() {
         {
             const std::lock_guard guard(mutex_);
             finishing_ = true;
@@ -323,68 +322,69 @@ public:
         ready_.notify_all();
         for (std::thread& w : workers_) w.join();
         workers_.clear();
-        return std::move(read_);
+        return {std::move(paths_), std::move(read_)};
     }
 
 private:
     void work() {
         for (;;) {
-            std::string path;
+            const std::string* path = nullptr;
+            Read* read = nullptr;
             {
                 std::unique_lock lock(mutex_);
-                ready_.wait(lock, [this] { return !pending_.empty() || finishing_; });
-                if (pending_.empty()) return;
-                path = std::move(pending_.front());
-                pending_.pop_front();
+                ready_.wait(lock, [this] { return next_ < paths_.size() || finishing_; });
+                if (next_ == paths_.size()) return;
+                // A deque's elements stay where they are while more are queued.
+                path = &paths_[next_];
+                read = &read_[next_];
+                ++next_;
             }
-            Read read;
-            read.values = readAudioFile(path, &read.stamp);
-            const std::lock_guard guard(mutex_);
-            read_.insert_or_assign(std::move(path), std::move(read));
+            read->values = readAudioFile(*path, &read->stamp);
         }
     }
 
     std::mutex mutex_;
     std::condition_variable ready_;
-    std::deque<std::string> pending_;
-    std::unordered_set<std::string> queued_;
-    std::unordered_map<std::string, Read> read_;
+    std::deque<std::string> paths_;
+    std::deque<Read> read_;
+    std::size_t next_ = 0;
     bool finishing_ = false;
     std::vector<std::thread> workers_;
 };
 
-// Reads the files to read (readers may have begun some); a file that no reader accepts is
-// marked skipped, with one log line. A file the walk did not look at takes the size and time
-// its reader found.
+// Reads the files to read, but those the walk queued already (which it did not look at: size
+// -1); a file that no reader accepts is marked skipped, with one log line. A file the walk did
+// not look at takes the size and time its reader found.
 void readFiles(const std::vector<std::string>& toRead, CachedFiles& files, FileReaders& readers) {
-    for (const std::string& path : toRead) readers.add(path);
-    std::unordered_map<std::string, FileReaders::Read> done = readers.finish();
-    std::vector<Expected<TrackValues>> read;
-    read.reserve(toRead.size());
-    for (const std::string& path : toRead) read.push_back(std::move(done.at(path).values));
-    for (std::size_t i = 0; i < toRead.size(); ++i) {
-        CachedFile& file = files[toRead[i]];
+    for (const std::string& path : toRead) {
+        if (files.at(path).size >= 0) readers.add(path);
+    }
+    auto [paths, done] = readers.finish();
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        CachedFile& file = files[paths[i]];
         if (file.size < 0) {
-            FileStamp stamp = done.at(toRead[i]).stamp;
+            FileStamp stamp = done[i].stamp;
             struct stat st {};
             // Not opened (gone, unreadable): as stat finds it, or nothing, so that the next
             // walk, which looks at known files, sees it change.
-            if (stamp.size < 0) stamp = stat(toRead[i].c_str(), &st) == 0 ? FileStamp{st.st_size, modifiedOf(st)} : FileStamp{0, 0};
+            if (stamp.size < 0) stamp = stat(paths[i].c_str(), &st) == 0 ? FileStamp{st.st_size, modifiedOf(st)} : FileStamp{0, 0};
             file.size = stamp.size;
             file.modified = stamp.modified;
         }
-        if (read[i]) {
-            file.values = std::move(read[i]).value();
+        Expected<TrackValues>& read = done[i].values;
+        const std::string& path = paths[i];
+        if (read) {
+            file.values = std::move(read).value();
             // A file name that is not UTF-8 gives the tag reader no title to fall back to; the
             // name shows with U+FFFD for the bytes it cannot decode.
             if (std::none_of(file.values.begin(), file.values.end(), [](const TrackValue& v) { return v.key == "Name"; })) {
-                std::string name = toRead[i].substr(toRead[i].find_last_of('/') + 1);
+                std::string name = path.substr(path.find_last_of('/') + 1);
                 if (const std::size_t dot = name.find_last_of('.'); dot != 0 && dot != std::string::npos) name.resize(dot);
                 file.values.insert(file.values.begin(), {"Name", ValueKind::string, validText(name)});
             }
         } else {
-            logLine(validText(toRead[i]) + ": skipped: " + read[i].error().message);
-            file.values = {{kSkippedKey, ValueKind::string, read[i].error().message}};
+            logLine(validText(path) + ": skipped: " + read.error().message);
+            file.values = {{kSkippedKey, ValueKind::string, read.error().message}};
         }
     }
 }
