@@ -43,15 +43,20 @@ std::int64_t samplesOf(double samples) {
 // nothing more, so that no content can make a measurement read a file through.
 class Reader {
 public:
-    Reader(int fd, std::int64_t size) : fd_(fd), size_(size) {}
+    Reader(int fd, std::int64_t size, LoadedBytes* loaded) : fd_(fd), size_(size), loaded_(loaded) {}
     std::int64_t size() const { return size_; }
 
-    // Up to n bytes at offset (fewer at the end of the file); empty past the budget.
+    // Up to n bytes at offset (fewer at the end of the file); empty past the budget. Bytes
+    // already in memory count against the budget as read ones do, so that what a file may
+    // cost does not depend on where its bytes come from.
     std::string_view read(std::int64_t offset, std::size_t n) {
         if (offset < 0 || offset >= size_) return {};
         n = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(n), size_ - offset));
         if (spent_ + static_cast<std::int64_t>(n) > kReadBudget) return {};
         spent_ += static_cast<std::int64_t>(n);
+        if (loaded_ != nullptr) {
+            if (const std::optional<std::string_view> kept = loaded_->bytesAt(offset, n)) return *kept;
+        }
         buffer_.resize(n);
         std::size_t done = 0;
         while (done < n) {
@@ -74,6 +79,7 @@ public:
 private:
     int fd_;
     std::int64_t size_;
+    LoadedBytes* loaded_;
     std::int64_t spent_ = 0;
     std::string buffer_;
 };
@@ -311,20 +317,33 @@ Expected<StreamInfo> measureMpeg(Reader& reader) {
 
 // --- Ogg ------------------------------------------------------------------------------------
 
-std::uint32_t oggCrc(const std::string& page) {
-    static const std::array<std::uint32_t, 256> table = [] {
-        std::array<std::uint32_t, 256> t{};
+// The CRC of a page: its header (with the CRC field taken as zero) and then its body, continued
+// from crc. Four bytes a step (a table for each byte's place), as pages' bodies are most of what
+// a measurement reads.
+std::uint32_t oggCrc(std::string_view bytes, std::uint32_t crc = 0, bool header = false) {
+    static const std::array<std::array<std::uint32_t, 256>, 4> tables = [] {
+        std::array<std::array<std::uint32_t, 256>, 4> t{};
         for (std::uint32_t i = 0; i < 256; ++i) {
             std::uint32_t r = i << 24;
             for (int b = 0; b < 8; ++b) r = (r & 0x80000000u) != 0 ? (r << 1) ^ 0x04C11DB7u : r << 1;
-            t[i] = r;
+            t[0][i] = r;
+        }
+        for (std::size_t k = 1; k < 4; ++k) {
+            for (std::uint32_t i = 0; i < 256; ++i) t[k][i] = (t[k - 1][i] << 8) ^ t[0][t[k - 1][i] >> 24];
         }
         return t;
     }();
-    std::uint32_t crc = 0;
-    for (std::size_t i = 0; i < page.size(); ++i) {
-        const unsigned char c = (i >= 22 && i < 26) ? 0 : static_cast<unsigned char>(page[i]);
-        crc = (crc << 8) ^ table[((crc >> 24) ^ c) & 0xFF];
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    std::size_t i = 0;
+    if (!header) {
+        for (; i + 4 <= bytes.size(); i += 4) {
+            crc ^= static_cast<std::uint32_t>(p[i]) << 24 | static_cast<std::uint32_t>(p[i + 1]) << 16 | static_cast<std::uint32_t>(p[i + 2]) << 8 | p[i + 3];
+            crc = tables[3][crc >> 24] ^ tables[2][(crc >> 16) & 0xFF] ^ tables[1][(crc >> 8) & 0xFF] ^ tables[0][crc & 0xFF];
+        }
+    }
+    for (; i < bytes.size(); ++i) {
+        const unsigned char c = (header && i >= 22 && i < 26) ? 0 : p[i];
+        crc = (crc << 8) ^ tables[0][((crc >> 24) ^ c) & 0xFF];
     }
     return crc;
 }
@@ -344,18 +363,18 @@ std::optional<OggPage> oggPage(Reader& reader, std::int64_t offset) {
     if (!reader.readExact(offset + 27, h + 27, static_cast<std::size_t>(segments))) return std::nullopt;
     std::size_t bodySize = 0;
     for (int i = 0; i < segments; ++i) bodySize += h[27 + i];
-    std::string page(reinterpret_cast<const char*>(h), 27 + static_cast<std::size_t>(segments));
-    const std::string_view body = reader.read(offset + static_cast<std::int64_t>(page.size()), bodySize);
+    const std::string_view header(reinterpret_cast<const char*>(h), 27 + static_cast<std::size_t>(segments));
+    const std::string_view body = reader.read(offset + static_cast<std::int64_t>(header.size()), bodySize);
     if (body.size() != bodySize) return std::nullopt;
-    page.append(body);
-    if (oggCrc(page) != le32(h + 22)) return std::nullopt;
-    return OggPage{le64(h + 6), le32(h + 14), page.substr(27 + static_cast<std::size_t>(segments))};
+    if (oggCrc(body, oggCrc(header, 0, true)) != le32(h + 22)) return std::nullopt;
+    return OggPage{le64(h + 6), le32(h + 14), std::string(body)};
 }
 
 // The granule position of the last complete page of the stream serial, searched backwards
-// from the end through at most the last megabyte.
+// from the end through at most the last megabyte, in steps of a few pages (the last page is
+// almost always within the first).
 std::optional<std::uint64_t> lastGranule(Reader& reader, std::uint32_t serial) {
-    constexpr std::int64_t kTail = 1024 * 1024, kStep = 64 * 1024;
+    constexpr std::int64_t kTail = 1024 * 1024, kStep = 16 * 1024;
     const std::int64_t limit = std::max<std::int64_t>(0, reader.size() - kTail);
     std::int64_t end = reader.size();
     while (end > limit) {
@@ -657,17 +676,18 @@ Container containerOfName(const std::string& name) {
     return Container::other;
 }
 
-Expected<UniqueFd> openRegularFile(const std::string& path, std::int64_t* size) {
+Expected<UniqueFd> openRegularFile(const std::string& path, std::int64_t* size, std::int64_t* modified) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (!fd) return Error(StreamError::notRegular, std::string("cannot be opened: ") + std::strerror(errno));
     struct stat st {};
     if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return Error(StreamError::notRegular, "not a regular file");
     if (size != nullptr) *size = st.st_size;
+    if (modified != nullptr) *modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     return fd;
 }
 
-Expected<StreamInfo> measureStream(int fd, std::int64_t size, Container container) {
-    Reader reader(fd, size);
+Expected<StreamInfo> measureStream(int fd, std::int64_t size, Container container, LoadedBytes* loaded) {
+    Reader reader(fd, size, loaded);
     Expected<StreamInfo> info = Error(StreamError::notMeasured, "a format measured by its tag reader");
     switch (container) {
         case Container::mpeg: info = measureMpeg(reader); break;

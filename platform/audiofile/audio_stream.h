@@ -17,7 +17,9 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "expected.h"
 #include "holders.h"
@@ -38,8 +40,9 @@ enum class StreamError {
 
 // Opens path for reading, never blocking: O_NONBLOCK so that a FIFO or device answers at once,
 // then fstat on the descriptor, so that a file swapped after a walk looked at it is judged as
-// it is now. size receives the file's size. Fails with notRegular.
-Expected<UniqueFd> openRegularFile(const std::string& path, std::int64_t* size = nullptr);
+// it is now. size receives the file's size, modified its modification time (nanoseconds since
+// the epoch). Fails with notRegular.
+Expected<UniqueFd> openRegularFile(const std::string& path, std::int64_t* size = nullptr, std::int64_t* modified = nullptr);
 
 struct StreamInfo {
     std::int64_t samples = 0;  // decoded sample frames per channel, below 2^40
@@ -51,10 +54,20 @@ struct StreamInfo {
     std::int64_t milliseconds() const { return sampleRate > 0 ? (samples * 1000 + sampleRate / 2) / sampleRate : 0; }  // rounded
 };
 
+// Bytes of a file that a caller keeps in memory and loads on demand (a TagStream): a measurement
+// reads through it, so that no byte that the tag reader also needs is read from the file twice.
+class LoadedBytes {
+public:
+    virtual ~LoadedBytes() = default;
+    // The n bytes at offset, from memory (loaded now if need be); nullopt sends the read to the
+    // file. A view stays valid while the holder lives.
+    virtual std::optional<std::string_view> bytesAt(std::int64_t offset, std::size_t n) = 0;
+};
+
 // Measures the stream of the open regular file fd of size bytes in the container given
 // (usually the name's). Reads at most a few megabytes. noStream for a file whose stream is not
 // found (junk, zeros, a truncated header), notMeasured for Container::other.
-Expected<StreamInfo> measureStream(int fd, std::int64_t size, Container container);
+Expected<StreamInfo> measureStream(int fd, std::int64_t size, Container container, LoadedBytes* loaded = nullptr);
 
 // The same for a path, opened with openRegularFile; the container from its extension.
 Expected<StreamInfo> measureFile(const std::string& path);

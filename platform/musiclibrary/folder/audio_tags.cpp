@@ -24,6 +24,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include <unistd.h>
 
@@ -138,16 +141,17 @@ bool isAudioFileName(const std::string& name) {
     return std::any_of(std::begin(kExtensions), std::end(kExtensions), [&ext](const char* e) { return ext == e; });
 }
 
-Expected<TrackValues> readAudioFile(const std::string& path) {
+Expected<TrackValues> readAudioFile(const std::string& path, FileStamp* stamp) {
     ++audioFilesOpened;
     audiofile::TagStream stream(path);
     if (!stream.isOpen()) return Error(TagError::notAudio, "cannot be read, or not a regular file");
+    if (stamp != nullptr) *stamp = {stream.size(), stream.modified()};
     // Where we measure the stream ourselves (bounded reads, the decoded length), TagLib reads
     // only the tags: its own measurements read some files through, and get some lengths wrong.
     const audiofile::Container container = audiofile::containerOfName(path);
     std::optional<audiofile::StreamInfo> measured;
     if (container != audiofile::Container::other) {
-        Expected<audiofile::StreamInfo> info = audiofile::measureStream(stream.fd(), stream.size(), container);
+        Expected<audiofile::StreamInfo> info = audiofile::measureStream(stream.fd(), stream.size(), container, &stream);
         if (!info) return Error(TagError::notAudio, "no audio stream found (" + info.error().message + ")");
         measured = std::move(info).value();
     } else if (!hasSignature(stream.fd(), extensionOf(path))) {
@@ -160,10 +164,15 @@ Expected<TrackValues> readAudioFile(const std::string& path) {
     // A reader that accepts a file without finding any audio in it (text named .mp3) has
     // nothing to play either.
     if (!measured && (audio == nullptr || audio->sampleRate() <= 0)) return Error(TagError::notAudio, "no audio stream found");
-    const TagLib::PropertyMap tags = file->properties();
-    auto first = [&tags](const char* key) {
-        const auto it = tags.find(key);
-        return it == tags.end() || it->second.isEmpty() ? TagLib::String() : it->second.front();
+    // The first value of each key, looked up by our keys (upper case, as the map's keys are)
+    // without the map's own lookup, which upper-cases the key it is given on every call.
+    std::vector<std::pair<std::string, TagLib::String>> firsts;
+    for (const auto& [key, values] : file->properties()) {
+        if (!values.isEmpty()) firsts.emplace_back(key.to8Bit(true), values.front());
+    }
+    auto first = [&firsts](std::string_view key) {
+        const auto it = std::find_if(firsts.begin(), firsts.end(), [key](const auto& f) { return f.first == key; });
+        return it == firsts.end() ? TagLib::String() : it->second;
     };
 
     Values v;

@@ -27,11 +27,19 @@ bool isAudioFileName(const std::string& name);
 
 enum class TagError { notAudio = 1 };  // the reader rejected the file
 
+// A file's size and modification time (nanoseconds since the epoch) as its reader found them;
+// -1 when it could not be opened.
+struct FileStamp {
+    std::int64_t size = -1;
+    std::int64_t modified = -1;
+};
+
 // The values read from the file at path: tags, length, bit and sample rates, kind, artwork
 // count, play count and rating where the tags carry them. "Name" falls back to the file's
 // name without its extension. Not the file's size, dates, location or IDs (the scan adds
-// those).
-Expected<TrackValues> readAudioFile(const std::string& path);
+// those). stamp, where given, receives the size and time of the file that was read, so that
+// a scan needs no stat of its own.
+Expected<TrackValues> readAudioFile(const std::string& path, FileStamp* stamp = nullptr);
 
 // How many files readAudioFile has opened in this process (tests count rescans by it).
 extern std::atomic<std::size_t> audioFilesOpened;

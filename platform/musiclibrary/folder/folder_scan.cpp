@@ -11,7 +11,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <functional>
+#include <future>
 #include <map>
 #include <mutex>
 #include <set>
@@ -47,9 +51,15 @@ constexpr std::uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_
 
 struct AudioFile {
     std::string path;
-    std::int64_t size;
+    std::int64_t size;      // -1: not looked at yet (its reader's open tells)
     std::int64_t modified;  // nanoseconds since the epoch
 };
+
+// Whether a walk must look at a file (size and time) to tell whether it changed: true for those
+// a scan knew before. The others are read anyway, and their reader's open gives size and time,
+// so that a first scan costs one system call per file fewer; the function may start reading
+// them at once.
+using Known = std::function<bool(const std::string&)>;
 
 struct Found {
     std::vector<AudioFile> audio;
@@ -65,6 +75,14 @@ std::int64_t modifiedOf(const struct stat& st) {
 std::string validText(std::string_view text) {
     if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) return std::string(text);
     return text::utf8FromUtf16(text::utf16FromUtf8(text));
+}
+
+// The same without a copy for ASCII text (nearly every value): a converted text is kept in
+// spare.
+std::string_view validView(std::string_view text, std::string& spare) {
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) return text;
+    spare = text::utf8FromUtf16(text::utf16FromUtf8(text));
+    return spare;
 }
 
 bool onNetworkFileSystem(const std::string& folder) {
@@ -126,8 +144,9 @@ struct FolderScanner::State {
     }
 
     // Every audio and playlist file below dir into found; each folder watched before it is
-    // listed, so that nothing made meanwhile goes unseen.
-    void walk(const std::string& dir, Found& found) {
+    // listed, so that nothing made meanwhile goes unseen. With known, audio files it does not
+    // know go to found unseen (size -1).
+    void walk(const std::string& dir, Found& found, const Known& known = {}) {
         struct stat st {};
         if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !seen.insert({st.st_dev, st.st_ino}).second) return;
         Dir& entry = dirs[dir];
@@ -162,8 +181,12 @@ struct FolderScanner::State {
                 if (cover) noteCover(prefix + name, true);
                 continue;
             }
+            if (type == DT_REG && audio && known && !known(prefix + name)) {
+                found.audio.push_back({prefix + name, -1, -1});
+                continue;
+            }
             if (fstatat(dirFd.get(), name.c_str(), &st, 0) != 0) continue;
-            if (S_ISDIR(st.st_mode)) walk(prefix + name, found);
+            if (S_ISDIR(st.st_mode)) walk(prefix + name, found, known);
             else if (S_ISREG(st.st_mode) && audio) found.audio.push_back({prefix + name, st.st_size, modifiedOf(st)});
             else if (S_ISREG(st.st_mode) && playlist) found.playlists.push_back(prefix + name);
             else if (S_ISREG(st.st_mode) && cover) noteCover(prefix + name, true);
@@ -257,7 +280,7 @@ void takeInventory(const Found& found, CachedFiles& files, Work& work) {
     for (const AudioFile& audio : found.audio) {
         const auto [it, fresh] = files.try_emplace(audio.path);
         CachedFile& file = it->second;
-        if (!fresh && file.size == audio.size && file.modified == audio.modified && !file.values.empty()) continue;
+        if (!fresh && audio.size >= 0 && file.size == audio.size && file.modified == audio.modified && !file.values.empty()) continue;
         file.size = audio.size;
         file.modified = audio.modified;
         file.values.clear();
@@ -266,33 +289,102 @@ void takeInventory(const Found& found, CachedFiles& files, Work& work) {
     }
 }
 
-// Reads the files to read, one thread per core; a file that no reader accepts is marked
-// skipped, with one log line.
-void readFiles(const std::vector<std::string>& toRead, CachedFiles& files) {
-    std::vector<Expected<TrackValues>> read(toRead.size(), Expected<TrackValues>(TrackValues{}));
-    std::atomic<std::size_t> next{0};
-    const unsigned threads = std::max(1u, std::min<unsigned>(std::thread::hardware_concurrency(), static_cast<unsigned>(toRead.size())));
-    std::vector<std::thread> workers;
-    for (unsigned t = 0; t < threads; ++t) {
-        workers.emplace_back([&] {
-            for (std::size_t i = next++; i < toRead.size(); i = next++) read[i] = readAudioFile(toRead[i]);
-        });
+// Audio files read on one thread per core, from the moment they are queued: a first scan reads
+// while it walks.
+class FileReaders {
+public:
+    struct Read {
+        Expected<TrackValues> values = TrackValues{};
+        FileStamp stamp;
+    };
+
+    FileReaders() {
+        for (unsigned t = 0; t < std::max(1u, std::thread::hardware_concurrency()); ++t) workers_.emplace_back([this] { work(); });
     }
-    for (std::thread& w : workers) w.join();
-    for (std::size_t i = 0; i < toRead.size(); ++i) {
-        CachedFile& file = files[toRead[i]];
-        if (read[i]) {
-            file.values = std::move(read[i]).value();
+    ~FileReaders() { finish(); }
+    FileReaders(const FileReaders&) = delete;
+    FileReaders& operator=(const FileReaders&) = delete;
+
+    void add(const std::string& path) {
+        {
+            const std::lock_guard guard(mutex_);
+            paths_.push_back(path);
+            read_.emplace_back();
+        }
+        ready_.notify_one();
+    }
+    // Waits for every queued file; the paths and what was read of each, in the order queued.
+    std::pair<std::deque<std::string>, std::deque<Read>> finish() {
+        {
+            const std::lock_guard guard(mutex_);
+            finishing_ = true;
+        }
+        ready_.notify_all();
+        for (std::thread& w : workers_) w.join();
+        workers_.clear();
+        return {std::move(paths_), std::move(read_)};
+    }
+
+private:
+    void work() {
+        for (;;) {
+            const std::string* path = nullptr;
+            Read* read = nullptr;
+            {
+                std::unique_lock lock(mutex_);
+                ready_.wait(lock, [this] { return next_ < paths_.size() || finishing_; });
+                if (next_ == paths_.size()) return;
+                // A deque's elements stay where they are while more are queued.
+                path = &paths_[next_];
+                read = &read_[next_];
+                ++next_;
+            }
+            read->values = readAudioFile(*path, &read->stamp);
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<std::string> paths_;
+    std::deque<Read> read_;
+    std::size_t next_ = 0;
+    bool finishing_ = false;
+    std::vector<std::thread> workers_;
+};
+
+// Reads the files to read, but those the walk queued already (which it did not look at: size
+// -1); a file that no reader accepts is marked skipped, with one log line. A file the walk did
+// not look at takes the size and time its reader found.
+void readFiles(const std::vector<std::string>& toRead, CachedFiles& files, FileReaders& readers) {
+    for (const std::string& path : toRead) {
+        if (files.at(path).size >= 0) readers.add(path);
+    }
+    auto [paths, done] = readers.finish();
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        CachedFile& file = files[paths[i]];
+        if (file.size < 0) {
+            FileStamp stamp = done[i].stamp;
+            struct stat st {};
+            // Not opened (gone, unreadable): as stat finds it, or nothing, so that the next
+            // walk, which looks at known files, sees it change.
+            if (stamp.size < 0) stamp = stat(paths[i].c_str(), &st) == 0 ? FileStamp{st.st_size, modifiedOf(st)} : FileStamp{0, 0};
+            file.size = stamp.size;
+            file.modified = stamp.modified;
+        }
+        Expected<TrackValues>& read = done[i].values;
+        const std::string& path = paths[i];
+        if (read) {
+            file.values = std::move(read).value();
             // A file name that is not UTF-8 gives the tag reader no title to fall back to; the
             // name shows with U+FFFD for the bytes it cannot decode.
             if (std::none_of(file.values.begin(), file.values.end(), [](const TrackValue& v) { return v.key == "Name"; })) {
-                std::string name = toRead[i].substr(toRead[i].find_last_of('/') + 1);
+                std::string name = path.substr(path.find_last_of('/') + 1);
                 if (const std::size_t dot = name.find_last_of('.'); dot != 0 && dot != std::string::npos) name.resize(dot);
                 file.values.insert(file.values.begin(), {"Name", ValueKind::string, validText(name)});
             }
         } else {
-            logLine(validText(toRead[i]) + ": skipped: " + read[i].error().message);
-            file.values = {{kSkippedKey, ValueKind::string, read[i].error().message}};
+            logLine(validText(path) + ": skipped: " + read.error().message);
+            file.values = {{kSkippedKey, ValueKind::string, read.error().message}};
         }
     }
 }
@@ -440,9 +532,10 @@ void emitTrack(Events& e, const Track& t, bool folderCover) {
     e.key(std::to_string(f.trackId));
     e.beginDict();
     e.value("Track ID", ValueKind::integer, std::to_string(f.trackId));
+    std::string key, text;
     for (const TrackValue& v : f.values) {
         const bool counted = folderCover && v.key == "Artwork Count" && v.text == "0";
-        e.value(validText(v.key), v.kind, counted ? "1" : validText(v.text));
+        e.value(validView(v.key, key), v.kind, counted ? "1" : validView(v.text, text));
     }
     e.value("Size", ValueKind::integer, std::to_string(f.size));
     e.value("Date Modified", ValueKind::date, formatIsoDate(static_cast<double>(f.modified / 1000000000)));
@@ -600,6 +693,7 @@ Expected<SnapshotRef> FolderScanner::scan() {
     bool sideFilesChanged = false;
     const bool followed = s.last && s.inotify && folder == s.folder && followEvents(s, work, fresh, sideFilesChanged);
     if (followed && work.toRead.empty() && work.removed.empty() && !sideFilesChanged) return s.last.share();
+    FileReaders readers;
 
     const ScanLock lock(folder);  // a concurrent first scan of the folder waits, then finds these IDs
     const std::unique_ptr<ScanCache> cache = ScanCache::open(folder);
@@ -630,14 +724,18 @@ Expected<SnapshotRef> FolderScanner::scan() {
             if (!s.inotify) s.stopWatching(std::strerror(errno));
             else if (onNetworkFileSystem(folder)) s.stopWatching("it is on a network file system");
         }
-        Found found;
-        s.walk(folder, found);
         // What the last scan knew: files whose size and time are unchanged are not read again.
         CachedFiles known = cache ? cache->files() : CachedFiles{};
         // A file the cache does not know but an earlier scan of this scanner did (a cache that
         // cannot be written) keeps the IDs it had for the run.
         CachedFiles earlier = std::move(s.files);
         s.files.clear();
+        Found found;
+        s.walk(folder, found, [&](const std::string& path) {
+            if (known.count(path) != 0 || earlier.count(path) != 0) return true;
+            readers.add(path);
+            return false;
+        });
         s.files.reserve(found.audio.size());
         for (const AudioFile& audio : found.audio) {
             if (auto node = known.extract(audio.path)) s.files.insert(std::move(node));
@@ -647,23 +745,28 @@ Expected<SnapshotRef> FolderScanner::scan() {
         takeInventory(found, s.files, work);
         s.playlists.insert(found.playlists.begin(), found.playlists.end());
     }
-    readFiles(work.toRead, s.files);
+    // IDs depend on which files there are, not on what they hold: given while the readers read.
     const bool reserved = assignIds(s.files, cache.get());
+    readFiles(work.toRead, s.files, readers);
     const bool dirty = !work.changed.empty() || !work.removed.empty();
-    const bool written = cache && reserved && (!dirty || cache->store(s.files, work.changed, work.removed));
-    if (!written && !s.provisionalLogged) {
-        // Said once: the next scan finds the same cache.
-        s.provisionalLogged = true;
-        const std::string why = cache ? cache->lastError() : "it cannot be opened";
-        logLine("The scan cache of " + validText(folder) + " cannot be written (" + why +
-                "); the files it knows keep their IDs, new files' IDs last this run only.");
-    }
+    // The cache is written while the library is built from the same files, which neither
+    // changes; the scan lock is held until both are done.
+    std::future<bool> stored = std::async(std::launch::async, [&] {
+        return cache && reserved && (!dirty || cache->store(s.files, work.changed, work.removed));
+    });
 
     const std::vector<Track> tracks = tracksOf(s.files);
     TrackPaths paths(tracks);
     const std::vector<ScannedPlaylist> playlists = readPlaylists(s.playlists, s.playlistEntries, paths);
     Expected<SnapshotRef> built = buildSnapshot("The music folder '" + validText(folder) + "'", folder,
                                                 [&](PlistSink& sink) { return emitLibrary(sink, folder, tracks, playlists, s); });
+    if (!stored.get() && !s.provisionalLogged) {
+        // Said once: the next scan finds the same cache.
+        s.provisionalLogged = true;
+        const std::string why = cache ? cache->lastError() : "it cannot be opened";
+        logLine("The scan cache of " + validText(folder) + " cannot be written (" + why +
+                "); the files it knows keep their IDs, new files' IDs last this run only.");
+    }
     if (built) s.last = built->share();
     return built;
 }

@@ -127,6 +127,10 @@ std::unique_ptr<ScanCache::Db> connect(const std::string& path, int flags, int& 
     db->connection.reset(opened);  // even a failed open leaves a connection to close
     if (status != SQLITE_OK) return nullptr;
     sqlite3_busy_timeout(db->handle(), 5000);
+    // The cache keeps a write-ahead log, where commits that skip the flush to disk still leave
+    // the database whole: a power cut may lose the last scan's writes, never the cache. A first
+    // scan of a large folder so waits for no disk.
+    sqlite3_exec(db->handle(), "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
     return db;
 }
 
