@@ -63,6 +63,7 @@ private:
     void shareAlbums() {
         Snapshot& s = *b_.snapshot;
         std::unordered_map<std::string, Album*> byIdentity;
+        std::string identity;  // one buffer for every track: only a new album's is copied
         for (Object* object : s.allItems.list) {
             auto& item = *static_cast<MediaItem*>(object);
             const Text title = item.readText(TrackKey::album);
@@ -72,7 +73,7 @@ private:
             const bool compilation = item.readFlag(TrackKey::compilation);
             const std::int64_t disc = item.readInteger(TrackKey::discNumber);
             const std::string discText = std::to_string(disc);
-            std::string identity(*title);
+            identity.assign(*title);
             identity.push_back('\0');
             identity += who;
             identity.push_back('\0');

@@ -767,7 +767,13 @@ Expected<SnapshotRef> FolderScanner::scan() {
         s.playlists.insert(found.playlists.begin(), found.playlists.end());
     }
     // IDs depend on which files there are, not on what they hold: given while the readers read.
-    const bool reserved = assignIds(s.files, cache.get());
+    // A followed rescan knows that only files new to it can lack an ID: when none does, the
+    // walk over every file is spared.
+    const bool idsKnown = followed && std::none_of(fresh.begin(), fresh.end(), [&s](const std::string& path) {
+        const auto it = s.files.find(path);
+        return it != s.files.end() && (it->second.trackId == 0 || it->second.dateAdded < 0);
+    });
+    const bool reserved = idsKnown || assignIds(s.files, cache.get());
     readFiles(work.toRead, s.files, readers);
     const bool dirty = !work.changed.empty() || !work.removed.empty();
     // The cache is written while the library is built from the same files, which neither
