@@ -125,13 +125,19 @@ private:
     // has any.
     void resolvePlaylists() {
         Snapshot& s = *b_.snapshot;
+        // Made at the first item that no track key names: files whose playlists name tracks by
+        // their keys, as exporters write them, never pay for it.
         std::unordered_map<std::int64_t, MediaItem*> byInnerId;
-        byInnerId.reserve(b_.innerTrackIds.size());
-        for (const auto& [id, index] : b_.innerTrackIds) {
-            if (!b_.droppedItems[index]) byInnerId[id] = &s.items[index];  // the last one wins
-        }
+        bool innerIndexed = false;
         auto trackNamed = [&](std::int64_t id) -> MediaItem* {
             if (const auto it = b_.trackByKey.find(id); it != b_.trackByKey.end()) return &s.items[it->second];
+            if (!innerIndexed) {
+                innerIndexed = true;
+                byInnerId.reserve(b_.innerTrackIds.size());
+                for (const auto& [inner, index] : b_.innerTrackIds) {
+                    if (!b_.droppedItems[index]) byInnerId[inner] = &s.items[index];  // the last one wins
+                }
+            }
             if (const auto it = byInnerId.find(id); it != byInnerId.end()) return it->second;
             return nullptr;
         };
