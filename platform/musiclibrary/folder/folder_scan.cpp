@@ -763,6 +763,9 @@ Expected<SnapshotRef> FolderScanner::scan() {
             else if (auto kept = earlier.extract(audio.path)) s.files.insert(std::move(kept));
         }
         for (const auto& [path, gone] : known) work.removed.push_back(path);
+        // A walk builds every track anew: no file's track is handed on from the last snapshot,
+        // which may even be of another folder.
+        for (auto& [path, file] : s.files) file.shownAs = nullptr;
         takeInventory(found, s.files, work);
         s.playlists.insert(found.playlists.begin(), found.playlists.end());
     }
