@@ -67,7 +67,7 @@ constexpr std::size_t kMaxKeyNumbers = 65535;
 // and counted, and finish() writes one log line that names the keys. Structure is another
 // matter: an element out of place still fails the load, so that a half-written file never
 // looks like a library whose tracks were deleted.
-class CatalogueBuilder final : public PlistSink {
+class CatalogueBuilder final : public CatalogueSink {
 public:
     // source names the file in messages ("The music library file '...'").
     explicit CatalogueBuilder(std::string source) : source_(std::move(source)), snapshot_(std::make_unique<Snapshot>()) {}
@@ -91,6 +91,36 @@ public:
             case Ctx::playlistItem: return playlistItemValue(kind, text);
             default: return true;  // values in places the catalogue does not read
         }
+    }
+
+    bool copyTrack(std::string_view key, const MediaItem& item) override {
+        if (context() != Ctx::tracks) return fail("a track was copied outside \"Tracks\"");
+        const SnapshotStore& from = *item.snapshot_;
+        key_.assign(key);
+        startTrack();
+        stack_.push_back(Ctx::track);
+        for (std::uint32_t i = 0; i < item.fieldCount_; ++i) {
+            Field f = from.fields[item.firstField_ + i];
+            if (f.key >= kKnownKeyCount) {
+                // Numbers of unknown keys are the other snapshot's own: renumbered by their text.
+                const std::optional<std::uint16_t> number = lookUpKeyNumber(std::string(unknownKeyText(from, f.key)));
+                if (!number) {
+                    leaveOut("(keys beyond the 65,535th)");
+                    continue;
+                }
+                f.key = *number;
+            }
+            if (f.type == FieldType::string || f.type == FieldType::data) {
+                const auto ref = snapshot_->pool.add(from.pool.view(f.ref()));
+                if (!ref) return fail("the library holds more text than one catalogue can keep (2 GiB)");
+                f = Field::ofString(f.key, f.type, *ref);
+            }
+            placeField(f);
+        }
+        // The ID that item was read with: its text need not be parsed again.
+        stack_.pop_back();
+        finishTrack(item.persistentId_);
+        return true;
     }
 
     std::string reason() const override { return reason_; }
@@ -213,12 +243,14 @@ private:
         inTrack_ = true;
     }
 
-    void finishTrack() {
+    void finishTrack(std::optional<std::uint64_t> persistentId = std::nullopt) {
         inTrack_ = false;
         const std::size_t index = snapshot_->items.size() - 1;
         MediaItem& item = snapshot_->items.back();
         item.fieldCount_ = static_cast<std::uint32_t>(snapshot_->fields.size() - item.firstField_);
-        if (const Text id = item.readText(TrackKey::persistentId)) {
+        if (persistentId) {
+            item.persistentId_ = *persistentId;
+        } else if (const Text id = item.readText(TrackKey::persistentId)) {
             item.persistentId_ = parseHexId(text::utf16FromUtf8(*id)).value_or(0);
         }
         // The track's ID: its key in "Tracks", else its inner "Track ID".
@@ -276,6 +308,24 @@ private:
         const std::optional<std::uint16_t> number = keyNumberFor(key_);
         if (!number) return leaveOut("(keys beyond the 65,535th)");
         f.key = *number;
+        placeField(f);
+    }
+
+    // The text of an unknown key's number in another snapshot (its numbers, reversed once per
+    // snapshot copied from).
+    std::string_view unknownKeyText(const SnapshotStore& from, std::uint16_t number) {
+        if (unknownKeysOf_ != &from) {
+            unknownKeysOf_ = &from;
+            unknownKeyTexts_.assign(from.unknownKeys.size(), {});
+            for (const auto& [text, n] : from.unknownKeys) {
+                if (n >= kKnownKeyCount && n - kKnownKeyCount < unknownKeyTexts_.size()) unknownKeyTexts_[n - kKnownKeyCount] = text;
+            }
+        }
+        const std::size_t at = number - kKnownKeyCount;
+        return at < unknownKeyTexts_.size() ? unknownKeyTexts_[at] : std::string_view();
+    }
+
+    void placeField(const Field& f) {
         MediaItem& item = snapshot_->items.back();
         if (f.key < kKnownKeyCount) {
             const std::size_t offset = snapshot_->fields.size() - item.firstField_;
@@ -412,11 +462,13 @@ private:
     std::deque<std::vector<std::int64_t>> pendingItems_;
     static constexpr std::size_t kRecentKeyPlaces = 128;
     std::vector<std::pair<std::string, std::uint16_t>> recentKeys_;  // by place in a track
+    const SnapshotStore* unknownKeysOf_ = nullptr;
+    std::vector<std::string_view> unknownKeyTexts_;  // by number less the known ones
     std::string reason_;
 };
 
 BuildResult buildCatalogue(std::string source, std::string path, const std::optional<FileIdentity>& identity,
-                           const std::function<bool(PlistSink&)>& feed) {
+                           const std::function<bool(CatalogueSink&)>& feed) {
     CatalogueBuilder builder(std::move(source));
     builder.setFile(std::move(path), identity);
     BuildResult result;

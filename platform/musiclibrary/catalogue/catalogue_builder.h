@@ -21,6 +21,18 @@
 
 namespace kestrane::musiclibrary {
 
+// The builder's side that a library's producer talks to: the reader's events, and a track
+// taken whole from an earlier snapshot. A rescan of a folder hands on the tracks whose files
+// did not change this way, so that it costs what changed rather than the whole library.
+class CatalogueSink : public PlistSink {
+public:
+    // Adds, where a track's dictionary may begin and under key, a track whose values are those
+    // that item (of another snapshot, alive for the call) was built with: the same snapshot
+    // as sending its events again would give. False (the build fails) out of place, or when
+    // the catalogue is full.
+    virtual bool copyTrack(std::string_view key, const MediaItem& item) = 0;
+};
+
 // A snapshot as the builder read it, with what the linking passes need to tie it together.
 struct BuiltCatalogue {
     std::string source;                  // names the file in messages
@@ -42,6 +54,6 @@ struct BuildResult {
     BuiltCatalogue built;
 };
 BuildResult buildCatalogue(std::string source, std::string path, const std::optional<FileIdentity>& identity,
-                           const std::function<bool(PlistSink&)>& feed);
+                           const std::function<bool(CatalogueSink&)>& feed);
 
 }  // namespace kestrane::musiclibrary

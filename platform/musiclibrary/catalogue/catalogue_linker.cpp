@@ -63,6 +63,7 @@ private:
     void shareAlbums() {
         Snapshot& s = *b_.snapshot;
         std::unordered_map<std::string, Album*> byIdentity;
+        std::string identity;  // one buffer for every track: only a new album's is copied
         for (Object* object : s.allItems.list) {
             auto& item = *static_cast<MediaItem*>(object);
             const Text title = item.readText(TrackKey::album);
@@ -72,7 +73,7 @@ private:
             const bool compilation = item.readFlag(TrackKey::compilation);
             const std::int64_t disc = item.readInteger(TrackKey::discNumber);
             const std::string discText = std::to_string(disc);
-            std::string identity(*title);
+            identity.assign(*title);
             identity.push_back('\0');
             identity += who;
             identity.push_back('\0');
@@ -124,13 +125,19 @@ private:
     // has any.
     void resolvePlaylists() {
         Snapshot& s = *b_.snapshot;
+        // Made at the first item that no track key names: files whose playlists name tracks by
+        // their keys, as exporters write them, never pay for it.
         std::unordered_map<std::int64_t, MediaItem*> byInnerId;
-        byInnerId.reserve(b_.innerTrackIds.size());
-        for (const auto& [id, index] : b_.innerTrackIds) {
-            if (!b_.droppedItems[index]) byInnerId[id] = &s.items[index];  // the last one wins
-        }
+        bool innerIndexed = false;
         auto trackNamed = [&](std::int64_t id) -> MediaItem* {
             if (const auto it = b_.trackByKey.find(id); it != b_.trackByKey.end()) return &s.items[it->second];
+            if (!innerIndexed) {
+                innerIndexed = true;
+                byInnerId.reserve(b_.innerTrackIds.size());
+                for (const auto& [inner, index] : b_.innerTrackIds) {
+                    if (!b_.droppedItems[index]) byInnerId[inner] = &s.items[index];  // the last one wins
+                }
+            }
             if (const auto it = byInnerId.find(id); it != byInnerId.end()) return it->second;
             return nullptr;
         };

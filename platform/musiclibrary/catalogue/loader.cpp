@@ -45,7 +45,7 @@ Expected<SnapshotRef> parseSnapshot(std::string_view bytes) {
 }
 
 Expected<SnapshotRef> buildSnapshot(const std::string& source, const std::string& path,
-                                    const std::function<bool(PlistSink&)>& produce) {
+                                    const std::function<bool(CatalogueSink&)>& produce) {
     BuildResult result = buildCatalogue(source, path, std::nullopt, produce);
     if (!result.ok) {
         return Error(LibraryError::notALibrary, source + " could not be catalogued: " + result.reason + result.where + ".");

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "catalogue_builder.h"
 #include "plist_sink.h"
 
 #include "expected.h"
@@ -28,8 +29,9 @@ Expected<SnapshotRef> parseSnapshot(std::string_view bytes);
 
 // Builds a snapshot from the events that produce sends into the catalogue builder, as a
 // library file's reader would (a scanned folder). source names it in messages; path is kept
-// as the snapshot's origin. produce returns false when the builder refused an event.
+// as the snapshot's origin. produce returns false when the builder refused an event; it may
+// hand on tracks of an earlier snapshot whole (CatalogueSink::copyTrack).
 Expected<SnapshotRef> buildSnapshot(const std::string& source, const std::string& path,
-                                    const std::function<bool(PlistSink&)>& produce);
+                                    const std::function<bool(CatalogueSink&)>& produce);
 
 }  // namespace kestrane::musiclibrary

@@ -124,6 +124,8 @@ struct FolderScanner::State {
     std::set<std::string> covers;
     std::unordered_map<std::string, int> coversInFolder;
     SnapshotRef last;
+    // The files in the order of their paths, as the last scan listed them.
+    std::vector<CachedFiles::value_type*> order;
 
     // Notes that path is, or is no longer, a cover picture.
     void noteCover(const std::string& path, bool present) {
@@ -237,7 +239,7 @@ std::string hexId(std::uint64_t id) {
 // Feeds a library's structure to a sink, as the reader of a library file would.
 class Events {
 public:
-    explicit Events(PlistSink& sink) : sink_(sink) {}
+    explicit Events(CatalogueSink& sink) : sink_(sink) {}
     bool ok() const { return ok_; }
     void beginDict() { ok_ = ok_ && sink_.beginDict(); }
     void endDict() { ok_ = ok_ && sink_.endDict(); }
@@ -248,16 +250,18 @@ public:
         key(k);
         ok_ = ok_ && sink_.value(kind, text);
     }
+    void copyTrack(std::string_view k, const MediaItem& item) { ok_ = ok_ && sink_.copyTrack(k, item); }
 
 private:
-    PlistSink& sink_;
+    CatalogueSink& sink_;
     bool ok_ = true;
 };
 
 
 struct Track {
-    std::string path;
-    const CachedFile* file;
+    const std::string* path;  // the key of file in the scanner's files
+    CachedFile* file;
+    bool cover = false;  // shows its folder's cover when it has no picture of its own
 };
 
 struct ScannedPlaylist {
@@ -284,6 +288,7 @@ void takeInventory(const Found& found, CachedFiles& files, Work& work) {
         file.size = audio.size;
         file.modified = audio.modified;
         file.values.clear();
+        file.shownAs = nullptr;
         work.toRead.push_back(audio.path);
         work.changed.push_back(audio.path);
     }
@@ -414,6 +419,7 @@ bool assignIds(CachedFiles& files, ScanCache* cache) {
     if (!reserved) nextId = highest + 1;
     for (const std::string& path : fresh) {
         CachedFile& file = files[path];
+        file.shownAs = nullptr;
         file.trackId = (*nextId)++;
         // Persistent IDs kept from a cache whose salt was lost may meet a new one: never twice.
         const std::uint64_t base = cache != nullptr ? cache->persistentIdOf(file.trackId) : persistentIdFor(file.trackId, 0x4b657374);
@@ -426,15 +432,22 @@ bool assignIds(CachedFiles& files, ScanCache* cache) {
     return reserved;
 }
 
-// The tracks (files not skipped), in the order of their paths.
-std::vector<Track> tracksOf(const CachedFiles& files) {
-    std::vector<Track> tracks;
-    tracks.reserve(files.size());
-    for (const auto& [path, file] : files) {
-        if (!file.values.empty() && file.values.front().key == kSkippedKey) continue;
-        tracks.push_back({path, &file});
+// The tracks (files not skipped), in the order of their paths. The files in that order are
+// kept in order, sorted again only when resort says that files came or went.
+std::vector<Track> tracksOf(CachedFiles& files, std::vector<CachedFiles::value_type*>& order, bool resort) {
+    if (resort || order.size() != files.size()) {
+        order.clear();
+        order.reserve(files.size());
+        for (auto& entry : files) order.push_back(&entry);
+        std::sort(order.begin(), order.end(), [](const auto* a, const auto* b) { return a->first < b->first; });
     }
-    std::sort(tracks.begin(), tracks.end(), [](const Track& a, const Track& b) { return a.path < b.path; });
+    std::vector<Track> tracks;
+    tracks.reserve(order.size());
+    for (auto* entry : order) {
+        CachedFile& file = entry->second;
+        if (!file.values.empty() && file.values.front().key == kSkippedKey) continue;
+        tracks.push_back({&entry->first, &file});
+    }
     return tracks;
 }
 
@@ -443,17 +456,19 @@ std::vector<Track> tracksOf(const CachedFiles& files) {
 // entry naming no track costs no more than one naming one.
 class TrackPaths {
 public:
-    explicit TrackPaths(const std::vector<Track>& tracks) : tracks_(tracks) {
-        byPath_.reserve(tracks.size());
-        for (const Track& t : tracks) byPath_.emplace(t.path, t.file->trackId);
-    }
+    explicit TrackPaths(const std::vector<Track>& tracks) : tracks_(tracks) {}
 
     std::optional<std::int64_t> idOf(const std::string& path) {
+        // Indexed at the first entry: a folder without playlists pays nothing for it.
+        if (byPath_.empty()) {
+            byPath_.reserve(tracks_.size());
+            for (const Track& t : tracks_) byPath_.emplace(*t.path, t.file->trackId);
+        }
         if (const auto it = byPath_.find(path); it != byPath_.end()) return it->second;
         if (!resolved_) {
             resolved_ = true;
             for (const Track& t : tracks_) {
-                if (const auto real = realOf(t.path)) byRealPath_.emplace(*real, t.file->trackId);
+                if (const auto real = realOf(*t.path)) byRealPath_.emplace(*real, t.file->trackId);
             }
         }
         const auto real = realOf(path);
@@ -526,9 +541,15 @@ std::vector<ScannedPlaylist> readPlaylists(const std::set<std::string>& paths,
 }
 
 // One track as the keys of an exported library file. A track without a picture of its own
-// counts its folder's cover, which its artwork then is.
-void emitTrack(Events& e, const Track& t, bool folderCover) {
+// counts its folder's cover, which its artwork then is. A track that the last snapshot made of
+// the same file, with the same IDs and cover, is handed on whole when reuse allows.
+void emitTrack(Events& e, const Track& t, bool reuse) {
     const CachedFile& f = *t.file;
+    const bool folderCover = t.cover;
+    if (reuse && f.shownAs != nullptr && f.shownWithCover == folderCover && f.shownAs->persistentId() == f.persistentId) {
+        e.copyTrack(std::to_string(f.trackId), *f.shownAs);
+        return;
+    }
     e.key(std::to_string(f.trackId));
     e.beginDict();
     e.value("Track ID", ValueKind::integer, std::to_string(f.trackId));
@@ -542,7 +563,7 @@ void emitTrack(Events& e, const Track& t, bool folderCover) {
     e.value("Date Added", ValueKind::date, formatIsoDate(std::floor(f.dateAdded)));
     e.value("Persistent ID", ValueKind::string, hexId(f.persistentId));
     e.value("Track Type", ValueKind::string, "File");
-    e.value("Location", ValueKind::string, url::fileUrlOf(t.path));
+    e.value("Location", ValueKind::string, url::fileUrlOf(*t.path));
     e.endDict();
 }
 
@@ -570,8 +591,8 @@ void emitPlaylist(Events& e, const std::string& name, std::uint64_t id, bool mas
 
 // The whole library as the events of an exported library file: the settings, every track, the
 // master playlist "Library" of all tracks, then the playlist files.
-bool emitLibrary(PlistSink& sink, const std::string& folder, const std::vector<Track>& tracks,
-                 const std::vector<ScannedPlaylist>& playlists, const FolderScanner::State& s) {
+bool emitLibrary(CatalogueSink& sink, const std::string& folder, const std::vector<Track>& tracks,
+                 const std::vector<ScannedPlaylist>& playlists, bool reuse) {
     Events e(sink);
     e.beginDict();
     e.value("Major Version", ValueKind::integer, "1");
@@ -580,7 +601,7 @@ bool emitLibrary(PlistSink& sink, const std::string& folder, const std::vector<T
     e.value("Music Folder", ValueKind::string, url::fileUrlOf(folder) + "/");
     e.key("Tracks");
     e.beginDict();
-    for (const Track& t : tracks) emitTrack(e, t, s.hasCover(t.path));
+    for (const Track& t : tracks) emitTrack(e, t, reuse);
     e.endDict();
     e.key("Playlists");
     e.beginArray();
@@ -742,11 +763,20 @@ Expected<SnapshotRef> FolderScanner::scan() {
             else if (auto kept = earlier.extract(audio.path)) s.files.insert(std::move(kept));
         }
         for (const auto& [path, gone] : known) work.removed.push_back(path);
+        // A walk builds every track anew: no file's track is handed on from the last snapshot,
+        // which may even be of another folder.
+        for (auto& [path, file] : s.files) file.shownAs = nullptr;
         takeInventory(found, s.files, work);
         s.playlists.insert(found.playlists.begin(), found.playlists.end());
     }
     // IDs depend on which files there are, not on what they hold: given while the readers read.
-    const bool reserved = assignIds(s.files, cache.get());
+    // A followed rescan knows that only files new to it can lack an ID: when none does, the
+    // walk over every file is spared.
+    const bool idsKnown = followed && std::none_of(fresh.begin(), fresh.end(), [&s](const std::string& path) {
+        const auto it = s.files.find(path);
+        return it != s.files.end() && (it->second.trackId == 0 || it->second.dateAdded < 0);
+    });
+    const bool reserved = idsKnown || assignIds(s.files, cache.get());
     readFiles(work.toRead, s.files, readers);
     const bool dirty = !work.changed.empty() || !work.removed.empty();
     // The cache is written while the library is built from the same files, which neither
@@ -755,11 +785,17 @@ Expected<SnapshotRef> FolderScanner::scan() {
         return cache && reserved && (!dirty || cache->store(s.files, work.changed, work.removed));
     });
 
-    const std::vector<Track> tracks = tracksOf(s.files);
+    std::vector<Track> tracks = tracksOf(s.files, s.order, !followed || !fresh.empty() || !work.removed.empty());
+    if (!s.coversInFolder.empty()) {
+        for (Track& t : tracks) t.cover = s.hasCover(*t.path);
+    }
     TrackPaths paths(tracks);
     const std::vector<ScannedPlaylist> playlists = readPlaylists(s.playlists, s.playlistEntries, paths);
-    Expected<SnapshotRef> built = buildSnapshot("The music folder '" + validText(folder) + "'", folder,
-                                                [&](PlistSink& sink) { return emitLibrary(sink, folder, tracks, playlists, s); });
+    // Tracks of unchanged files come whole from the last snapshot, which every file's shownAs
+    // names; after a walk the files may have come from the cache, and all are built again.
+    Expected<SnapshotRef> built = buildSnapshot("The music folder '" + validText(folder) + "'", folder, [&](CatalogueSink& sink) {
+        return emitLibrary(sink, folder, tracks, playlists, followed);
+    });
     if (!stored.get() && !s.provisionalLogged) {
         // Said once: the next scan finds the same cache.
         s.provisionalLogged = true;
@@ -767,7 +803,15 @@ Expected<SnapshotRef> FolderScanner::scan() {
         logLine("The scan cache of " + validText(folder) + " cannot be written (" + why +
                 "); the files it knows keep their IDs, new files' IDs last this run only.");
     }
-    if (built) s.last = built->share();
+    if (built) {
+        const Snapshot& made = *built->get();
+        const bool matched = made.items.size() == tracks.size();
+        for (std::size_t i = 0; i < tracks.size(); ++i) {
+            tracks[i].file->shownAs = matched ? &made.items[i] : nullptr;
+            tracks[i].file->shownWithCover = tracks[i].cover;
+        }
+        s.last = built->share();
+    }
     return built;
 }
 

@@ -19,6 +19,8 @@
 
 namespace kestrane::musiclibrary {
 
+class MediaItem;
+
 struct CachedFile {
     std::int64_t size = 0;
     std::int64_t modified = 0;  // nanoseconds since the epoch
@@ -26,6 +28,11 @@ struct CachedFile {
     std::uint64_t persistentId = 0;
     double dateAdded = 0;  // seconds since the epoch
     TrackValues values;
+    // Not kept in the cache: the track that a scanner's last snapshot made of the file (null:
+    // none, or the file changed since), and whether it showed its folder's cover. A rescan
+    // hands such a track on whole instead of building it again.
+    const MediaItem* shownAs = nullptr;
+    bool shownWithCover = false;
 };
 
 using CachedFiles = std::unordered_map<std::string, CachedFile>;

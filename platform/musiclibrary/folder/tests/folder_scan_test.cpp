@@ -898,3 +898,72 @@ TEST(FolderScanner, FollowsTheFolderWithoutWalkingIt) {
     ASSERT_TRUE(library->reloadData());
     EXPECT_EQ(artworkCountOfC(), "0");
 }
+
+namespace {
+
+// Everything a library shows of a snapshot: every value of every item in list order, its
+// artist and album, and every playlist with its members.
+std::string everythingShown(const ml::Snapshot& s) {
+    std::ostringstream out;
+    for (std::size_t i = 0; i < s.allItems.size(); ++i) {
+        const auto* item = static_cast<const ml::MediaItem*>(s.allItems.at(i));
+        out << "item " << std::hex << item->persistentId() << std::dec << "\n";
+        for (std::uint32_t k = 0; k < ml::kKnownKeyCount; ++k) {
+            const std::string_view key = ml::keyText(static_cast<ml::TrackKey>(k));
+            if (const auto value = item->valueForProperty(key)) out << "  " << key << "=" << *value << "\n";
+        }
+        for (const auto& [key, number] : s.unknownKeys) {
+            if (const auto value = item->valueForProperty(key)) out << "  " << key << "=" << *value << "\n";
+        }
+        if (const ml::Artist* a = item->artist()) out << "  artist " << a->persistentId() << " " << a->name().value_or("") << "\n";
+        if (const ml::Album* a = item->album()) {
+            out << "  album " << a->persistentId() << " " << a->title().value_or("") << "/" << a->albumArtist().value_or("") << "/"
+                << a->trackCount() << "/" << a->discNumber() << "\n";
+        }
+    }
+    for (std::size_t i = 0; i < s.allPlaylists.size(); ++i) {
+        const auto* p = static_cast<const ml::Playlist*>(s.allPlaylists.at(i));
+        out << "playlist " << p->name().value_or("") << " " << p->persistentId() << ":";
+        if (ml::Array* items = p->items()) {
+            for (std::size_t j = 0; j < items->size(); ++j) out << " " << static_cast<ml::MediaItem*>(items->at(j))->persistentId();
+        }
+        out << "\n";
+    }
+    return out.str();
+}
+
+}  // namespace
+
+// A followed rescan hands unchanged tracks on from the last snapshot and builds the others:
+// after each change, in turn on one scanner, it shows exactly what a scan of the folder from
+// the cache shows.
+TEST(FolderScanner, ARescanShowsWhatAFullScanShows) {
+    Folder f;
+    populate(f.music);
+    ml::FolderScanner scanner(f.music.string());
+    std::string log = captureStderr([&] { ASSERT_TRUE(scanner.scan()); });
+    const std::pair<const char*, std::function<void()>> changes[] = {
+        {"touched", [&] { fs::last_write_time(f.music / "Alpha/one.flac", fs::last_write_time(f.music / "Alpha/one.flac") + std::chrono::hours(1)); }},
+        {"retagged", [&] { ASSERT_TRUE(kestrane::test::writeTags(f.music / "Alpha/two.mp3", {{"TITLE", "Deux"}, {"ALBUM", "Gamma"}, {"ARTIST", "Bo"}})); }},
+        {"added", [&] { copyTemplate("flac", f.music / "Alpha/five.flac"); }},
+        {"removed", [&] { fs::remove(f.music / "Beta/four.opus"); }},
+        {"renamed", [&] { fs::rename(f.music / "Beta/deep/three.ogg", f.music / "Beta/deep/drei.ogg"); }},
+        {"folder renamed", [&] { fs::rename(f.music / "Beta", f.music / "Zeta"); }},
+        {"playlist edited", [&] { std::ofstream(f.music / "mix.pls") << "[playlist]\nFile1=Alpha/five.flac\nNumberOfEntries=1\n"; }},
+        {"cover added", [&] { std::ofstream(f.music / "Alpha/folder.jpg", std::ios::binary) << kestrane::test::tinyJpeg(); }},
+        {"nothing", [] {}},
+    };
+    for (const auto& [name, change] : changes) {
+        change();
+        ml::SnapshotRef followed, walked;
+        log = captureStderr([&] {
+            auto rescanned = scanner.scan();
+            auto scanned = ml::scanFolder(f.music.string());
+            ASSERT_TRUE(rescanned && scanned);
+            followed = std::move(rescanned).value();
+            walked = std::move(scanned).value();
+        });
+        ASSERT_TRUE(followed && walked) << name << log;
+        EXPECT_EQ(everythingShown(*followed.get()), everythingShown(*walked.get())) << name;
+    }
+}
