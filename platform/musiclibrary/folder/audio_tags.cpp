@@ -33,7 +33,7 @@
 #include "artwork.h"
 #include "audio_stream.h"
 #include "tag_stream.h"
-#include "vorbis_comments.h"
+#include "own_tags.h"
 
 namespace kestrane::musiclibrary {
 
@@ -162,8 +162,10 @@ Expected<TrackValues> readAudioFile(const std::string& path, FileStamp* stamp, T
         return Error(TagError::notAudio, "no audio stream found");
     }
     const std::string ext = extensionOf(path);
-    std::optional<VorbisComments> own;
-    if (measured && prefer == TagReader::own) own = readVorbisComments(stream, stream.size(), ext);
+    std::optional<OwnTags> own;
+    if (measured && prefer == TagReader::own) {
+        own = ext == "mp3" ? readId3v2Tag(stream) : readVorbisComments(stream, stream.size(), ext);
+    }
     if (used != nullptr) *used = own ? TagReader::own : TagReader::tagLib;
     if (own) return trackValues(path, own->firsts, nullptr, *measured, nullptr, own->kind, own->pictures);
 

@@ -40,8 +40,8 @@ struct FileStamp {
 // those). stamp, where given, receives the size and time of the file that was read, so that
 // a scan needs no stat of its own.
 //
-// The Vorbis comments of FLAC, Ogg Vorbis and Opus files are read without TagLib where our own
-// reader fully understands them (the same values, for a fraction of the CPU); TagLib reads
+// The Vorbis comments of FLAC, Ogg Vorbis and Opus files and the ID3v2 text frames of MP3 files
+// are read without TagLib where our own readers fully understand them (the same values, for a fraction of the CPU); TagLib reads
 // every other file. prefer tagLib makes TagLib read every file (tests compare the two); used,
 // where given, receives the reader that gave the tags.
 enum class TagReader { own, tagLib };

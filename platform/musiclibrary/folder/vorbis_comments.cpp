@@ -1,4 +1,4 @@
-#include "vorbis_comments.h"
+#include "own_tags.h"
 
 #include <algorithm>
 #include <cstring>
@@ -20,44 +20,12 @@ std::uint32_t bigEndian32(std::string_view b, std::size_t at) {
            static_cast<std::uint32_t>(p[3]);
 }
 
-// Whether text is UTF-8 that TagLib turns back into the same bytes: well-formed (no overlong
-// forms, surrogates or code points past U+10FFFF), with no NUL (TagLib's strings end there) and
-// none of U+FEFF, U+FFFE, U+FFFF, which its conversions may drop or reject.
-bool isPlainUtf8(std::string_view text) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t n = text.size();
-    std::size_t i = 0;
-    while (i < n) {
-        const unsigned char c = p[i];
-        if (c >= 0x01 && c < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t length = 0;
-        unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-        if (c >= 0xC2 && c <= 0xDF) length = 2;
-        else if (c == 0xE0) length = 3, low = 0xA0;
-        else if (c == 0xED) length = 3, high = 0x9F;
-        else if (c >= 0xE1 && c <= 0xEF) length = 3;
-        else if (c == 0xF0) length = 4, low = 0x90;
-        else if (c >= 0xF1 && c <= 0xF3) length = 4;
-        else if (c == 0xF4) length = 4, high = 0x8F;
-        else return false;  // NUL, a continuation byte, C0/C1, F5 and above
-        if (n - i < length || p[i + 1] < low || p[i + 1] > high) return false;
-        for (std::size_t k = 2; k < length; ++k) {
-            if (p[i + k] < 0x80 || p[i + k] > 0xBF) return false;
-        }
-        if (c == 0xEF && ((p[i + 1] == 0xBB && p[i + 2] == 0xBF) || (p[i + 1] == 0xBF && p[i + 2] >= 0xBE))) return false;
-        i += length;
-    }
-    return true;
-}
 
 // Adds the fields of one comment block (vendor, count, fields) to out as TagLib reads them: a
 // field without '=' or with an empty key is skipped, an empty value adds nothing, and a field
 // that runs past the block ends the reading (the fields before it stay). false for what we
 // leave to TagLib.
-bool parseComment(std::string_view data, VorbisComments& out) {
+bool parseComment(std::string_view data, OwnTags& out) {
     if (data.size() < 8) return false;
     const std::uint32_t vendor = littleEndian32(data, 0);
     if (vendor > data.size() - 8) return false;
@@ -121,10 +89,10 @@ std::optional<int> flacPicture(audiofile::LoadedBytes& bytes, std::int64_t offse
     return pos + *data > length ? 0 : 1;
 }
 
-std::optional<VorbisComments> readFlac(audiofile::LoadedBytes& bytes, std::int64_t size) {
+std::optional<OwnTags> readFlac(audiofile::LoadedBytes& bytes, std::int64_t size) {
     const std::optional<std::string_view> magic = bytes.bytesAt(0, 4);
     if (!magic || *magic != "fLaC") return std::nullopt;  // an ID3 tag first: TagLib's to read
-    VorbisComments out;
+    OwnTags out;
     out.kind = "FLAC audio file";
     bool comment = false;
     std::int64_t at = 4;
@@ -186,11 +154,11 @@ std::optional<std::string> secondOggPacket(audiofile::LoadedBytes& bytes, std::s
     }
 }
 
-std::optional<VorbisComments> readOgg(audiofile::LoadedBytes& bytes, bool opus) {
+std::optional<OwnTags> readOgg(audiofile::LoadedBytes& bytes, bool opus) {
     std::string_view head;
     const std::optional<std::string> packet = secondOggPacket(bytes, head);
     if (!packet) return std::nullopt;
-    VorbisComments out;
+    OwnTags out;
     std::string_view comment(*packet);
     if (opus) {
         if (head != "OpusHead" || comment.substr(0, 8) != "OpusTags") return std::nullopt;
@@ -207,7 +175,37 @@ std::optional<VorbisComments> readOgg(audiofile::LoadedBytes& bytes, bool opus) 
 
 }  // namespace
 
-std::optional<VorbisComments> readVorbisComments(audiofile::LoadedBytes& bytes, std::int64_t size, const std::string& ext) {
+bool isPlainUtf8(std::string_view text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    while (i < n) {
+        const unsigned char c = p[i];
+        if (c >= 0x01 && c < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t length = 0;
+        unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+        if (c >= 0xC2 && c <= 0xDF) length = 2;
+        else if (c == 0xE0) length = 3, low = 0xA0;
+        else if (c == 0xED) length = 3, high = 0x9F;
+        else if (c >= 0xE1 && c <= 0xEF) length = 3;
+        else if (c == 0xF0) length = 4, low = 0x90;
+        else if (c >= 0xF1 && c <= 0xF3) length = 4;
+        else if (c == 0xF4) length = 4, high = 0x8F;
+        else return false;  // NUL, a continuation byte, C0/C1, F5 and above
+        if (n - i < length || p[i + 1] < low || p[i + 1] > high) return false;
+        for (std::size_t k = 2; k < length; ++k) {
+            if (p[i + k] < 0x80 || p[i + k] > 0xBF) return false;
+        }
+        if (c == 0xEF && ((p[i + 1] == 0xBB && p[i + 2] == 0xBF) || (p[i + 1] == 0xBF && p[i + 2] >= 0xBE))) return false;
+        i += length;
+    }
+    return true;
+}
+
+std::optional<OwnTags> readVorbisComments(audiofile::LoadedBytes& bytes, std::int64_t size, const std::string& ext) {
     if (ext == "flac") return readFlac(bytes, size);
     if (ext == "ogg") return readOgg(bytes, false);
     if (ext == "opus") return readOgg(bytes, true);

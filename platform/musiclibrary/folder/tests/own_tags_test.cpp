@@ -1,6 +1,7 @@
-// Our own reader of Vorbis comments against TagLib: files tagged by TagLib and FLAC files whose
-// metadata blocks are written byte by byte here (odd fields, pictures, damaged lengths) must
-// give exactly the values that TagLib gives, or be left to TagLib.
+// Our own readers of Vorbis comments and ID3v2 tags against TagLib: files tagged by TagLib, FLAC
+// files whose metadata blocks and MP3 files whose ID3v2 tags are written byte by byte here (odd
+// fields, pictures, damaged lengths, flags) must give exactly the values that TagLib gives, or
+// be left to TagLib.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -66,6 +67,31 @@ std::string flacWith(const std::string& flac, const std::vector<std::pair<int, s
     return out + flac.substr(at);
 }
 
+std::string synchsafe(std::uint32_t n) {
+    return {static_cast<char>(n >> 21 & 0x7F), static_cast<char>(n >> 14 & 0x7F), static_cast<char>(n >> 7 & 0x7F), static_cast<char>(n & 0x7F)};
+}
+
+// An ID3v2 frame of the tag version given; flags are the frame's two flag bytes.
+std::string frame(int version, const std::string& id, const std::string& body, const std::string& flags = std::string(2, '\0')) {
+    const auto n = static_cast<std::uint32_t>(body.size());
+    const std::string size = version == 4 ? synchsafe(n)
+                                          : std::string{static_cast<char>(n >> 24), static_cast<char>(n >> 16),
+                                                        static_cast<char>(n >> 8), static_cast<char>(n)};
+    return id + size + flags + body;
+}
+
+// The MP3 file mp3 (its own ID3v2 tag, if any, dropped) behind an ID3v2 tag of frames and 100
+// bytes of padding; size overrides the tag's size.
+std::string mp3With(const std::string& mp3, int version, const std::string& frames, char flags = 0, long size = -1) {
+    std::size_t audio = 0;
+    if (mp3.compare(0, 3, "ID3") == 0) {
+        audio = 10 + ((mp3[6] & 0x7F) << 21 | (mp3[7] & 0x7F) << 14 | (mp3[8] & 0x7F) << 7 | (mp3[9] & 0x7F));
+    }
+    const auto tagSize = static_cast<std::uint32_t>(size < 0 ? frames.size() + 100 : size);
+    return std::string("ID3") + static_cast<char>(version) + '\0' + flags + synchsafe(tagSize) + frames + std::string(100, '\0') +
+           mp3.substr(audio);
+}
+
 std::string describe(const kestrane::Expected<ml::TrackValues>& values) {
     if (!values) return "error: " + values.error().message;
     std::ostringstream out;
@@ -75,7 +101,7 @@ std::string describe(const kestrane::Expected<ml::TrackValues>& values) {
 
 }  // namespace
 
-TEST(VorbisComments, OurReaderGivesTagLibsValuesOrLeavesTheFileToIt) {
+TEST(OwnTagReaders, GiveTagLibsValuesOrLeaveTheFileToIt) {
     kestrane::test::TempFolder temp{"vorbiscomments"};
     const fs::path dir = temp.path();
     using kestrane::test::encodeTone;
@@ -101,7 +127,42 @@ TEST(VorbisComments, OurReaderGivesTagLibsValuesOrLeavesTheFileToIt) {
         fs::copy_file(dir / (std::string("tagged.") + ext), dir / (std::string("pictured.") + ext));
         ASSERT_TRUE(kestrane::test::attachPicture(dir / (std::string("pictured.") + ext), kestrane::test::tinyPng()));
     }
+    ASSERT_TRUE(encodeTone(dir / "tone.mp3", "lamemp3enc"));
+    const std::string mp3 = fileBytes(dir / "tone.mp3");
+    const std::string u8 = std::string(1, '\3'), l1 = std::string(1, '\0');
+    const std::string v4Frames = frame(4, "TIT2", u8 + "Ünï 東京") + frame(4, "TPE1", u8 + "First" + '\0' + "Second" + '\0') +
+                                 frame(4, "TRCK", u8 + "3/12") + frame(4, "TPOS", u8 + "1/2") + frame(4, "TCON", u8 + "Rock") +
+                                 frame(4, "TDRC", u8 + "2001-02-03T04:05") + frame(4, "TCMP", u8 + "1") + frame(4, "TBPM", l1 + "99") +
+                                 frame(4, "TSSE", l1 + "enc") + frame(4, "APIC", std::string(300, 'p')) +
+                                 frame(4, "APIC", std::string(20, 'q')) + frame(4, "TSOP", u8 + "Sort") + frame(4, "TPE1", u8 + "Third");
+    const std::string v3Frames = frame(3, "TIT2", l1 + "Caf\xE9 cr\xE8me") + frame(3, "TALB", l1 + std::string(300, 'a')) +
+                                 frame(3, "TPE2", u8 + "Band") + frame(3, "TRCK", l1 + "7");
+    const std::string v3Title = frame(3, "TIT2", l1 + "t");
+    fs::copy_file(dir / "tone.mp3", dir / "tagged.mp3");
+    ASSERT_TRUE(kestrane::test::writeTags(dir / "tagged.mp3", {{"TITLE", "Tagged"}, {"ARTIST", "Somebody"}, {"TRACKNUMBER", "5/9"}}));
+    fs::copy_file(dir / "tone.mp3", dir / "unicode.mp3");
+    ASSERT_TRUE(kestrane::test::writeTags(dir / "unicode.mp3", {{"TITLE", "東京"}, {"GENRE", "Pop"}, {"DATE", "1999"}}));
+    fs::copy_file(dir / "tagged.mp3", dir / "rated.mp3");
+    ASSERT_TRUE(kestrane::test::writePopularimeter(dir / "rated.mp3", 200, 4));
     const std::vector<Case> cases = {
+        {"tagged.mp3", "", true},
+        {"unicode.mp3", "", true},
+        {"utf16.mp3", mp3With(mp3, 3, v3Title + frame(3, "TPE1", std::string("\1\xFF\xFE" "a\0", 5))), false},
+        {"rated.mp3", "", false},  // the popularimeter is TagLib's
+        {"v4.mp3", mp3With(mp3, 4, v4Frames), true},
+        {"v3.mp3", mp3With(mp3, 3, v3Frames), true},
+        {"empty-text.mp3", mp3With(mp3, 3, v3Title + frame(3, "TPE1", u8 + std::string(2, '\0'))), false},
+        {"genre-number.mp3", mp3With(mp3, 4, frame(4, "TIT2", u8 + "t") + frame(4, "TCON", u8 + "(13)")), false},
+        {"v3-year.mp3", mp3With(mp3, 3, v3Title + frame(3, "TYER", l1 + "1999")), false},
+        {"comment.mp3", mp3With(mp3, 3, v3Title + frame(3, "COMM", l1 + "eng" + '\0' + "c")), false},
+        {"no-title.mp3", mp3With(mp3, 4, frame(4, "TCOM", u8 + "c")), false},
+        {"unsynchronised.mp3", mp3With(mp3, 3, v3Title, '\x80'), false},
+        {"extended-header.mp3", mp3With(mp3, 4, v3Title, '\x40'), false},
+        {"frame-flags.mp3", mp3With(mp3, 3, frame(3, "TIT2", l1 + "t", std::string("\0\x80", 2))), false},
+        {"frame-overrun.mp3", mp3With(mp3, 3, v3Title + frame(3, "TPE1", l1 + "a").substr(0, 10)).replace(21 + 8, 1, 1, '\x7F'), false},
+        {"tag-past-the-end.mp3", mp3With(mp3, 3, v3Title, 0, 0x0FFFFFFF), false},
+        {"not-synchsafe.mp3", mp3With(mp3, 4, frame(4, "TIT2", u8 + std::string(200, 't')).replace(4, 4, std::string("\0\0\0\xC8", 4))), false},
+
         {"tagged.flac", "", true},
         {"tagged.ogg", "", true},
         {"tagged.opus", "", true},
