@@ -1,6 +1,6 @@
 // libFuzzer target: any bytes as an audio file of any of the scanned kinds (the first byte
 // picks the extension) give a track's values or the reason it is skipped, never a crash; and
-// where our own Vorbis comment reader takes a file, its values are exactly TagLib's.
+// where our own tag readers take a file, its values are exactly TagLib's.
 #include <fcntl.h>
 #include <unistd.h>
 
