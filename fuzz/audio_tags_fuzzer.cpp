@@ -1,10 +1,12 @@
 // libFuzzer target: any bytes as an audio file of any of the scanned kinds (the first byte
-// picks the extension) give a track's values or the reason it is skipped, never a crash.
+// picks the extension) give a track's values or the reason it is skipped, never a crash; and
+// where our own tag readers take a file, its values are exactly TagLib's.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "audio_tags.h"
@@ -20,7 +22,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!fd) return 0;
         written = ::write(fd.get(), data + 1, size - 1) == static_cast<ssize_t>(size - 1);
     }
-    if (written) (void)kestrane::musiclibrary::readAudioFile(path);
+    namespace ml = kestrane::musiclibrary;
+    if (written) {
+        ml::TagReader used = ml::TagReader::tagLib;
+        const auto ours = ml::readAudioFile(path, nullptr, ml::TagReader::own, &used);
+        if (used == ml::TagReader::own) {
+            const auto tagLibs = ml::readAudioFile(path, nullptr, ml::TagReader::tagLib);
+            bool same = ours.hasValue() && tagLibs.hasValue() && ours->size() == tagLibs->size();
+            for (std::size_t i = 0; same && i < ours->size(); ++i) {
+                const ml::TrackValue &a = (*ours)[i], &b = (*tagLibs)[i];
+                same = a.key == b.key && a.kind == b.kind && a.text == b.text;
+            }
+            if (!same) std::abort();  // the input is kept as a crash
+        }
+    }
     ::unlink(path.c_str());
     return 0;
 }

@@ -33,6 +33,7 @@
 #include "artwork.h"
 #include "audio_stream.h"
 #include "tag_stream.h"
+#include "own_tags.h"
 
 namespace kestrane::musiclibrary {
 
@@ -66,8 +67,7 @@ std::string kindOf(TagLib::File* file, const std::string& codec) {
 }
 
 // "3/12" -> 3 and 12.
-std::pair<int, int> numberAndCount(const TagLib::String& text) {
-    const std::string s = text.to8Bit(true);
+std::pair<int, int> numberAndCount(const std::string& s) {
     const int number = std::atoi(s.c_str());
     const std::size_t slash = s.find('/');
     return {number, slash == std::string::npos ? 0 : std::atoi(s.c_str() + slash + 1)};
@@ -115,8 +115,8 @@ const TagLib::ID3v2::Tag* id3v2Of(TagLib::File* file) {
 
 class Values {
 public:
-    void text(const char* key, const TagLib::String& value) {
-        if (!value.isEmpty()) out_.push_back({key, ValueKind::string, value.to8Bit(true)});
+    void text(const char* key, const std::string& value) {
+        if (!value.empty()) out_.push_back({key, ValueKind::string, value});
     }
     void integer(const char* key, long long value) {
         if (value > 0) out_.push_back({key, ValueKind::integer, std::to_string(value)});
@@ -132,6 +132,10 @@ private:
     TrackValues out_;
 };
 
+TrackValues trackValues(const std::string& path, const std::vector<std::pair<std::string, std::string>>& firsts,
+                        const TagLib::ID3v2::PopularimeterFrame* popm, const std::optional<audiofile::StreamInfo>& measured,
+                        const TagLib::AudioProperties* audio, const char* kind, int pictures);
+
 }  // namespace
 
 bool isAudioFileName(const std::string& name) {
@@ -141,7 +145,7 @@ bool isAudioFileName(const std::string& name) {
     return std::any_of(std::begin(kExtensions), std::end(kExtensions), [&ext](const char* e) { return ext == e; });
 }
 
-Expected<TrackValues> readAudioFile(const std::string& path, FileStamp* stamp) {
+Expected<TrackValues> readAudioFile(const std::string& path, FileStamp* stamp, TagReader prefer, TagReader* used) {
     ++audioFilesOpened;
     audiofile::TagStream stream(path);
     if (!stream.isOpen()) return Error(TagError::notAudio, "cannot be read, or not a regular file");
@@ -157,6 +161,14 @@ Expected<TrackValues> readAudioFile(const std::string& path, FileStamp* stamp) {
     } else if (!hasSignature(stream.fd(), extensionOf(path))) {
         return Error(TagError::notAudio, "no audio stream found");
     }
+    const std::string ext = extensionOf(path);
+    std::optional<OwnTags> own;
+    if (measured && prefer == TagReader::own) {
+        own = ext == "mp3" ? readId3v2Tag(stream) : readVorbisComments(stream, stream.size(), ext);
+    }
+    if (used != nullptr) *used = own ? TagReader::own : TagReader::tagLib;
+    if (own) return trackValues(path, own->firsts, nullptr, *measured, nullptr, own->kind, own->pictures);
+
     TagLib::FileRef ref(&stream, !measured, TagLib::AudioProperties::Average);
     if (ref.isNull() || !ref.file()->isValid()) return Error(TagError::notAudio, "not an audio file that can be read");
     TagLib::File* file = ref.file();
@@ -164,23 +176,41 @@ Expected<TrackValues> readAudioFile(const std::string& path, FileStamp* stamp) {
     // A reader that accepts a file without finding any audio in it (text named .mp3) has
     // nothing to play either.
     if (!measured && (audio == nullptr || audio->sampleRate() <= 0)) return Error(TagError::notAudio, "no audio stream found");
-    // The first value of each key, looked up by our keys (upper case, as the map's keys are)
-    // without the map's own lookup, which upper-cases the key it is given on every call.
-    std::vector<std::pair<std::string, TagLib::String>> firsts;
+    std::vector<std::pair<std::string, std::string>> firsts;
     for (const auto& [key, values] : file->properties()) {
-        if (!values.isEmpty()) firsts.emplace_back(key.to8Bit(true), values.front());
+        if (!values.isEmpty()) firsts.emplace_back(key.to8Bit(true), values.front().to8Bit(true));
     }
-    auto first = [&firsts](std::string_view key) {
+    const TagLib::ID3v2::PopularimeterFrame* popm = nullptr;
+    if (const TagLib::ID3v2::Tag* id3 = id3v2Of(file)) {
+        for (const TagLib::ID3v2::Frame* frame : id3->frameList("POPM")) {
+            if ((popm = dynamic_cast<const TagLib::ID3v2::PopularimeterFrame*>(frame)) != nullptr) break;
+        }
+    }
+    const std::string kind = kindOf(file, measured ? measured->codec : "");
+    return trackValues(path, firsts, popm, measured, audio, kind.c_str(), artwork::pictureCount(file));
+}
+
+namespace {
+
+// The values of a track from the first value of each tag (keys upper-case, as TagLib's
+// property map has them), whichever reader found them.
+TrackValues trackValues(const std::string& path, const std::vector<std::pair<std::string, std::string>>& firsts,
+                        const TagLib::ID3v2::PopularimeterFrame* popm, const std::optional<audiofile::StreamInfo>& measured,
+                        const TagLib::AudioProperties* audio, const char* kind, int pictures) {
+    // Looked up by our keys without a map: a file has a few dozen keys at most.
+    auto first = [&firsts](std::string_view key) -> const std::string& {
+        static const std::string kNone;
         const auto it = std::find_if(firsts.begin(), firsts.end(), [key](const auto& f) { return f.first == key; });
-        return it == firsts.end() ? TagLib::String() : it->second;
+        return it == firsts.end() ? kNone : it->second;
     };
 
     Values v;
-    TagLib::String title = first("TITLE");
-    if (title.isEmpty()) {
+    std::string title = first("TITLE");
+    if (title.empty()) {
         std::string name = path.substr(path.find_last_of('/') + 1);
         name = name.substr(0, name.find_last_of('.') == 0 ? std::string::npos : name.find_last_of('.'));
-        title = TagLib::String(name, TagLib::String::UTF8);
+        // Through TagLib's conversion, which drops a name that is not UTF-8, as it always has.
+        title = TagLib::String(name, TagLib::String::UTF8).to8Bit(true);
     }
     v.text("Name", title);
     v.text("Artist", first("ARTIST"));
@@ -188,16 +218,16 @@ Expected<TrackValues> readAudioFile(const std::string& path, FileStamp* stamp) {
     v.text("Album", first("ALBUM"));
     v.text("Composer", first("COMPOSER"));
     v.text("Genre", first("GENRE"));
-    v.integer("Year", std::atoi(first("DATE").to8Bit(true).c_str()));
+    v.integer("Year", std::atoi(first("DATE").c_str()));
     const auto [track, trackCount] = numberAndCount(first("TRACKNUMBER"));
     v.integer("Track Number", track);
-    v.integer("Track Count", trackCount != 0 ? trackCount : std::atoi(first("TRACKTOTAL").to8Bit(true).c_str()));
+    v.integer("Track Count", trackCount != 0 ? trackCount : std::atoi(first("TRACKTOTAL").c_str()));
     const auto [disc, discCount] = numberAndCount(first("DISCNUMBER"));
     v.integer("Disc Number", disc);
-    v.integer("Disc Count", discCount != 0 ? discCount : std::atoi(first("DISCTOTAL").to8Bit(true).c_str()));
+    v.integer("Disc Count", discCount != 0 ? discCount : std::atoi(first("DISCTOTAL").c_str()));
     v.text("Comments", first("COMMENT"));
-    v.integer("BPM", std::lround(std::atof(first("BPM").to8Bit(true).c_str())));
-    if (const std::string c = first("COMPILATION").to8Bit(true); c == "1" || c == "true") v.truth("Compilation");
+    v.integer("BPM", std::lround(std::atof(first("BPM").c_str())));
+    if (const std::string& c = first("COMPILATION"); c == "1" || c == "true") v.truth("Compilation");
     v.text("Sort Name", first("TITLESORT"));
     v.text("Sort Artist", first("ARTISTSORT"));
     v.text("Sort Album Artist", first("ALBUMARTISTSORT"));
@@ -206,25 +236,22 @@ Expected<TrackValues> readAudioFile(const std::string& path, FileStamp* stamp) {
     v.integer("Total Time", measured ? measured->milliseconds() : audio->lengthInMilliseconds());
     v.integer("Bit Rate", measured ? measured->bitRate : audio->bitrate());
     v.integer("Sample Rate", measured ? measured->sampleRate : audio->sampleRate());
-    v.text("Kind", kindOf(file, measured ? measured->codec : ""));
-    v.integerEvenZero("Artwork Count", artwork::pictureCount(file));
+    v.text("Kind", kind);
+    v.integerEvenZero("Artwork Count", pictures);
 
     // Play count and rating: the ID3 popularimeter, else the FMPS fields of Vorbis comments.
-    if (const TagLib::ID3v2::Tag* id3 = id3v2Of(file)) {
-        for (const TagLib::ID3v2::Frame* frame : id3->frameList("POPM")) {
-            if (const auto* popm = dynamic_cast<const TagLib::ID3v2::PopularimeterFrame*>(frame)) {
-                v.integer("Play Count", popm->counter());
-                v.integer("Rating", starsOfPopularimeter(popm->rating()));
-                break;
-            }
-        }
+    if (popm != nullptr) {
+        v.integer("Play Count", popm->counter());
+        v.integer("Rating", starsOfPopularimeter(popm->rating()));
     }
-    if (!v.has("Play Count")) v.integer("Play Count", std::lround(std::atof(first("FMPS_PLAYCOUNT").to8Bit(true).c_str())));
+    if (!v.has("Play Count")) v.integer("Play Count", std::lround(std::atof(first("FMPS_PLAYCOUNT").c_str())));
     if (!v.has("Rating")) {
-        const double rating = std::atof(first("FMPS_RATING").to8Bit(true).c_str());
+        const double rating = std::atof(first("FMPS_RATING").c_str());
         if (rating > 0 && rating <= 1) v.integer("Rating", std::lround(rating * 100));
     }
     return v.take();
 }
+
+}  // namespace
 
 }  // namespace kestrane::musiclibrary

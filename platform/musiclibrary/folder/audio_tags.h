@@ -39,7 +39,14 @@ struct FileStamp {
 // name without its extension. Not the file's size, dates, location or IDs (the scan adds
 // those). stamp, where given, receives the size and time of the file that was read, so that
 // a scan needs no stat of its own.
-Expected<TrackValues> readAudioFile(const std::string& path, FileStamp* stamp = nullptr);
+//
+// The Vorbis comments of FLAC, Ogg Vorbis and Opus files and the ID3v2 text frames of MP3 files
+// are read without TagLib where our own readers fully understand them (the same values, for a fraction of the CPU); TagLib reads
+// every other file. prefer tagLib makes TagLib read every file (tests compare the two); used,
+// where given, receives the reader that gave the tags.
+enum class TagReader { own, tagLib };
+Expected<TrackValues> readAudioFile(const std::string& path, FileStamp* stamp = nullptr, TagReader prefer = TagReader::own,
+                                    TagReader* used = nullptr);
 
 // How many files readAudioFile has opened in this process (tests count rescans by it).
 extern std::atomic<std::size_t> audioFilesOpened;
