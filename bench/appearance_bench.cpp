@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,10 +35,11 @@ int runCase(const std::string& name) {
     setenv("WAYLAND_DISPLAY", "wayland-bench", 1);
     unsetenv("GTK_THEME");
     setenv("XDG_DATA_DIRS", "/nonexistent", 1);  // no GNOME settings: the portal decides
-    kestrane::test::PrivateSessionBus bus;
+    std::optional<kestrane::test::PrivateSessionBus> bus;
+    bus.emplace();
     kestrane::test::PortalSettings settings{1u, std::array<double, 3>{0.9, 0.1, 0.2}, true, name == "silent"};
     if (name == "slow") settings.delay = std::chrono::milliseconds(150);
-    auto portal = kestrane::test::startPortal(bus.address(), settings);
+    auto portal = kestrane::test::startPortal(bus->address(), settings);
 
     std::atomic<long long> laterNs{0}, firstNs{0};
     std::atomic<int> dark{0}, accented{0};
@@ -66,7 +68,8 @@ int runCase(const std::string& name) {
     std::printf("%s %.1f %.1f %d/%d %d/%d\n", name.c_str(), laterNs / 1000.0 / (calls - kThreads), firstNs / 1e6, dark.load(),
                 calls, accented.load(), calls);
     std::fflush(stdout);
-    _exit(0);  // the portal may still hold a call: nothing to tidy
+    bus.reset();  // its daemon ends with the case
+    _exit(0);     // the portal may still hold a call: nothing else to tidy
 }
 
 }  // namespace
