@@ -164,7 +164,9 @@ Expected<TrackValues> readAudioFile(const std::string& path, FileStamp* stamp, T
     const std::string ext = extensionOf(path);
     std::optional<OwnTags> own;
     if (measured && prefer == TagReader::own) {
-        own = ext == "mp3" ? readId3v2Tag(stream) : readVorbisComments(stream, stream.size(), ext);
+        if (ext == "mp3") own = readId3v2Tag(stream);
+        else if (ext == "wav") own = readUntaggedWave(stream, stream.size());
+        else own = readVorbisComments(stream, stream.size(), ext);
     }
     if (used != nullptr) *used = own ? TagReader::own : TagReader::tagLib;
     if (own) return trackValues(path, own->firsts, nullptr, *measured, nullptr, own->kind, own->pictures);

@@ -1,7 +1,7 @@
 // The tags of the common formats read straight from the bytes a TagStream holds, for the scan:
 // TagLib's reading of the same tags costs most of a small file's CPU in allocations. Vorbis
-// comments (FLAC, Ogg Vorbis, Opus: vorbis_comments.cpp) and the text frames of an MP3 file's
-// ID3v2 tag (id3v2_tags.cpp). The readers take only files that they fully understand and that
+// comments (FLAC, Ogg Vorbis, Opus: vorbis_comments.cpp), the text frames of an MP3 file's
+// ID3v2 tag (id3v2_tags.cpp), and WAV files without tags (wave_tags.cpp). The readers take only files that they fully understand and that
 // TagLib would read the same way; anything else (an ID3 tag before a FLAC stream, pictures in
 // comments, a key or value that is not plain UTF-8, a frame or flag we do not know, a stream
 // end in the header pages, bytes beyond the loaded head) gives nullopt, and the caller reads
@@ -33,6 +33,10 @@ std::optional<OwnTags> readVorbisComments(audiofile::LoadedBytes& bytes, std::in
 
 // The ID3v2.3 or v2.4 tag at the start of an MP3 file.
 std::optional<OwnTags> readId3v2Tag(audiofile::LoadedBytes& bytes);
+
+// A WAV file of size bytes that holds no tags at all: only its format, fact and data chunks
+// and at most an empty INFO list (wave_tags.cpp); a file with any other chunk is TagLib's.
+std::optional<OwnTags> readUntaggedWave(audiofile::LoadedBytes& bytes, std::int64_t size);
 
 // Whether text is UTF-8 that TagLib turns back into the same bytes: well-formed (no overlong
 // forms, surrogates or code points past U+10FFFF), with no NUL (TagLib's strings end there) and

@@ -144,7 +144,25 @@ TEST(OwnTagReaders, GiveTagLibsValuesOrLeaveTheFileToIt) {
     ASSERT_TRUE(kestrane::test::writeTags(dir / "unicode.mp3", {{"TITLE", "東京"}, {"GENRE", "Pop"}, {"DATE", "1999"}}));
     fs::copy_file(dir / "tagged.mp3", dir / "rated.mp3");
     ASSERT_TRUE(kestrane::test::writePopularimeter(dir / "rated.mp3", 200, 4));
+    ASSERT_TRUE(encodeTone(dir / "tone.wav", "wavenc"));
+    const std::string wav = fileBytes(dir / "tone.wav");
+    // The WAV file wav with chunk (id, body) put before its data chunk; the RIFF size follows.
+    const auto wavWith = [&wav](const std::string& id, const std::string& body) {
+        const std::size_t data = wav.find("data");
+        std::string out = wav.substr(0, data) + id + le32(static_cast<std::uint32_t>(body.size())) + body +
+                          (body.size() % 2 != 0 ? std::string(1, '\0') : "") + wav.substr(data);
+        return out.replace(4, 4, le32(static_cast<std::uint32_t>(out.size() - 8)));
+    };
+    fs::copy_file(dir / "tone.wav", dir / "tagged.wav");
+    ASSERT_TRUE(kestrane::test::writeTags(dir / "tagged.wav", {{"TITLE", "Tagged"}, {"ARTIST", "Somebody"}}));
     const std::vector<Case> cases = {
+        {"untagged.wav", wav, true},
+        {"odd-fact.wav", wavWith("fact", "abc"), true},
+        {"tagged.wav", "", false},
+        {"list.wav", wavWith("LIST", std::string("INFOINAM\2\0\0\0t\0", 14)), false},
+        {"empty-info.wav", wavWith("LIST", "INFO"), true},
+        {"riff-size.wav", std::string(wav).replace(4, 4, le32(static_cast<std::uint32_t>(wav.size()))), false},
+        {"trailing.wav", std::string(wav).replace(4, 4, le32(static_cast<std::uint32_t>(wav.size() + 1))) + "x", false},
         {"tagged.mp3", "", true},
         {"unicode.mp3", "", true},
         {"utf16.mp3", mp3With(mp3, 3, v3Title + frame(3, "TPE1", std::string("\1\xFF\xFE" "a\0", 5))), false},
