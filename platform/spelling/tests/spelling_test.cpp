@@ -1,15 +1,14 @@
 // The spelling component with the system's real en_US and de_DE Hunspell dictionaries.
 #include <gtest/gtest.h>
 #include <malloc.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "limited_child.h"
 #include "spelling.h"
 #include "test_files.h"
 
@@ -191,14 +190,7 @@ TEST(CheckerDeathTest, ThousandsOfLanguageNamesKeepMemoryAndTheLogBounded) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     auto flood = [] {
         alarm(120);
-        long pages = 0;
-        std::ifstream("/proc/self/statm") >> pages;
-#if !defined(__SANITIZE_ADDRESS__)  // the sanitizer's shadow memory takes address space of its own
-        rlimit limit{};
-        getrlimit(RLIMIT_AS, &limit);
-        limit.rlim_cur = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (rlim_t{256} << 20);
-        setrlimit(RLIMIT_AS, &limit);
-#endif
+        kestrane::test::limitAddressSpaceAbove(256);
         SharedChecker checker;
         std::size_t heldBefore = 0;
         const std::string log = kestrane::test::captureStderr([&] {
