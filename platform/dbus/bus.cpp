@@ -119,8 +119,15 @@ void setUpGDBusKeepingSignals() {
     std::call_once(once, [] {
         struct sigaction before {};
         const bool saved = sigaction(SIGPIPE, nullptr, &before) == 0;
+        // The change is made by the socket class's set-up. Everything else that set-up needs is
+        // made first, so that the disposition is back within microseconds: a JVM started with
+        // -Xcheck:jni polls the handlers it installed and warns when it catches one changed.
+        g_type_ensure(G_TYPE_SOCKET);
+        g_type_class_unref(g_type_class_ref(G_TYPE_SOCKET));
+        if (saved) sigaction(SIGPIPE, &before, nullptr);
         GError* raw = nullptr;
-        // Asking for the system bus's address reads the environment only, and sets GDBus up.
+        // Asking for the system bus's address reads the environment only, and sets the rest of
+        // GDBus up.
         const glib::CharPtr address(g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, nullptr, &raw));
         const glib::ErrorPtr error(raw);
         if (saved) sigaction(SIGPIPE, &before, nullptr);

@@ -17,6 +17,7 @@ import java.util.Map;
 import java.util.concurrent.TimeUnit;
 import java.util.jar.JarEntry;
 import java.util.jar.JarFile;
+import java.util.regex.Matcher;
 import java.util.regex.Pattern;
 import java.util.stream.Stream;
 import org.junit.jupiter.api.DynamicTest;
@@ -91,9 +92,14 @@ class HostileCallerTest {
         assertTrue(ended, className + " hung; its output:\n" + tail(output));
         assertEquals(0, child.exitValue(), className + " ended with " + child.exitValue() + ":\n" + tail(output));
         assertFalse(output.contains("WARNING in native method"), className + " made a JNI warning:\n" + tail(output));
-        // A library that changes a signal's handler (GDBus ignores SIGPIPE) changes it for the
-        // JVM and every process it starts; -Xcheck:jni reports it this way.
-        assertFalse(output.contains("SIGPIPE handler modified"), className + " changed SIGPIPE's handler:\n" + tail(output));
+        // A library that leaves SIGPIPE ignored (GDBus does) leaves it ignored for every process
+        // the JVM starts, whose pipelines then fail with "Broken pipe". The child reports what a
+        // process it starts inherits; -Xcheck:jni's own warning only catches the change when
+        // its periodic check happens to fall inside it.
+        Matcher ignored = Pattern.compile("inherited SigIgn:\\s*([0-9a-f]+)").matcher(output);
+        assertTrue(ignored.find(), tail(output));
+        final long sigpipe = 1L << (13 - 1);
+        assertEquals(0, Long.parseUnsignedLong(ignored.group(1), 16) & sigpipe, className + " left SIGPIPE ignored:\n" + tail(output));
         assertFalse(GLIB_COMPLAINT.matcher(output).find(), className + " made GLib complain:\n" + tail(output));
         assertTrue(output.contains("calls="), tail(output));
         String calls = output.substring(output.lastIndexOf("calls=") + 6).trim().split("\\s")[0];

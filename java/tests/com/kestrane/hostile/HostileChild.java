@@ -216,9 +216,18 @@ public final class HostileChild {
         hostileCalls(cls);
         lifecycle(args[0]);
         if (HandleMisuse.takesHandles(cls)) new HandleMisuse().run(cls);
+        System.out.println("inherited " + ignoredSignalsOfAChild());
         System.out.println("calls=" + calls);
         System.out.flush();
         Runtime.getRuntime().halt(0);  // no finalisation races with threads still in native code
+    }
+
+    /** The "SigIgn:" line of a process this JVM starts: the dispositions children inherit. */
+    static String ignoredSignalsOfAChild() throws Exception {
+        Process sh = new ProcessBuilder("/bin/sh", "-c", "grep '^SigIgn:' /proc/$$/status").redirectErrorStream(true).start();
+        String line = new String(sh.getInputStream().readAllBytes(), StandardCharsets.UTF_8).trim();
+        sh.waitFor();
+        return line;
     }
 
     private HostileChild() {}
