@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "appearance.h"
+#include "bench_row.h"
 #include "fake_portal.h"
 #include "session_bus.h"
 
@@ -95,6 +96,9 @@ int main(int argc, char** argv) {
         if (std::sscanf(line, "%31s %lf %lf %31s %31s", which, &perCall, &first, darkCount, accentCount) != 5) return 1;
         if (reference == 0) reference = perCall;
         std::printf("%-8s %16.1f %14.1f %8s %14s %10.1f\n", which, perCall, first, darkCount, accentCount, perCall / reference);
+        kestrane::bench::row(std::string("appearance, later call, ") + which + " portal", kestrane::bench::format("%.1f us", perCall),
+                             kestrane::bench::format("prompt portal %.1f us", reference),
+                             kestrane::bench::format("%.1f", perCall / reference), "-", std::nullopt);
     }
     return 0;
 }

@@ -10,6 +10,8 @@ import subprocess
 import sys
 import tempfile
 
+from bench_rows import row
+
 build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
 here = os.path.dirname(os.path.abspath(__file__))
 path = os.path.join(tempfile.gettempdir(), "kestrane-library-100k.xml")
@@ -33,9 +35,14 @@ load = [line.split()[1] for line in plain.splitlines() if line.startswith("LOAD_
 print(f"Library: {path} (loaded in {load} s)")
 print(f"{'':24} {'Java (ms)':>10} {'plain C++ (ms)':>15} {'ratio':>7}")
 holds = True
+rows = []
 for name in ["lastItemModification", "mediaItemsChangedSince", "mediaItemIds", "playlistHash"]:
     ratio = ours[name] / reference[name]
     holds = holds and ratio <= 2
     print(f"{name:24} {ours[name] / 1e6:10.2f} {reference[name] / 1e6:15.2f} {ratio:7.2f}")
+    rows.append((f"change tracking, {name}", f"{ours[name] / 1e6:.2f} ms", f"plain C++ {reference[name] / 1e6:.2f} ms",
+                 f"{ratio:.2f}", "<= 2", ratio <= 2))
 print("bar (each at most 2x the plain loop):", "holds" if holds else "FAIL")
+for r in rows:
+    row(*r)
 print(f"(Java itself takes {alloc['mediaItemIds'] / 1e6:.2f} ms to make the long[] that getMediaItemIds returns.)")

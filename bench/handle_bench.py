@@ -12,6 +12,8 @@ import struct
 import subprocess
 import tempfile
 
+from bench_rows import row
+
 parser = argparse.ArgumentParser()
 parser.add_argument("build", nargs="?", default="build")
 parser.add_argument("--before")
@@ -44,6 +46,8 @@ names = list(runs[-1][1])
 print(f"{'':12}" + "".join(f"{n:>28}" for n in names))
 for label, values in runs:
     print(f"{label:12}" + "".join(f"{values.get(n, float('nan')):28.1f}" for n in names))
+for n in names:
+    row(f"handle, {n} from Java", f"{runs[-1][1][n]:.1f} ns", "-", "-", "-", None)
 os.remove(wav)
 os.rmdir(folder)
 

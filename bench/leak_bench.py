@@ -4,7 +4,8 @@ reloads, activities, notifications, spell checks, players) in one JVM, printing 
 of resident memory, descriptors and threads per 1,000 cycles after a warm-up.
 
 Bar: under 10 kB per 1,000 cycles, descriptors and threads back to where they started.
-Usage: bench/leak_bench.py [BUILD] [--cycles N]   (default BUILD: build, N: 20000)
+Usage: bench/leak_bench.py [BUILD] [--cycles N] [--short]   (default BUILD: build, N: 20000;
+--short: 30,000 cycles, 300 of the slow kinds)
 """
 import argparse
 import os
@@ -12,9 +13,12 @@ import struct
 import subprocess
 import tempfile
 
+from bench_rows import row
+
 parser = argparse.ArgumentParser()
 parser.add_argument("build", nargs="?", default="build")
 parser.add_argument("--cycles", type=int, default=20000)
+parser.add_argument("--short", action="store_true")
 args = parser.parse_args()
 build = os.path.abspath(args.build)
 work = tempfile.mkdtemp(prefix="kestrane-leak-")
@@ -38,5 +42,15 @@ env = dict(os.environ, KESTRANE_MUSIC_LIBRARY=library, KESTRANE_AUDIO_SINK="fake
            DBUS_SYSTEM_BUS_ADDRESS="unix:path=" + os.path.join(work, "no-system-bus"))
 classpath = f"{build}/java/kestrane_peers.jar:{build}/java/kestrane_bench_java.jar"
 # A heap committed in full from the start: what grows is native memory.
-subprocess.run(["java", "-Xms256m", "-Xmx256m", "-XX:+AlwaysPreTouch", f"-Dkestrane.native.dir={build}/native", "-cp", classpath, "LeakJniBench",
-                "file://" + tone, str(args.cycles)], env=env, check=True)
+counts = ["30000", "300"] if args.short else [str(args.cycles)]
+out = subprocess.run(["java", "-Xms256m", "-Xmx256m", "-XX:+AlwaysPreTouch", f"-Dkestrane.native.dir={build}/native", "-cp", classpath,
+                      "LeakJniBench", "file://" + tone, *counts], env=env, check=True, stdout=subprocess.PIPE, text=True).stdout
+print(out, end="")
+for line in out.splitlines():
+    # "<kind>  <n> cycles  rss <kB> kB per 1000  descriptors <d>  threads <t>  flat|GROWS"
+    kind, rest = line[:14].strip(), line[14:].split()
+    if len(rest) < 11 or rest[1] != "cycles":
+        continue
+    kb, fds, threads = float(rest[3]), int(rest[8]), int(rest[10])
+    row(f"leak, {kind}", f"{kb:+.1f} kB, {fds:+d} fd, {threads:+d} threads per 1000", "-", "-",
+        "< 10 kB, no fd or thread", kb < 10 and fds <= 0 and threads <= 0)

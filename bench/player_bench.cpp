@@ -8,14 +8,17 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench_row.h"
 #include "player.h"
 
 namespace fs = std::filesystem;
+namespace bench = kestrane::bench;
 using kestrane::media::Player;
 using kestrane::media::Status;
 
@@ -38,7 +41,10 @@ bool encode(const fs::path& out, const std::string& encoder, int seconds) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    // --short plays 10 seconds instead of a minute, for the benchmark table.
+    const bool isShort = argc > 1 && std::strcmp(argv[1], "--short") == 0;
+    const int playSeconds = isShort ? 10 : 60;
     setenv("KESTRANE_AUDIO_SINK", "fakesink", 1);
     std::string pattern = (fs::temp_directory_path() / "playerbenchXXXXXX").string();
     const fs::path dir = mkdtemp(pattern.data());
@@ -62,10 +68,12 @@ int main() {
         }
         std::sort(times.begin(), times.end());
         std::printf("%-6s %10.2f %10.2f %10.2f\n", ext.c_str(), times[times.size() / 2], times.front(), times.back());
+        bench::row("player, open a local " + ext + " until ready (median)", bench::format("%.2f ms", times[times.size() / 2]), "-", "-",
+                   "-", std::nullopt);
     }
 
     const fs::path minute = dir / "minute.mp3";
-    if (encode(minute, "lamemp3enc", 60)) {
+    if (encode(minute, "lamemp3enc", playSeconds)) {
         auto opened = Player::open("file://" + minute.string(), std::chrono::seconds(10));
         if (!opened) {
             std::printf("minute.mp3 did not load: %s\n", opened.error().message.c_str());
@@ -78,8 +86,10 @@ int main() {
         while (p->rate() > 0.0f) std::this_thread::sleep_for(std::chrono::milliseconds(100));
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
         const double cpu = cpuSeconds() - cpu0;
-        std::printf("\nPlaying one minute of MP3 to fakesink: %.1f s of wall time, %.3f s of processor time (%.2f%% of one core)\n",
-                    wall, cpu, 100.0 * cpu / wall);
+        std::printf("\nPlaying %d s of MP3 to fakesink: %.1f s of wall time, %.3f s of processor time (%.2f%% of one core)\n",
+                    playSeconds, wall, cpu, 100.0 * cpu / wall);
+        bench::row("player, processor while playing MP3", bench::format("%.2f%% of a core", 100.0 * cpu / wall), "-", "-", "-",
+                   std::nullopt);
     }
     fs::remove_all(dir);
     return 0;

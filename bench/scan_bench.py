@@ -21,6 +21,7 @@ import tempfile
 import time
 
 import mutagen
+from bench_rows import row
 
 parser = argparse.ArgumentParser()
 parser.add_argument("build", nargs="?", default="build")
@@ -118,3 +119,11 @@ print(f"after {followed['changed']} changed:   {changed:8.3f} s   {changed / fir
 print(f"rescan, new process: {walk:8.3f} s   {walk / first:6.3f} of the first scan (scan cache, walk of the tree)")
 print(f"peak memory:         first scan {first_kb / 1024:.1f} MB, after the changes {changed_kb / 1024:.1f} MB, "
       f"new process {walk_kb / 1024:.1f} MB")
+
+n = f"{args.files // 1000}k files"
+row(f"folder scan, first, {n}", f"{first:.3f} s", f"mutagen {python:.3f} s", f"{python / first:.1f}x", ">= 10x", python / first >= 10)
+row(f"folder rescan, nothing changed, {n}", f"{rescan:.3f} s", f"first scan {first:.3f} s", f"{rescan / first:.3f}", "<= 0.050",
+    rescan / first <= 0.05)
+row(f"folder rescan, {followed['changed']} changed, {n}", f"{changed:.3f} s", f"first scan {first:.3f} s", f"{changed / first:.3f}",
+    "-", None)
+row(f"folder scan, peak memory, {n}", f"{first_kb / 1024:.1f} MB", "-", "-", "-", None)

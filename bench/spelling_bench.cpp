@@ -26,11 +26,14 @@
 #include <thread>
 #include <vector>
 
+#include "bench_row.h"
 #include "holders.h"
 #include "spelling.h"
 
 using kestrane::spelling::SharedChecker;
 using Clock = std::chrono::steady_clock;
+
+namespace bench = kestrane::bench;
 
 namespace {
 
@@ -97,6 +100,8 @@ int urls(std::size_t units) {
     const double ratio = denseSeconds / plainSeconds;
     std::printf("urls: %zu units: URLs and words %.3f s, plain words %.3f s, ratio %.2f (bar 3.00): %s\n", units, denseSeconds,
                 plainSeconds, ratio, ratio <= 3.0 ? "ok" : "TOO SLOW");
+    bench::row(bench::format("spelling, %zu units of URLs and words", units), bench::format("%.3f s", denseSeconds),
+               bench::format("plain words %.3f s", plainSeconds), bench::format("%.2f", ratio), "<= 3", ratio <= 3.0);
     return ratio <= 3.0 ? 0 : 1;
 }
 
@@ -125,6 +130,10 @@ int wait(std::size_t units) {
     std::sort(waits.begin(), waits.end());
     std::printf("wait: a 4-unit check every 50 ms during a %zu-unit check (%.3f s): %zu checks, median %.6f s, longest %.6f s; "
                 "alone %.6f s\n", units, longSeconds, waits.size(), waits[waits.size() / 2], waits.back(), alone);
+    // Held behind the long check, a short one would wait for most of it.
+    const double held = waits.back() / longSeconds;
+    bench::row("spelling, longest wait of a short check during a long one", bench::format("%.4f s", waits.back()),
+               bench::format("the long check %.3f s", longSeconds), bench::format("%.4f", held), "<= 0.05", held <= 0.05);
     return 0;
 }
 
@@ -141,6 +150,8 @@ int tail(std::size_t units) {
     }) / kCalls;
     std::printf("tail: a check of the last 100 of %zu units %.6f s per call, of those 100 units alone %.6f s, ratio %.1f\n", units,
                 whole, alone, whole / alone);
+    bench::row("spelling, a check of the last 100 units", bench::format("%.6f s", whole), bench::format("100 units alone %.6f s", alone),
+               bench::format("%.1f", whole / alone), "<= 10", whole / alone <= 10);
     return 0;
 }
 
@@ -179,6 +190,11 @@ int languages(int count) {
                 static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')), text.size(),
                 static_cast<std::size_t>(std::count(text.begin(), text.end(), '\r')),
                 static_cast<std::size_t>(std::count(text.begin(), text.end(), '\x1b')));
+    const double keptMiB = (static_cast<double>(after) - static_cast<double>(before)) / (1 << 20);
+    bench::row(bench::format("spelling, memory kept after %d long language names", count), bench::format("%+.1f MiB", keptMiB), "-", "-",
+               "<= 1 MiB", keptMiB <= 1);
+    const bool raw = text.find_first_of("\r\x1b") != std::string::npos;
+    bench::row("spelling, raw CR or ESC written to the log", raw ? "yes" : "none", "-", "-", "none", !raw);
     return 0;
 }
 
