@@ -79,7 +79,7 @@ final class SelfTest {
                 + String.format(" background #%06x", palette.background().getRGB() & 0xffffff)));
         AtomicReference<Rectangle> frame = new AtomicReference<>();
         AtomicReference<Rectangle> spectrum = new AtomicReference<>();
-        int[] table = new int[2];
+        int[] table = new int[7];
         SwingUtilities.invokeAndWait(() -> {
             Point origin = window.frame().getLocationOnScreen();
             frame.set(new Rectangle(origin, window.frame().getSize()));
@@ -88,9 +88,17 @@ final class SelfTest {
                     window.spectrum().getHeight()));
             table[0] = window.table().getRowCount();
             table[1] = window.table().getColumnCount();
+            Point rows = window.table().getLocationOnScreen();
+            table[2] = rows.x - origin.x;
+            table[3] = rows.y - origin.y;
+            table[4] = window.table().getWidth();
+            table[5] = window.table().getParent().getHeight();
+            table[6] = window.table().getRowHeight();
         });
-        System.out.printf("selftest window %dx%d%n", frame.get().width, frame.get().height);
+        System.out.printf("selftest window size %dx%d%n", frame.get().width, frame.get().height);
         System.out.printf("selftest table %d rows %d columns%n", table[0], table[1]);
+        System.out.printf("selftest table rows at %d %d size %d %d, %d high each%n", table[2], table[3], table[4], table[5],
+                table[6]);
         Rectangle s = spectrum.get();
         System.out.printf("selftest spectrum at %d %d size %d %d%n", s.x, s.y, s.width, s.height);
         capture(robot, frame.get(), "idle");
