@@ -126,7 +126,10 @@ final class DemoWindow {
     static boolean open() {
         if (!displayNamed()) return false;
         try {
+            // Java's toolkit speaks X11 only: a Wayland session without DISPLAY (no XWayland) is
+            // headless to it.
             if (GraphicsEnvironment.isHeadless() || GraphicsEnvironment.getLocalGraphicsEnvironment().getScreenDevices().length == 0) {
+                System.err.println("kestrane demo: no window (no X11 display for Java's toolkit): listing the library instead");
                 return false;
             }
         } catch (AWTError | HeadlessException | UnsatisfiedLinkError e) {
@@ -251,7 +254,8 @@ final class DemoWindow {
         frame.setVisible(true);
 
         player.execute(() -> fftSetup = NativeFFT.init(SpectrumView.WINDOW));
-        player.scheduleWithFixedDelay(this::poll, POLL_MILLIS, POLL_MILLIS, TimeUnit.MILLISECONDS);
+        player.scheduleWithFixedDelay(() -> survive("the player's poll", this::poll), POLL_MILLIS, POLL_MILLIS,
+                TimeUnit.MILLISECONDS);
         // The desktop's preference may change while the window is open: it is read again every
         // few seconds (a portal call, so never on this thread) and the colours follow.
         catalogue.execute(this::followAppearance);
@@ -287,11 +291,13 @@ final class DemoWindow {
     private volatile String coverShown;
 
     private void followAppearance() {
-        Palette p = readPalette();
-        if (!p.equals(lastPalette)) {
-            lastPalette = p;
-            SwingUtilities.invokeLater(() -> applyPalette(p));
-        }
+        survive("reading the appearance", () -> {
+            Palette p = readPalette();
+            if (!p.equals(lastPalette)) {
+                lastPalette = p;
+                SwingUtilities.invokeLater(() -> applyPalette(p));
+            }
+        });
         catalogue.schedule(this::followAppearance, 3, TimeUnit.SECONDS);
     }
 
@@ -511,6 +517,18 @@ final class DemoWindow {
             fftSetup = 0;
             System.exit(code);
         });
+    }
+
+    /**
+     * Runs a repeated task so that one failure does not end it: a periodic task that throws
+     * is never run again, which would freeze the slider and the spectrum for good.
+     */
+    private static void survive(String what, Runnable task) {
+        try {
+            task.run();
+        } catch (RuntimeException e) {
+            System.err.println("kestrane demo: " + what + " failed: " + e);
+        }
     }
 
     private static java.util.concurrent.ThreadFactory daemon(String name) {
