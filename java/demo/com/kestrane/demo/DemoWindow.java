@@ -408,6 +408,7 @@ final class DemoWindow {
                 wantPlaying = !wantPlaying;
                 if (wantPlaying) AVPlayer.start(handle);
                 else AVPlayer.stop(handle);
+                showStatus((wantPlaying ? "Playing \"" : "Paused \"") + tracks.get(playingRow).title() + "\"");
             } else if (!tracks.isEmpty()) {
                 play(row);
             }
@@ -482,6 +483,8 @@ final class DemoWindow {
                 play(playingRow + 1);
             } else {
                 closePlayer();
+                showStatus("Played every track");
+                SwingUtilities.invokeLater(() -> playPause.setText("Play"));
             }
             return;
         }
