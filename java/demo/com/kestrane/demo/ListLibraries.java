@@ -43,6 +43,8 @@ public final class ListLibraries {
     };
 
     public static void main(String[] args) throws Exception {
+        // With a display the demo is a window; without one it lists what it finds.
+        if (DemoWindow.open()) return;
         showEnvironmentProperties();
         for (String[] row : PEERS) {
             int natives = 0;
