@@ -3,11 +3,15 @@
 // picture embedded in the first album's tracks and a cover.jpg beside the second's, and an
 // .m3u8 playlist.
 // Usage: make_sample_music <folder>
+#include <gdk-pixbuf/gdk-pixbuf.h>
+
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "glib_ptr.h"
 #include "test_media.h"
 
 namespace fs = std::filesystem;
@@ -18,6 +22,32 @@ bool encode(const fs::path& path, double hz, const std::string& encoder) {
     return kestrane::test::encodeTone(path, encoder,
                                       "audiotestsrc wave=sine freq=" + std::to_string(hz) +
                                           " num-buffers=130 samplesperbuffer=1024 ! audio/x-raw,rate=44100,channels=1");
+}
+
+// A cover of side pixels, as an album's sleeve might look: a diagonal gradient between two
+// colours with rings about a centre, encoded as type ("png" or "jpeg"); empty on failure.
+std::string coverPicture(int side, unsigned from, unsigned to, const char* type) {
+    const kestrane::glib::ObjectPtr<GdkPixbuf> picture(gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, side, side));
+    if (!picture) return {};
+    guchar* pixels = gdk_pixbuf_get_pixels(picture.get());
+    const int stride = gdk_pixbuf_get_rowstride(picture.get());
+    auto channel = [](unsigned rgb, int shift) { return static_cast<double>((rgb >> shift) & 0xff); };
+    for (int y = 0; y < side; ++y) {
+        for (int x = 0; x < side; ++x) {
+            const double t = static_cast<double>(x + y) / (2.0 * side);
+            const double ring = 0.85 + 0.15 * std::cos(std::hypot(x - side * 0.62, y - side * 0.38) / side * 40.0);
+            guchar* p = pixels + y * stride + x * 3;
+            for (int c = 0; c < 3; ++c) {
+                const int shift = 16 - 8 * c;
+                p[c] = static_cast<guchar>(std::lround(((1 - t) * channel(from, shift) + t * channel(to, shift)) * ring));
+            }
+        }
+    }
+    gchar* buffer = nullptr;
+    gsize size = 0;
+    if (!gdk_pixbuf_save_to_buffer(picture.get(), &buffer, &size, type, nullptr, nullptr)) return {};
+    const kestrane::glib::CharPtr owned(buffer);
+    return std::string(owned.get(), size);
 }
 
 struct Track {
@@ -45,6 +75,12 @@ int main(int argc, char** argv) {
         {{"01 Low G.flac", "flacenc", 196.0, "Low G"}, {"02 Low A.mp3", "lamemp3enc target=quality quality=2", 220.0, "Low A"},
          {"03 Low B.ogg", "vorbisenc ! oggmux", 246.94, "Low B"}, {"04 Middle C.wav", "wavenc", 261.63, "Middle C"},
          {"05 Middle D.opus", "opusenc ! oggmux", 293.66, "Middle D"}, {"06 Middle E.mp3", "lamemp3enc target=quality quality=2", 329.63, "Middle E"}}};
+    const std::string embedded = coverPicture(300, 0xf6d365, 0xc0392b, "png");
+    const std::string beside = coverPicture(300, 0x3a7bd5, 0x1d2b64, "jpeg");
+    if (embedded.empty() || beside.empty()) {
+        std::fprintf(stderr, "the cover pictures could not be made\n");
+        return 1;
+    }
     std::ofstream playlist;
     fs::create_directories(partial);
     playlist.open(partial / "Favourites.m3u8");
@@ -62,12 +98,12 @@ int main(int argc, char** argv) {
                                              {"GENRE", "Test Tones"},
                                              {"DATE", a == 0 ? "2024" : "2025"},
                                              {"TRACKNUMBER", std::to_string(t + 1) + "/6"}});
-            if (a == 0) kestrane::test::attachPicture(file, kestrane::test::tinyPng());
+            if (a == 0) kestrane::test::attachPicture(file, embedded);
             if (t % 2 == 0) playlist << fs::relative(file, partial).string() << "\n";
         }
     }
     // The second album's cover sits beside its files, as many players keep it.
-    std::ofstream(partial / albums[1].second / albums[1].first / "cover.jpg", std::ios::binary) << kestrane::test::tinyJpeg();
+    std::ofstream(partial / albums[1].second / albums[1].first / "cover.jpg", std::ios::binary) << beside;
     playlist.close();
     fs::remove_all(folder);
     fs::rename(partial, folder);

@@ -185,8 +185,8 @@ struct WindowCase {
 
 TEST_F(DemoWindowTest, WindowShowsTheLibraryAndASpectrumWhilePlaying) {
     const WindowCase cases[] = {
-        // "B": FLAC, decoded through GStreamer; its cover is embedded (a 1x1 PNG).
-        {"light", "", false, 1, "1x1 picture"},
+        // "B": FLAC, decoded through GStreamer; its cover is embedded (a 300x300 PNG).
+        {"light", "", false, 1, "300x300 picture"},
         // "A": WAV, read by Java itself; it has no picture.
         {"dark", "Adwaita:dark", true, 0, "none"},
     };
