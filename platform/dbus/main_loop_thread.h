@@ -11,7 +11,7 @@
 
 #include "glib_ptr.h"
 
-namespace kestrane::notifications {
+namespace kestrane::dbus {
 
 class MainLoopThread {
 public:
@@ -26,6 +26,10 @@ public:
     // Runs work on the thread, after what was posted before it; at once when called on the
     // thread itself.
     void post(std::function<void()> work);
+    // Runs work on the thread after what was posted before it, never at once, even when called
+    // on the thread itself: for work that must not run inside the caller's own (a callback that
+    // may come from the middle of a handler on this thread).
+    void postLater(std::function<void()> work);
 
 private:
     glib::MainContextPtr context_;
@@ -33,4 +37,4 @@ private:
     std::thread thread_;
 };
 
-}  // namespace kestrane::notifications
+}  // namespace kestrane::dbus
