@@ -228,8 +228,17 @@ struct Service::State : media::Watcher {
                GDBusMethodInvocation* invocation, gpointer self) {
                 static_cast<State*>(self)->call(interface, method, parameters, invocation);
             },
-            [](GDBusConnection*, const gchar*, const gchar*, const gchar* interface, const gchar* property, GError**,
-               gpointer self) -> GVariant* { return static_cast<State*>(self)->property(interface, property); },
+            [](GDBusConnection*, const gchar*, const gchar*, const gchar* interface, const gchar* property, GError** error,
+               gpointer self) -> GVariant* {
+                State* state = static_cast<State*>(self);
+                // Outside a bundle the application has no desktop entry: the property is absent
+                // (left out of GetAll) rather than an empty name.
+                if (std::string_view(property) == "DesktopEntry" && !state->identity.desktopEntry) {
+                    g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_INVALID_ARGS, "No desktop entry");
+                    return nullptr;
+                }
+                return state->property(interface, property);
+            },
             [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* property, GVariant* value, GError** error,
                gpointer self) -> gboolean { return static_cast<State*>(self)->set(property, value, error); },
             {}};
@@ -386,8 +395,12 @@ struct Service::State : media::Watcher {
             if (method == "Seek") {
                 gint64 offset = 0;
                 g_variant_get(parameters, "(x)", &offset);
-                // Past either end goes to that end (the player holds the time to its medium).
-                const std::int64_t to = std::max<std::int64_t>(0, positionOf(*p) + offset);
+                // Past either end goes to that end: the player pauses there, which is as far as
+                // this player can go without a next track.
+                std::int64_t to = 0;
+                if (__builtin_add_overflow(positionOf(*p), offset, &to)) to = offset > 0 ? INT64_MAX : 0;
+                const std::optional<std::int64_t> length = microseconds(p->duration());
+                to = std::clamp<std::int64_t>(to, 0, length.value_or(INT64_MAX / 1000));
                 p->seek({to, 1000000, media::Time::kValid});
             }
             if (method == "SetPosition") {

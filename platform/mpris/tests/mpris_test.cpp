@@ -145,6 +145,9 @@ TEST_F(MprisTest, PlayerctlSeesTheTrackAndDrivesThePlayer) {
         {{"play-pause"}, [&] { return player->rate() > 0; }, "Playing"},
         {{"play-pause"}, [&] { return player->rate() == 0; }, "Paused"},
         {{"position", "1"}, [&] { return std::abs(seconds(player->currentTime()) - 1.0) < 0.05; }, "Paused"},
+        {{"position", "0.5+"}, [&] { return std::abs(seconds(player->currentTime()) - 1.5) < 0.05; }, "Paused"},
+        {{"position", "9-"}, [&] { return seconds(player->currentTime()) == 0; }, "Stopped"},
+        {{"position", "1"}, [&] { return std::abs(seconds(player->currentTime()) - 1.0) < 0.05; }, "Paused"},
         {{"volume", "0.5"}, [&] { return player->volume() == 0.5f; }, "Paused"},
         {{"play"}, [&] { return player->rate() > 0; }, "Playing"},
         {{"stop"}, [&] { return player->rate() == 0 && seconds(player->currentTime()) == 0; }, "Stopped"},
@@ -230,6 +233,58 @@ TEST_F(MprisTest, EachChangeIsSignalledOnce) {
         std::lock_guard lock(mutex);
         EXPECT_EQ(seen, expected);
     }
+}
+
+// What a desktop reads of the application and its player, and the methods that have nothing
+// to do; outside a bundle there is no desktop entry.
+TEST_F(MprisTest, PropertiesAndIdleMethodsAnswerAsTheInterfaceAsks) {
+    mpris::Service bare({"Kestrane Test", std::nullopt});
+    auto opened = media::Player::open(urlOf("one.flac"), std::chrono::seconds(10));
+    ASSERT_TRUE(opened);
+    const std::shared_ptr<media::Player> player = std::move(opened).value();
+    bare.add(player, urlOf("one.flac"));
+    bare.flush();
+    auto connection = kestrane::dbus::Connection::open(G_BUS_TYPE_SESSION, Clock::now() + std::chrono::seconds(2));
+    ASSERT_TRUE(connection);
+    const std::string owner = busName();
+    const auto call = [&](const char* interface, const char* method, GVariant* parameters) {
+        return connection->call({owner.c_str(), kPath, interface, method, parameters}, Clock::now() + std::chrono::seconds(2));
+    };
+    const auto all = [&](const char* interface) {
+        auto reply = call("org.freedesktop.DBus.Properties", "GetAll", g_variant_new("(s)", interface));
+        EXPECT_TRUE(reply) << (reply ? "" : reply.error().message);
+        if (!reply) return std::string();
+        const kestrane::glib::CharPtr text(g_variant_print(reply->get(), FALSE));
+        return std::string(text.get());
+    };
+    const std::string root = all("org.mpris.MediaPlayer2");
+    for (const char* expected : {"'CanQuit': <false>", "'CanRaise': <false>", "'HasTrackList': <false>", "'Identity': <'Kestrane Test'>",
+                                 "'SupportedUriSchemes': <['file', 'http', 'https']>", "'audio/flac'"}) {
+        EXPECT_NE(root.find(expected), std::string::npos) << expected << " in " << root;
+    }
+    EXPECT_EQ(root.find("DesktopEntry"), std::string::npos) << root;
+    const std::string controls = all("org.mpris.MediaPlayer2.Player");
+    for (const char* expected : {"'CanPlay': <true>", "'CanPause': <true>", "'CanSeek': <true>", "'CanControl': <true>",
+                                 "'CanGoNext': <false>", "'CanGoPrevious': <false>", "'Rate': <1.0>", "'Position': <int64 0>",
+                                 "'PlaybackStatus': <'Stopped'>", "'Volume': <1.0>"}) {
+        EXPECT_NE(controls.find(expected), std::string::npos) << expected << " in " << controls;
+    }
+    // Nothing to do for these, and nothing changes; opening another URL is the application's.
+    for (const char* method : {"Raise", "Quit"}) EXPECT_TRUE(call("org.mpris.MediaPlayer2", method, nullptr)) << method;
+    for (const char* method : {"Next", "Previous"}) EXPECT_TRUE(call("org.mpris.MediaPlayer2.Player", method, nullptr)) << method;
+    EXPECT_FALSE(call("org.mpris.MediaPlayer2.Player", "OpenUri", g_variant_new("(s)", "file:///x.flac")));
+    // A position for another track, or outside this one, is ignored; a rate applies while playing.
+    for (const char* track : {"/org/kestrane/Track/999999", "/org/kestrane/Track/1"}) {
+        EXPECT_TRUE(call("org.mpris.MediaPlayer2.Player", "SetPosition", g_variant_new("(ox)", track, gint64{-1})));
+        EXPECT_TRUE(call("org.mpris.MediaPlayer2.Player", "SetPosition", g_variant_new("(ox)", track, gint64{3600000000})));
+    }
+    EXPECT_EQ(seconds(player->currentTime()), 0);
+    player->play();
+    EXPECT_TRUE(call("org.freedesktop.DBus.Properties", "Set",
+                     g_variant_new("(ssv)", "org.mpris.MediaPlayer2.Player", "Rate", g_variant_new_double(2.0))));
+    EXPECT_EQ(player->rate(), 2.0f);
+    EXPECT_TRUE(call("org.mpris.MediaPlayer2.Player", "Seek", g_variant_new("(x)", G_MAXINT64)));
+    EXPECT_TRUE(eventually([&] { return player->rate() == 0; }));  // at the end, paused there
 }
 
 // Without a bus the players play as before, and the process says so once.
