@@ -171,7 +171,7 @@ struct Player::State {
                     wantPlaying = false;
                 }
                 changed.notify_all();
-                notify(Change::playback);
+                notify(Change::paused);
                 return false;
             }
             case GST_MESSAGE_ASYNC_DONE: {
@@ -199,7 +199,7 @@ struct Player::State {
                 // The action at the end of the item: pause there.
                 gst_element_set_state(pipeline.get(), GST_STATE_PAUSED);
                 changed.notify_all();
-                notify(Change::playback);
+                notify(Change::paused);
                 return false;
             }
             case GST_MESSAGE_BUFFERING: {
@@ -338,7 +338,7 @@ void Player::play() {
     }
     if (rate != 1.0f) state_->seekTo(1.0, state_->position());
     gst_element_set_state(state_->pipeline.get(), GST_STATE_PLAYING);
-    state_->notify(Change::playback);
+    state_->notify(Change::started);
 }
 
 void Player::pause() {
@@ -347,7 +347,7 @@ void Player::pause() {
         state_->wantPlaying = false;
     }
     gst_element_set_state(state_->pipeline.get(), GST_STATE_PAUSED);
-    state_->notify(Change::playback);
+    state_->notify(Change::paused);
 }
 
 void Player::playImmediatelyAtRate(float rate) {
@@ -363,7 +363,7 @@ void Player::playImmediatelyAtRate(float rate) {
     }
     if (rate != previous) state_->seekTo(rate, state_->position());
     gst_element_set_state(state_->pipeline.get(), GST_STATE_PLAYING);
-    state_->notify(Change::playback);
+    state_->notify(Change::started);
 }
 
 float Player::rate() const {

@@ -65,9 +65,9 @@ enum class WaitingReason {
 class Player;
 
 // What changed in a player, for a watcher that shows the player elsewhere (the desktop's media
-// controls): whether it plays (play, pause, a rate, its end or an error), its volume, a seek,
-// and its end (called from its destructor).
-enum class Change { playback, volume, seeked, closed };
+// controls): it was asked to play (play, a rate), it stopped playing (pause, the end of its
+// media, an error), its volume, a seek, and its end (called from its destructor).
+enum class Change { started, paused, volume, seeked, closed };
 class Watcher {
 public:
     virtual ~Watcher() = default;

@@ -7,7 +7,9 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <mutex>
+#include <set>
 
 #include "bus.h"
 #include "folders.h"
@@ -129,6 +131,14 @@ struct Service::State : media::Watcher {
     std::condition_variable idle;
     std::uint64_t posted = 0, handled = 0;
 
+    // Changes not yet shown, from any thread. However often players change (a loop setting
+    // the volume), at most one refresh waits on the worker: it shows the state it finds.
+    std::atomic<bool> refreshQueued{false};
+    std::mutex changesMutex;
+    std::map<const media::Player*, std::uint64_t> startedAt;  // by playSequence
+    std::set<const media::Player*> seeked;
+    std::uint64_t playSequence = 0;
+
     // Declared last: its thread ends before anything above goes.
     dbus::MainLoopThread worker;
 
@@ -147,7 +157,18 @@ struct Service::State : media::Watcher {
     }
 
     void playerChanged(const media::Player* player, media::Change change) noexcept override {
-        post([this, player, change] { changed(player, change); });
+        if (change == media::Change::closed) return post([this] { closed(); });
+        if (change == media::Change::started || change == media::Change::seeked) {
+            std::lock_guard lock(changesMutex);
+            if (change == media::Change::started) startedAt[player] = ++playSequence;
+            if (change == media::Change::seeked) seeked.insert(player);
+        }
+        if (!refreshQueued.exchange(true)) {
+            post([this] {
+                refreshQueued = false;
+                refresh();
+            });
+        }
     }
 
     void added(const std::shared_ptr<media::Player>& player, const std::string& url) {
@@ -156,21 +177,33 @@ struct Service::State : media::Watcher {
         show();
     }
 
-    void changed(const media::Player* player, media::Change change) {
-        if (change == media::Change::closed) {
-            std::erase_if(entries, [](const Entry& e) { return e.player.expired(); });
-            if (entries.empty()) return unpublish();
-            return show();
+    void closed() {
+        std::erase_if(entries, [](const Entry& e) { return e.player.expired(); });
+        {
+            // Forget the changes of players that are gone: another may be made at the same address.
+            std::lock_guard lock(changesMutex);
+            std::erase_if(startedAt, [this](const auto& started) { return find(started.first) == nullptr; });
+            std::erase_if(seeked, [this](const media::Player* p) { return find(p) == nullptr; });
         }
-        Entry* entry = find(player);
-        if (entry == nullptr) return;
-        const std::shared_ptr<media::Player> p = entry->player.lock();
-        if (!p) return;
-        if (change == media::Change::playback && p->rate() > 0) entry->played = ++sequence;
-        if (change == media::Change::seeked && entry->added == shown && ownsName) {
-            emit(kPlayerInterface, "Seeked", g_variant_new("(x)", static_cast<gint64>(positionOf(*p))));
+        if (entries.empty()) return unpublish();
+        show();
+    }
+
+    // Takes the changes in: which player started last, and a seek of the one shown.
+    void refresh() {
+        std::set<const media::Player*> seeks;
+        {
+            std::lock_guard lock(changesMutex);
+            for (Entry& e : entries) {
+                if (const auto started = startedAt.find(e.id); started != startedAt.end()) e.played = started->second;
+            }
+            seeks.swap(seeked);
         }
         show();
+        const std::shared_ptr<media::Player> p = shownPlayer();
+        if (p && ownsName && seeks.contains(p.get())) {
+            emit(kPlayerInterface, "Seeked", g_variant_new("(x)", static_cast<gint64>(positionOf(*p))));
+        }
     }
 
     Entry* find(const media::Player* player) {
