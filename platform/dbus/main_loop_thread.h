@@ -6,6 +6,7 @@
 // calls made by posted work complete on this thread.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <thread>
 
@@ -30,8 +31,12 @@ public:
     // on the thread itself: for work that must not run inside the caller's own (a callback that
     // may come from the middle of a handler on this thread).
     void postLater(std::function<void()> work);
+    // Runs work on the thread once delay has passed (and what was due before has run).
+    void postAfter(std::chrono::milliseconds delay, std::function<void()> work);
 
 private:
+    void attach(GSource* source, std::function<void()> work);
+
     glib::MainContextPtr context_;
     glib::MainLoopPtr loop_;
     std::thread thread_;

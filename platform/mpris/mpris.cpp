@@ -27,6 +27,8 @@ constexpr const char* kRootInterface = "org.mpris.MediaPlayer2";
 constexpr const char* kPlayerInterface = "org.mpris.MediaPlayer2.Player";
 constexpr std::chrono::milliseconds kBusBudget{1000};
 constexpr double kMinimumRate = 0.25, kMaximumRate = 4.0;
+// Desktops redraw their controls on each change; more than this often is of no use to them.
+constexpr std::chrono::milliseconds kRefreshInterval{50};
 
 constexpr const char* kIntrospection = R"(<node>
   <interface name="org.mpris.MediaPlayer2">
@@ -134,6 +136,7 @@ struct Service::State : media::Watcher {
     // Changes not yet shown, from any thread. However often players change (a loop setting
     // the volume), at most one refresh waits on the worker: it shows the state it finds.
     std::atomic<bool> refreshQueued{false};
+    std::atomic<std::chrono::steady_clock::rep> lastRefresh{0};
     std::mutex changesMutex;
     std::map<const media::Player*, std::uint64_t> startedAt;  // by playSequence
     std::set<const media::Player*> seeked;
@@ -142,18 +145,20 @@ struct Service::State : media::Watcher {
     // Declared last: its thread ends before anything above goes.
     dbus::MainLoopThread worker;
 
-    // Runs work on the worker after everything before it, counted for flush().
-    void post(std::function<void()> work) {
+    // Runs work on the worker after everything before it (and after delay), counted for flush().
+    void post(std::function<void()> work, std::chrono::milliseconds delay = {}) {
         {
             std::lock_guard lock(mutex);
             ++posted;
         }
-        worker.postLater([this, work = std::move(work)] {
+        auto counted = [this, work = std::move(work)] {
             work();
             std::lock_guard lock(mutex);
             ++handled;
             idle.notify_all();
-        });
+        };
+        if (delay.count() > 0) return worker.postAfter(delay, std::move(counted));
+        worker.postLater(std::move(counted));
     }
 
     void playerChanged(const media::Player* player, media::Change change) noexcept override {
@@ -163,12 +168,16 @@ struct Service::State : media::Watcher {
             if (change == media::Change::started) startedAt[player] = ++playSequence;
             if (change == media::Change::seeked) seeked.insert(player);
         }
-        if (!refreshQueued.exchange(true)) {
-            post([this] {
+        if (refreshQueued.exchange(true)) return;
+        // The desktop hears of a player at most once a refresh interval, however fast it changes.
+        const auto due = std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(lastRefresh.load())) + kRefreshInterval;
+        post(
+            [this] {
+                lastRefresh = std::chrono::steady_clock::now().time_since_epoch().count();
                 refreshQueued = false;
                 refresh();
-            });
-        }
+            },
+            std::chrono::ceil<std::chrono::milliseconds>(due - std::chrono::steady_clock::now()));
     }
 
     void added(const std::shared_ptr<media::Player>& player, const std::string& url) {

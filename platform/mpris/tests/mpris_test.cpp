@@ -233,6 +233,21 @@ TEST_F(MprisTest, EachChangeIsSignalledOnce) {
         std::lock_guard lock(mutex);
         EXPECT_EQ(seen, expected);
     }
+
+    // A caller that changes the volume in a loop: the desktop hears of it a few times (once a
+    // refresh interval), not a thousand, and ends with the last volume.
+    {
+        std::lock_guard lock(mutex);
+        seen.clear();
+    }
+    for (int i = 1; i <= 1000; ++i) player->setVolume(static_cast<float>(i) / 1000);
+    service.flush();
+    playerctl({"status"});
+    std::lock_guard lock(mutex);
+    EXPECT_GE(seen.size(), 1u);
+    EXPECT_LT(seen.size(), 100u);
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), "Volume"), static_cast<std::ptrdiff_t>(seen.size()));
+    EXPECT_EQ(playerctl({"volume"}), "1.000000");
 }
 
 // What a desktop reads of the application and its player, and the methods that have nothing
