@@ -239,12 +239,16 @@ struct Service::State : media::Watcher {
     // Owns the name and serves the object, unless it does already; false (logged once per
     // process) without a bus or the name.
     bool publish() {
-        if (ownsName && connection && !g_dbus_connection_is_closed(connection->get())) return true;
+        const bool open = connection && !g_dbus_connection_is_closed(connection->get());
+        if (ownsName && open) return true;
         unpublish();
         const auto deadline = dbus::Clock::now() + kBusBudget;
-        Expected<dbus::Connection> opened = dbus::Connection::open(G_BUS_TYPE_SESSION, deadline);
-        if (!opened) return reportUnpublished(opened.error().message), false;
-        connection.emplace(std::move(*opened));
+        if (!open) {
+            connection.reset();
+            Expected<dbus::Connection> opened = dbus::Connection::open(G_BUS_TYPE_SESSION, deadline);
+            if (!opened) return reportUnpublished(opened.error().message), false;
+            connection.emplace(std::move(*opened));
+        }
         if (!registerObject()) return reportUnpublished("the object cannot be served"), unpublish(), false;
         dbus::Call request{"org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
                            g_variant_new("(su)", busName.c_str(), 4u /* do not queue */), G_VARIANT_TYPE("(u)")};
