@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cmath>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "bus.h"
+#include "child_program.h"
 #include "glib_ptr.h"
 #include "mpris.h"
 #include "session_bus.h"
@@ -180,6 +182,9 @@ TEST_F(MprisTest, TheMostRecentlyPlayedIsShownAndTheNameGoesWithTheLastPlayer) {
     EXPECT_TRUE(eventually([&] { return shownUrl() == urlOf("two.flac"); }));
     two.reset();
     EXPECT_TRUE(eventually([] { return playerctl({"-l"}).empty(); }));
+    // Both files carry the same picture: one cover file, written once.
+    const auto covers = std::distance(fs::directory_iterator(folder->path() / "cache/kestrane/covers"), fs::directory_iterator());
+    EXPECT_EQ(covers, 1);
 }
 
 // One signal per change: a player that plays for a second and a half sends its new status once,
@@ -294,6 +299,16 @@ TEST_F(MprisTest, PropertiesAndIdleMethodsAnswerAsTheInterfaceAsks) {
         EXPECT_TRUE(call("org.mpris.MediaPlayer2.Player", "SetPosition", g_variant_new("(ox)", track, gint64{3600000000})));
     }
     EXPECT_EQ(seconds(player->currentTime()), 0);
+    // Volumes from the bus: below 0 is silence, no number changes nothing, too loud is the loudest.
+    const auto setVolume = [&](double volume) {
+        return call("org.freedesktop.DBus.Properties", "Set",
+                    g_variant_new("(ssv)", "org.mpris.MediaPlayer2.Player", "Volume", g_variant_new_double(volume)));
+    };
+    const std::pair<double, float> volumes[] = {{0.5, 0.5f}, {-1, 0.0f}, {std::nan(""), 0.0f}, {INFINITY, 10.0f}};
+    for (const auto& [sent, seen] : volumes) {
+        EXPECT_TRUE(setVolume(sent)) << sent;
+        EXPECT_EQ(player->volume(), seen) << sent;
+    }
     player->play();
     EXPECT_TRUE(call("org.freedesktop.DBus.Properties", "Set",
                      g_variant_new("(ssv)", "org.mpris.MediaPlayer2.Player", "Rate", g_variant_new_double(2.0))));
@@ -302,16 +317,37 @@ TEST_F(MprisTest, PropertiesAndIdleMethodsAnswerAsTheInterfaceAsks) {
     EXPECT_TRUE(eventually([&] { return player->rate() == 0; }));  // at the end, paused there
 }
 
-// Without a bus the players play as before, and the process says so once.
-TEST(MprisWithoutBus, PlayersWorkAndOneLineIsLogged) {
-    const kestrane::test::TempFolder folder("mprisnobus");
+// Without a bus, or with the name taken by someone else, the players play as before and the
+// process says so once: each case in a child process, which logs for the first time.
+TEST(MprisUnpublished, PlayersWorkAndOneLineIsLogged) {
+    for (const char* why : {"no bus", "name taken"}) {
+        const kestrane::test::ChildRun run =
+            kestrane::test::runTestInChild("MprisUnpublishedChild.*", "KESTRANE_TEST_MPRIS", why, {.timeoutSeconds = 60});
+        EXPECT_EQ(run.exitCode, 0) << why << ": " << run.output;
+        EXPECT_NE(run.output.find("[  PASSED  ] 1 test"), std::string::npos) << why << ": " << run.output;
+    }
+}
+
+TEST(MprisUnpublishedChild, TwoPlayers) {
+    const char* why = std::getenv("KESTRANE_TEST_MPRIS");
+    if (why == nullptr) GTEST_SKIP() << "run by MprisUnpublished in a child process";
+    const kestrane::test::TempFolder folder("mprisalone");
     const fs::path file = folder.path() / "tone.flac";
     ASSERT_TRUE(kestrane::test::encodeTone(file, "flacenc"));
-    const char* saved = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    const std::string before = saved != nullptr ? saved : "";
-    setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+    std::optional<kestrane::test::PrivateSessionBus> bus;
+    std::optional<kestrane::dbus::Connection> squatter;
+    if (std::string(why) == "no bus") {
+        setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+    } else {
+        bus.emplace();
+        squatter.emplace(std::move(kestrane::dbus::Connection::open(G_BUS_TYPE_SESSION, Clock::now() + std::chrono::seconds(2)).value()));
+        const std::string name = mpris::busNameOf("Alone", getpid());
+        ASSERT_TRUE(squatter->call({"org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
+                                    g_variant_new("(su)", name.c_str(), 4u)},
+                                   Clock::now() + std::chrono::seconds(2)));
+    }
     const std::string log = kestrane::test::captureStderr([&] {
-        mpris::Service service({"No Bus", std::nullopt});
+        mpris::Service service({"Alone", std::nullopt});
         for (int i = 0; i < 2; ++i) {
             auto opened = media::Player::open("file://" + file.string(), std::chrono::seconds(10));
             ASSERT_TRUE(opened);
@@ -322,8 +358,6 @@ TEST(MprisWithoutBus, PlayersWorkAndOneLineIsLogged) {
             EXPECT_GT(player->rate(), 0);
         }
     });
-    if (saved != nullptr) setenv("DBUS_SESSION_BUS_ADDRESS", before.c_str(), 1);
-    if (saved == nullptr) unsetenv("DBUS_SESSION_BUS_ADDRESS");
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
     EXPECT_NE(log.find("not shown on the desktop"), std::string::npos) << log;
 }
