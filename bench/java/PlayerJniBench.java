@@ -3,41 +3,24 @@ import java.lang.management.ManagementFactory;
 
 /**
  * What the player's calls cost from Java, and what a playing player costs the process:
- * nanoseconds per call (best of several passes after warm-up) of AVPlayer.isPlaying, getTime,
+ * nanoseconds per call (best of several passes after warm-up, as HandleJniBench counts them) of AVPlayer.isPlaying, getTime,
  * setVolume and a start/stop pair on an open player, then the processor time of the process
  * while it plays for the given seconds. Arguments: a file:// URL of an audio file at least
  * that long, and the seconds. Prints "PLAYER_NS <what> <ns>", "PLAYER_PLAY <start ms> <end ms>"
  * (wall clock, for a bus monitor's window) and "PLAYER_CPU <percent of one core>".
  */
 public final class PlayerJniBench {
-    interface Call {
-        long run();
-    }
-
-    static double best(int calls, Call call) {
-        double best = Double.MAX_VALUE;
-        long sink = 0;
-        for (int pass = 0; pass < 6; pass++) {
-            long start = System.nanoTime();
-            for (int i = 0; i < calls; i++) sink += call.run();
-            double ns = (System.nanoTime() - start) / (double) calls;
-            if (pass >= 2) best = Math.min(best, ns);
-        }
-        if (sink == 42) System.out.print("");
-        return best;
-    }
-
     public static void main(String[] args) throws Exception {
         long player = AVPlayer.open(args[0]);
         int seconds = Integer.parseInt(args[1]);
-        System.out.printf("PLAYER_NS isPlaying %.1f%n", best(1_000_000, () -> AVPlayer.isPlaying(player) ? 1 : 0));
-        System.out.printf("PLAYER_NS getTime %.1f%n", best(100_000, () -> AVPlayer.getTime(player)));
+        System.out.printf("PLAYER_NS isPlaying %.1f%n", HandleJniBench.best(1_000_000, () -> AVPlayer.isPlaying(player) ? 1 : 0));
+        System.out.printf("PLAYER_NS getTime %.1f%n", HandleJniBench.best(100_000, () -> AVPlayer.getTime(player)));
         float[] volumes = {0.5f, 0.6f};
-        System.out.printf("PLAYER_NS setVolume %.1f%n", best(100_000, () -> {
+        System.out.printf("PLAYER_NS setVolume %.1f%n", HandleJniBench.best(100_000, () -> {
             AVPlayer.setVolume(player, volumes[(int) (System.nanoTime() & 1)]);
             return 0;
         }));
-        System.out.printf("PLAYER_NS start+stop %.1f%n", best(2_000, () -> {
+        System.out.printf("PLAYER_NS start+stop %.1f%n", HandleJniBench.best(2_000, () -> {
             AVPlayer.start(player);
             AVPlayer.stop(player);
             return 0;
