@@ -127,6 +127,14 @@ TEST_F(MprisTest, PlayerctlSeesTheTrackAndDrivesThePlayer) {
     const std::shared_ptr<media::Player> player = open("one.flac");
     ASSERT_TRUE(player);
     EXPECT_EQ(playerctl({"-l"}), busName().substr(std::string("org.mpris.MediaPlayer2.").size()));
+    // The bundle's identifier names the desktop entry.
+    gchar* out = nullptr;
+    const std::string introspect = "gdbus call --session --dest " + busName() +
+                                   " --object-path /org/mpris/MediaPlayer2 --method org.freedesktop.DBus.Properties.Get"
+                                   " org.mpris.MediaPlayer2 DesktopEntry";
+    g_spawn_command_line_sync(introspect.c_str(), &out, nullptr, nullptr, nullptr);
+    const kestrane::glib::CharPtr entry(out);
+    EXPECT_STREQ(entry.get(), "(<'com.kestrane.test'>,)\n");
 
     const std::string metadata = playerctl({"metadata", "--format", "{{title}}|{{artist}}|{{album}}|{{mpris:length}}|{{mpris:artUrl}}"});
     const std::int64_t length = player->duration().value * 1000000 / player->duration().timescale;
@@ -151,6 +159,8 @@ TEST_F(MprisTest, PlayerctlSeesTheTrackAndDrivesThePlayer) {
         {{"position", "9-"}, [&] { return seconds(player->currentTime()) == 0; }, "Stopped"},
         {{"position", "1"}, [&] { return std::abs(seconds(player->currentTime()) - 1.0) < 0.05; }, "Paused"},
         {{"volume", "0.5"}, [&] { return player->volume() == 0.5f; }, "Paused"},
+        {{"play"}, [&] { return player->rate() > 0; }, "Playing"},
+        {{"pause"}, [&] { return player->rate() == 0; }, "Paused"},
         {{"play"}, [&] { return player->rate() > 0; }, "Playing"},
         {{"stop"}, [&] { return player->rate() == 0 && seconds(player->currentTime()) == 0; }, "Stopped"},
     };
