@@ -26,6 +26,10 @@ if(BUILD_TESTING)
   include(GoogleTest)
   set(JUNIT_CONSOLE_JAR "/usr/share/java/junit-platform-console-standalone.jar" CACHE FILEPATH
       "JUnit 5 console launcher (Debian package junit5)")
+  # Drives the players through the desktop's media-control interface (Debian package playerctl);
+  # dbus-run-session gives a Java test a private session bus (Debian package dbus-daemon).
+  find_program(PLAYERCTL_EXECUTABLE playerctl REQUIRED)
+  find_program(DBUS_RUN_SESSION_EXECUTABLE dbus-run-session REQUIRED)
 endif()
 
 if(BUILD_BENCHMARKS)

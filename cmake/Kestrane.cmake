@@ -47,11 +47,16 @@ function(kestrane_gtest name)
   set_property(GLOBAL APPEND PROPERTY KESTRANE_CPP_TESTS ${name})
 endfunction()
 
-# kestrane_junit(<name> SOURCES ... [ENV VAR=value ...])
+# kestrane_junit(<name> SOURCES ... [ENV VAR=value ...] [SESSION_BUS])
 # JUnit 5 tests compiled against the peers and run by the console launcher under CTest with
-# the label "java". The libraries are loaded from the build folder.
+# the label "java". The libraries are loaded from the build folder. SESSION_BUS: the JVM runs
+# on a private session bus of its own (dbus-run-session), for what the desktop sees of it.
 function(kestrane_junit name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;ENV;JVM_ARGS" ${ARGN})
+  cmake_parse_arguments(ARG "SESSION_BUS" "" "SOURCES;ENV;JVM_ARGS" ${ARGN})
+  set(launcher)
+  if(ARG_SESSION_BUS)
+    set(launcher ${DBUS_RUN_SESSION_EXECUTABLE} --)
+  endif()
   add_jar(${name} SOURCES ${ARG_SOURCES}
     INCLUDE_JARS kestrane_peers "${JUNIT_CONSOLE_JAR}"
     OUTPUT_DIR "${CMAKE_BINARY_DIR}/java")
@@ -59,7 +64,7 @@ function(kestrane_junit name)
   get_target_property(peers kestrane_peers JAR_FILE)
   add_dependencies(${name} osbridge catalogbridge dspbridge)
   add_test(NAME ${name}
-    COMMAND ${Java_JAVA_EXECUTABLE} -Xcheck:jni -Dkestrane.native.dir=${KESTRANE_NATIVE_DIR}
+    COMMAND ${launcher} ${Java_JAVA_EXECUTABLE} -Xcheck:jni -Dkestrane.native.dir=${KESTRANE_NATIVE_DIR}
       "-Dkestrane.test.classpath=${peers}:${jar}" ${ARG_JVM_ARGS}
       -jar "${JUNIT_CONSOLE_JAR}" --disable-banner --disable-ansi-colors --details=tree --fail-if-no-tests
       --class-path "${peers}:${jar}" --scan-class-path)

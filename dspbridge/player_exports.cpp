@@ -10,9 +10,11 @@
 #include <optional>
 #include <utility>
 
+#include "bundle_info.h"
 #include "errors.h"
 #include "exported_helpers.h"
 #include "handles.h"
+#include "mpris.h"
 #include "no_destructor.h"
 #include "platform_string.h"
 #include "player.h"
@@ -28,6 +30,18 @@ using PlayerRegistry = kestrane::jni::HandleRegistry<media::Player, kestrane::Ha
 PlayerRegistry& players() {
     static kestrane::NoDestructor<PlayerRegistry> registry;
     return registry.get();
+}
+
+// The desktop's media controls, which show the players of this process under the bundle's
+// name and identifier.
+kestrane::mpris::Service& desktopControls() {
+    static const kestrane::mpris::Identity identity = [] {
+        const void* self = reinterpret_cast<const void*>(&desktopControls);
+        kestrane::mpris::Identity id{kestrane::bundle::applicationName(self), std::nullopt};
+        if (auto folder = kestrane::bundle::bundleOfCode(self)) id.desktopEntry = kestrane::bundle::readBundleInfo(*folder).identifier;
+        return id;
+    }();
+    return kestrane::mpris::Service::shared(identity);
 }
 
 // The live player of a handle, kept alive by the caller's reference; null for a handle that
@@ -93,8 +107,11 @@ JNIEXPORT jlong JNICALL Java_com_kestrane_sonvekt_player_AVPlayer_open(JNIEnv* e
     if (!text) return 0;
     kestrane::Expected<std::unique_ptr<media::Player>> opened = media::Player::open(*text, kLoadTimeout);
     if (!opened) return throwOpenFailure(env, opened.error()), 0;
-    // The Java side owns the player from here until close.
-    return players().add(std::move(opened).value());
+    // The Java side owns the player from here until close; the desktop shows it meanwhile.
+    std::shared_ptr<media::Player> player = std::move(opened).value();
+    const jlong handle = players().add(player);
+    desktopControls().add(player, *text);
+    return handle;
 }
 
 JNIEXPORT void JNICALL Java_com_kestrane_sonvekt_player_AVPlayer_close(JNIEnv*, jclass, jlong handle) {

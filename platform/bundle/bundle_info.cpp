@@ -36,7 +36,7 @@ std::optional<std::string> bundleOfCode(const void* address) {
 
 BundleInfo readBundleInfo(const std::string& bundleFolder) {
     const Settings info = readInfoPlist(bundleFolder + "/Contents/Info.plist");
-    return BundleInfo{info.string("CFBundleName"), info.string("CFBundleIconName")};
+    return BundleInfo{info.string("CFBundleName"), info.string("CFBundleIconName"), info.string("CFBundleIdentifier")};
 }
 
 std::string applicationName(const void* address) {

@@ -19,6 +19,7 @@ std::optional<std::string> bundleOfCode(const void* address);
 struct BundleInfo {
     std::optional<std::string> name;      // CFBundleName
     std::optional<std::string> iconName;  // CFBundleIconName: the desktop icon's name
+    std::optional<std::string> identifier;  // CFBundleIdentifier: the desktop entry's name once installed
 };
 
 // What Contents/Info.plist says; nothing for a missing, unreadable, oversized or malformed file.

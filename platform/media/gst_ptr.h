@@ -25,5 +25,7 @@ GstPtr<T> adoptFloating(T* object) {
 using MessagePtr = glib::Owned<GstMessage, gst_message_unref>;
 // Caps (gst_caps_unref).
 using CapsPtr = glib::Owned<GstCaps, gst_caps_unref>;
+// A list of plugin features, element factories say (gst_plugin_feature_list_free).
+using FeatureListPtr = glib::Owned<GList, gst_plugin_feature_list_free>;
 
 }  // namespace kestrane::media

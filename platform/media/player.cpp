@@ -116,6 +116,21 @@ struct Player::State {
     bool buffering = false;
     bool seeking = false;
     gint64 lastPosition = 0;
+    std::shared_ptr<Watcher> watcher;
+
+    const Player* self = nullptr;  // the player made of this state, once open has made it
+
+    // Tells the watcher, if any, of a change; the lock is not held while it runs.
+    void notify(Change change) {
+        std::shared_ptr<Watcher> w;
+        const Player* player = nullptr;
+        {
+            std::lock_guard lock(mutex);
+            w = watcher;
+            player = self;
+        }
+        if (w && player != nullptr) w->playerChanged(player, change);
+    }
 
     ~State() {
         if (busThread.joinable()) {
@@ -156,6 +171,7 @@ struct Player::State {
                     wantPlaying = false;
                 }
                 changed.notify_all();
+                notify(Change::paused);
                 return false;
             }
             case GST_MESSAGE_ASYNC_DONE: {
@@ -183,6 +199,7 @@ struct Player::State {
                 // The action at the end of the item: pause there.
                 gst_element_set_state(pipeline.get(), GST_STATE_PAUSED);
                 changed.notify_all();
+                notify(Change::paused);
                 return false;
             }
             case GST_MESSAGE_BUFFERING: {
@@ -235,8 +252,19 @@ struct Player::State {
     }
 };
 
-Player::Player(Key, std::unique_ptr<State> state) : state_(std::move(state)) {}
-Player::~Player() = default;
+Player::Player(Key, std::unique_ptr<State> state) : state_(std::move(state)) {
+    std::lock_guard lock(state_->mutex);
+    state_->self = this;
+}
+
+Player::~Player() {
+    state_->notify(Change::closed);
+}
+
+void Player::watch(std::shared_ptr<Watcher> watcher) {
+    std::lock_guard lock(state_->mutex);
+    state_->watcher = std::move(watcher);
+}
 
 Expected<std::unique_ptr<Player>> Player::open(const std::string& text, std::chrono::milliseconds timeout) {
     // A file URL is handed on in the one form GStreamer's file source reads (no host: it
@@ -310,6 +338,7 @@ void Player::play() {
     }
     if (rate != 1.0f) state_->seekTo(1.0, state_->position());
     gst_element_set_state(state_->pipeline.get(), GST_STATE_PLAYING);
+    state_->notify(Change::started);
 }
 
 void Player::pause() {
@@ -318,6 +347,7 @@ void Player::pause() {
         state_->wantPlaying = false;
     }
     gst_element_set_state(state_->pipeline.get(), GST_STATE_PAUSED);
+    state_->notify(Change::paused);
 }
 
 void Player::playImmediatelyAtRate(float rate) {
@@ -333,6 +363,7 @@ void Player::playImmediatelyAtRate(float rate) {
     }
     if (rate != previous) state_->seekTo(rate, state_->position());
     gst_element_set_state(state_->pipeline.get(), GST_STATE_PLAYING);
+    state_->notify(Change::started);
 }
 
 float Player::rate() const {
@@ -355,6 +386,7 @@ void Player::seek(Time to) {
         rate = state_->requestedRate;
     }
     state_->seekTo(rate, std::max<gint64>(ns, 0));
+    state_->notify(Change::seeked);
 }
 
 Time Player::currentTime() const {
@@ -393,6 +425,7 @@ void Player::setVolume(float volume) {
     if (std::isnan(volume)) return;  // no volume at all: nothing changes
     // The volume element takes 0 .. 10 and refuses anything else with a warning.
     g_object_set(state_->volume, "volume", std::clamp(static_cast<double>(volume), 0.0, 10.0), nullptr);
+    state_->notify(Change::volume);
 }
 
 float Player::volume() const {

@@ -62,6 +62,22 @@ enum class WaitingReason {
     evaluatingBufferingRate,  // starting, seeking, or changing state
 };
 
+class Player;
+
+// What changed in a player, for a watcher that shows the player elsewhere (the desktop's media
+// controls): it was asked to play (play, a rate), it stopped playing (pause, the end of its
+// media, an error), its volume, a seek, and its end (called from its destructor).
+enum class Change { started, paused, volume, seeked, closed };
+class Watcher {
+public:
+    virtual ~Watcher() = default;
+    // Called on the thread that made the change (a caller's, the player's bus thread, or the one
+    // destroying it), after the change. It must return at once, without waiting for anything
+    // and without calling the player: it is called with a player that may be going (closed),
+    // which is passed for its identity only.
+    virtual void playerChanged(const Player* player, Change change) noexcept = 0;
+};
+
 class Player {
 public:
     // A player for the URL (a file is named by a file URL of this machine, url.h), once its
@@ -92,6 +108,9 @@ public:
     bool muted() const;
     void setVolume(float volume);
     float volume() const;
+
+    // Tells watcher of every change from now on, in place of the watcher before (none: nobody).
+    void watch(std::shared_ptr<Watcher> watcher);
 
     TimeControl timeControlStatus() const;
     // None unless timeControlStatus() is waitingToPlay.

@@ -90,7 +90,7 @@ struct Center::State {
 
     // Declared last, so that it is made after the fields above and its thread ends before
     // any of them goes.
-    MainLoopThread worker;
+    dbus::MainLoopThread worker;
 
     void connect();
     std::optional<dbus::Connection> openServer();

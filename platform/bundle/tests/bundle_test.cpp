@@ -44,7 +44,9 @@ TEST(InfoPlist, ReadWhenWellFormedAndWithinBounds) {
         std::optional<std::string> file;  // none: no Info.plist at all
         std::optional<std::string> name;
     } rows[] = {
-        {"XML", xmlInfo(name + "<key>CFBundleIconName</key><string>kestrane-demo</string>"), "Kestrane Demo"},
+        {"XML", xmlInfo(name + "<key>CFBundleIconName</key><string>kestrane-demo</string>"
+                               "<key>CFBundleIdentifier</key><string>com.kestrane.demo</string>"),
+         "Kestrane Demo"},
         {"binary", binaryInfo("Bin\xC3\xA4r"), "Bin\xC3\xA4r"},
         {"oversized", xmlInfo(name + padding), std::nullopt},
         {"missing", std::nullopt, std::nullopt},
@@ -62,6 +64,7 @@ TEST(InfoPlist, ReadWhenWellFormedAndWithinBounds) {
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << row.what;
     }
     EXPECT_EQ(bd::readBundleInfo((folder.path() / "XML.app").string()).iconName, "kestrane-demo");
+    EXPECT_EQ(bd::readBundleInfo((folder.path() / "XML.app").string()).identifier, "com.kestrane.demo");
 }
 
 TEST(Bundle, FoundFromTheCodeInsideIt) {

@@ -18,6 +18,7 @@
 #include "child_program.h"
 #include "fake_dbus_service.h"
 #include "holders.h"
+#include "main_loop_thread.h"
 #include "session_bus.h"
 #include "test_files.h"
 
@@ -156,4 +157,22 @@ TEST(Bus, NoDescriptorsLeftIsAnErrorNotACrash) {
     setrlimit(RLIMIT_NOFILE, &saved);
     EXPECT_TRUE(connection->call({kName, kPath, kInterface, "Echo", g_variant_new("(s)", "again"), nullptr},
                                  Clock::now() + std::chrono::seconds(1)));
+}
+
+// The worker runs what was posted to it, in order, even when it goes at once (its loop may
+// not have started yet), and then ends.
+TEST(MainLoopThread, RunsEveryPostedWorkInOrderAndEndsAtOnce) {
+    for (int round = 0; round < 200; ++round) {
+        std::vector<int> done;
+        {
+            MainLoopThread worker;
+            for (int i = 0; i < 3; ++i) worker.post([&done, i] { done.push_back(i); });
+            // Posted from the thread itself: later, not inside the work that posts it.
+            worker.post([&done, &worker] {
+                worker.postLater([&done] { done.push_back(4); });
+                done.push_back(3);
+            });
+        }
+        ASSERT_EQ(done, (std::vector<int>{0, 1, 2, 3, 4})) << round;
+    }
 }

@@ -14,7 +14,6 @@
 #include "fake_notifications.h"
 #include "glib_ptr.h"
 #include "image_data.h"
-#include "main_loop_thread.h"
 #include "notifications.h"
 #include "session_bus.h"
 #include "test_files.h"
@@ -170,19 +169,6 @@ TEST(NotificationImages, BytesThatAreNoPictureDecodeToNothing) {
     for (const auto& bytes : junk) EXPECT_FALSE(decodeImage(bytes).hasValue()) << bytes.size();
     const std::vector<std::uint8_t> png = pngOf(2, 2);
     EXPECT_FALSE(decodeImage(std::span(png).first(png.size() / 2)).hasValue());  // cut short
-}
-
-// The worker runs what was posted to it, in order, even when it goes at once (its loop may
-// not have started yet), and then ends.
-TEST(MainLoopThread, RunsEveryPostedWorkInOrderAndEndsAtOnce) {
-    for (int round = 0; round < 200; ++round) {
-        std::vector<int> done;
-        {
-            MainLoopThread worker;
-            for (int i = 0; i < 3; ++i) worker.post([&done, i] { done.push_back(i); });
-        }
-        ASSERT_EQ(done, (std::vector<int>{0, 1, 2})) << round;
-    }
 }
 
 // flush() waits for every Notify handed over before it, from any number of threads at once:

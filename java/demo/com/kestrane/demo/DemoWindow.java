@@ -121,9 +121,10 @@ final class DemoWindow {
 
     /**
      * Opens the window when there is a display it can reach and returns true (the window then
-     * keeps the program running); false, having shown nothing, when there is none.
+     * keeps the program running); false, having shown nothing, when there is none. With
+     * playFirst the first track starts once the window shows.
      */
-    static boolean open() {
+    static boolean open(boolean playFirst) {
         if (!displayNamed()) return false;
         try {
             // Java's toolkit speaks X11 only: a Wayland session without DISPLAY (no XWayland) is
@@ -139,7 +140,10 @@ final class DemoWindow {
             return false;
         }
         DemoWindow window = load(SelfTest.fromEnvironment());
-        SwingUtilities.invokeLater(window::show);
+        SwingUtilities.invokeLater(() -> {
+            window.show();
+            if (playFirst && !window.tracks.isEmpty()) window.playFromEventThread(0);
+        });
         return true;
     }
 

@@ -42,9 +42,14 @@ public final class ListLibraries {
         "LaunchModifierFlagNumericPad", "LaunchModifierFlagHelp", "LaunchModifierFlagFunction",
     };
 
+    /** --play: the first track plays until it ends or the process is interrupted, not two seconds. */
+    private static boolean playToTheEnd;
+
     public static void main(String[] args) throws Exception {
-        // With a display the demo is a window; without one it lists what it finds.
-        if (DemoWindow.open()) return;
+        playToTheEnd = List.of(args).contains("--play");
+        // With a display the demo is a window (playing the first track at once with --play);
+        // without one it lists what it finds.
+        if (DemoWindow.open(playToTheEnd)) return;
         showEnvironmentProperties();
         for (String[] row : PEERS) {
             int natives = 0;
@@ -203,7 +208,18 @@ public final class ListLibraries {
             long player = com.kestrane.sonvekt.player.AVPlayer.open(played);
             try {
                 com.kestrane.sonvekt.player.AVPlayer.start(player);
-                Thread.sleep(2000);
+                if (playToTheEnd) {
+                    // The desktop's media controls (playerctl play-pause) may pause and resume it
+                    // meanwhile: only the end of the track ends the wait.
+                    System.out.printf("dspbridge     playing %s until it ends (Ctrl-C to quit); try playerctl play-pause%n", played);
+                    long end = com.kestrane.sonvekt.player.AVPlayer.getDuration(player);
+                    while (com.kestrane.sonvekt.player.AVPlayer.isPlaying(player)
+                            || com.kestrane.sonvekt.player.AVPlayer.getTime(player) < end) {
+                        Thread.sleep(200);
+                    }
+                } else {
+                    Thread.sleep(2000);
+                }
                 System.out.printf("dspbridge     played %s for %d ms%n", played, com.kestrane.sonvekt.player.AVPlayer.getTime(player));
             } finally {
                 com.kestrane.sonvekt.player.AVPlayer.close(player);

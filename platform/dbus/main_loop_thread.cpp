@@ -1,8 +1,9 @@
 #include "main_loop_thread.h"
 
+#include <algorithm>
 #include <memory>
 
-namespace kestrane::notifications {
+namespace kestrane::dbus {
 
 MainLoopThread::MainLoopThread()
     : context_(g_main_context_new()), loop_(g_main_loop_new(context_.get(), FALSE)) {
@@ -34,4 +35,29 @@ void MainLoopThread::post(std::function<void()> work) {
         job.release(), [](gpointer data) { std::unique_ptr<Work> owned(static_cast<Work*>(data)); });
 }
 
-}  // namespace kestrane::notifications
+void MainLoopThread::postLater(std::function<void()> work) {
+    const glib::SourcePtr idle(g_idle_source_new());
+    // The priority of post()'s work, so that the two kinds keep the order they were posted in.
+    g_source_set_priority(idle.get(), G_PRIORITY_DEFAULT);
+    attach(idle.get(), std::move(work));
+}
+
+void MainLoopThread::postAfter(std::chrono::milliseconds delay, std::function<void()> work) {
+    const glib::SourcePtr timer(g_timeout_source_new(static_cast<guint>(std::max<std::chrono::milliseconds::rep>(delay.count(), 0))));
+    attach(timer.get(), std::move(work));
+}
+
+void MainLoopThread::attach(GSource* source, std::function<void()> work) {
+    using Work = std::function<void()>;
+    auto job = std::make_unique<Work>(std::move(work));
+    g_source_set_callback(
+        source,
+        [](gpointer data) -> gboolean {
+            (*static_cast<Work*>(data))();
+            return G_SOURCE_REMOVE;
+        },
+        job.release(), [](gpointer data) { std::unique_ptr<Work> owned(static_cast<Work*>(data)); });
+    g_source_attach(source, context_.get());
+}
+
+}  // namespace kestrane::dbus

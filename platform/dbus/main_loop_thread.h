@@ -6,12 +6,13 @@
 // calls made by posted work complete on this thread.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <thread>
 
 #include "glib_ptr.h"
 
-namespace kestrane::notifications {
+namespace kestrane::dbus {
 
 class MainLoopThread {
 public:
@@ -26,11 +27,19 @@ public:
     // Runs work on the thread, after what was posted before it; at once when called on the
     // thread itself.
     void post(std::function<void()> work);
+    // Runs work on the thread after what was posted before it, never at once, even when called
+    // on the thread itself: for work that must not run inside the caller's own (a callback that
+    // may come from the middle of a handler on this thread).
+    void postLater(std::function<void()> work);
+    // Runs work on the thread once delay has passed (and what was due before has run).
+    void postAfter(std::chrono::milliseconds delay, std::function<void()> work);
 
 private:
+    void attach(GSource* source, std::function<void()> work);
+
     glib::MainContextPtr context_;
     glib::MainLoopPtr loop_;
     std::thread thread_;
 };
 
-}  // namespace kestrane::notifications
+}  // namespace kestrane::dbus
