@@ -52,6 +52,9 @@ std::string desktopEntry(const DesktopApp& app, const fs::path& launcher) {
     }
     // Java's X11 toolkit names its windows after the main class; this groups them under the entry.
     entry << "StartupWMClass=" << desktopValue(app.windowClass) << "\n";
+    // GIO hands %U a local path instead of a URL unless told not to: the application is promised
+    // URLs, from every desktop alike.
+    entry << "X-GIO-NoFuse=true\n";
     return entry.str();
 }
 
