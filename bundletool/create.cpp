@@ -221,7 +221,7 @@ fs::path createBundle(const CreateOptions& o, const Payload& payload) {
 
     ScratchFolder scratch(o.dest, "." + o.name + ".app.");
     const fs::path contents = scratch.path() / "Contents";
-    for (const char* folder : {"MacOS", "Java", "PlugIns", "Resources/en.lproj"}) fs::create_directories(contents / folder);
+    for (const char* folder : {"MacOS", "Java", "Resources/en.lproj"}) fs::create_directories(contents / folder);
     fs::copy_file(payload.launcher, contents / "MacOS/launcher");
     for (const auto& library : payload.libraries) fs::copy_file(library, contents / "MacOS" / library.filename());
     for (const auto& jar : jars.jars) fs::copy_file(jar, contents / "Java" / jar.filename());

@@ -2,6 +2,7 @@
 
 #include <glib.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <set>
 #include <sstream>
@@ -143,6 +144,23 @@ std::string year() {
     return date.substr(12, 4);
 }
 
+// DEBIAN/md5sums: what debsums and dpkg --verify check the installed files against.
+std::string md5sums(const fs::path& root) {
+    std::vector<std::string> lines;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (!entry.is_regular_file() || entry.is_symlink()) continue;
+        const std::string relative = entry.path().lexically_relative(root).string();
+        if (relative.rfind("DEBIAN/", 0) == 0) continue;
+        const std::string bytes = readFile(entry.path(), std::size_t{1} << 32);
+        glib::CharPtr sum(g_compute_checksum_for_data(G_CHECKSUM_MD5, reinterpret_cast<const guchar*>(bytes.data()), bytes.size()));
+        lines.push_back(std::string(sum.get()) + "  " + relative + "\n");
+    }
+    std::sort(lines.begin(), lines.end(), [](const std::string& a, const std::string& b) { return a.substr(34) < b.substr(34); });
+    std::string text;
+    for (const auto& line : lines) text += line;
+    return text;
+}
+
 std::uintmax_t installedKibibytes(const fs::path& root) {
     std::uintmax_t bytes = 0;
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
@@ -207,6 +225,7 @@ fs::path makeDeb(const fs::path& bundlePath, const fs::path& destGiven) {
             << app.name << " " << app.version << " as an application bundle in /opt/" << package
             << ",\n with its desktop entry, icons and file types.\n";
     writeFile(root / "DEBIAN/control", control.str());
+    writeFile(root / "DEBIAN/md5sums", md5sums(root));
     fs::permissions(root, fs::perms(0755));
 
     const std::string fileName = package + "_" + version + "_" + arch + ".deb";
