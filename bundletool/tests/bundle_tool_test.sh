@@ -16,7 +16,8 @@ cleanup() {
 trap cleanup EXIT
 export HOME=$work/home XDG_DATA_HOME=$work/home/.local/share XDG_CONFIG_HOME=$work/home/.config \
        XDG_CACHE_HOME=$work/home/.cache XDG_DATA_DIRS=/usr/share DBUS_SESSION_BUS_ADDRESS=disabled:
-mkdir -p "$HOME" "$work/input" "$work/dest"
+dest="$work/dest dir"  # a space, for the desktop entry's quoting
+mkdir -p "$HOME" "$work/input" "$dest"
 cp "$BUNDLE_TEST_JAR" "$work/input/app.jar"
 tool=$KESTRANE_BUNDLE
 main=com.kestrane.bundletest.BundleTestApp
@@ -32,7 +33,7 @@ plist_value() { grep -A1 "<key>$2</key>" "$1" | sed -n '2s/.*<string>\(.*\)<\/st
 wait_for() { for _ in $(seq 300); do [ -s "$1" ] && return 0; sleep 0.1; done; fail "nothing in $1"; }
 create_app() {  # name, then more options
   local name=$1; shift
-  "$tool" create --name "$name" --identifier "$id" --version 1.2-rc1 --input "$work/input" --dest "$work/dest" "$@" >/dev/null
+  "$tool" create --name "$name" --identifier "$id" --version 1.2-rc1 --input "$work/input" --dest "$dest" "$@" >/dev/null
 }
 
 case $part in
@@ -42,48 +43,53 @@ create)
   create_app Plain --main-class "$main" '--jvm-option=-Dbundle.test=$APP_ROOT'
   create_app FromJar --main-jar app.jar
   for app in Plain FromJar; do
-    plist=$work/dest/$app.app/Contents/Info.plist
+    plist=$dest/$app.app/Contents/Info.plist
     [ "$(plist_value "$plist" JVMVersion)" = "$((major - 44))+" ] || fail "$app: JVMVersion is not $((major - 44))+"
     [ "$(plist_value "$plist" CFBundleShortVersionString)" = 1.2-rc1 ] || fail "$app: no version"
-    out=$(cd "$work" && "$work/dest/$app.app/Contents/MacOS/launcher" 2>&1) || fail "$app did not start: $out"
+    out=$(cd "$work" && "$dest/$app.app/Contents/MacOS/launcher" 2>&1) || fail "$app did not start: $out"
     grep -q "^BundleTestApp running on Java" <<<"$out" || fail "$app printed: $out"
   done
   # Making a bundle again replaces the old one and leaves nothing else behind.
-  touch "$work/dest/Plain.app/stale"
+  touch "$dest/Plain.app/stale"
   create_app Plain --main-class "$main"
-  [ ! -e "$work/dest/Plain.app/stale" ] || fail "the old bundle was not replaced"
-  [ "$(ls -A "$work/dest")" = "$(printf 'FromJar.app\nPlain.app')" ] || fail "left in dest: $(ls -A "$work/dest")"
+  [ ! -e "$dest/Plain.app/stale" ] || fail "the old bundle was not replaced"
+  [ "$(ls -A "$dest")" = "$(printf 'FromJar.app\nPlain.app')" ] || fail "left in dest: $(ls -A "$dest")"
 
   # Failures: the message names what is wrong and dest stays as it was.
   echo not a picture > "$work/icon.png"
-  mkdir -p "$work/jre/bin" "$work/nojars" "$work/dest/Taken.app"
+  mkdir -p "$work/jre/bin" "$work/nojars" "$work/notajar" "$work/cutjar" "$dest/Taken.app"
+  head -c 4000 /dev/zero > "$work/notajar/app.jar"
+  # The central directory's end record kept, the entries it points at cut away.
+  tail -c 200 "$work/input/app.jar" > "$work/cutjar/app.jar"
   printf '#!/bin/sh\n' > "$work/jre/bin/java"
   chmod +x "$work/jre/bin/java"
   while IFS='|' read -r name options expected; do
-    before=$(ls -A "$work/dest")
+    before=$(ls -A "$dest")
     eval "args=($options)"
     if err=$("$tool" create --name "$name" --identifier "$id" --version 1 "${args[@]}" 2>&1 >/dev/null); then
       fail "$name: succeeded"
     fi
     grep -qF -- "$expected" <<<"$err" || fail "$name: said '$err', not '$expected'"
-    [ "$(ls -A "$work/dest")" = "$before" ] || fail "$name: left $(ls -A "$work/dest")"
-  done <<ROWS
-NoClass|--main-class com.example.Missing --input $work/input --dest $work/dest|main class com.example.Missing is not in the jars
-NoJlink|--main-class $main --input $work/input --dest $work/dest --runtime $work/jre|has no bin/jlink
-BadIcon|--main-class $main --input $work/input --dest $work/dest --icon $work/icon.png|is not a picture
-NoJars|--main-class $main --input $work/nojars --dest $work/dest|no jar in
-NoManifest|--main-jar missing.jar --input $work/input --dest $work/dest|is not a jar in
-BadType|--main-class $main --input $work/input --dest $work/dest --file-type nonsense|does not start with a MIME type
-NoDest|--main-class $main --input $work/input --dest $work/missing|is not a folder
-Taken|--main-class $main --input $work/input --dest $work/dest|exists and is not an application bundle
-Dash|--main-class $main --input $work/input --dest $work/dest --jvm-option -Xmx1g|write a value that starts with - as --jvm-option=-Xmx1g
-BadModule|--main-class $main --input $work/input --dest $work/dest --runtime $BUNDLE_TEST_JDK --add-modules no.such.module|jlink failed
+    [ "$(ls -A "$dest")" = "$before" ] || fail "$name: left $(ls -A "$dest")"
+  done <<'ROWS'
+NoClass|--main-class com.example.Missing --input "$work/input" --dest "$dest"|main class com.example.Missing is not in the jars
+NoJlink|--main-class $main --input "$work/input" --dest "$dest" --runtime "$work/jre"|has no bin/jlink
+BadIcon|--main-class $main --input "$work/input" --dest "$dest" --icon "$work/icon.png"|is not a picture
+NoJars|--main-class $main --input "$work/nojars" --dest "$dest"|no jar in
+NotAJar|--main-class $main --input "$work/notajar" --dest "$dest"|is not a usable jar: no end of central directory
+CutJar|--main-class $main --input "$work/cutjar" --dest "$dest"|is not a usable jar
+NoManifest|--main-jar missing.jar --input "$work/input" --dest "$dest"|is not a jar in
+BadType|--main-class $main --input "$work/input" --dest "$dest" --file-type nonsense|does not start with a MIME type
+NoDest|--main-class $main --input "$work/input" --dest "$work/missing"|is not a folder
+Taken|--main-class $main --input "$work/input" --dest "$dest"|exists and is not an application bundle
+Dash|--main-class $main --input "$work/input" --dest "$dest" --jvm-option -Xmx1g|write a value that starts with - as --jvm-option=-Xmx1g
+BadModule|--main-class $main --input "$work/input" --dest "$dest" --runtime "$BUNDLE_TEST_JDK" --add-modules no.such.module|jlink failed
 ROWS
   ;;
 
 runtime)
   create_app Bundled --main-class "$main" --runtime "$BUNDLE_TEST_JDK"
-  contents=$work/dest/Bundled.app/Contents
+  contents=$dest/Bundled.app/Contents
   [ "$(plist_value "$contents/Info.plist" JVMRuntime)" = java-runtime ] || fail "no JVMRuntime"
   ! grep -q JVMVersion "$contents/Info.plist" || fail "JVMVersion beside a bundled runtime"
   home=$contents/PlugIns/java-runtime/Contents/Home
@@ -104,7 +110,7 @@ install)
   echo other > "$XDG_DATA_HOME/icons/hicolor/48x48/apps/other.png"
   snapshot() { (cd "$XDG_DATA_HOME" && find . -printf '%p %s\n' | sort); }
   before=$(snapshot)
-  "$tool" install --user "$work/dest/Desk.app" >/dev/null
+  "$tool" install --user "$dest/Desk.app" >/dev/null
   entry=$XDG_DATA_HOME/applications/$id.desktop
   desktop-file-validate "$entry" || fail "desktop-file-validate"
   # Only the type the system does not know gets a MIME package, with its glob.
@@ -132,19 +138,19 @@ install)
   Xvfb :$((90 + RANDOM % 400)) -nolisten tcp -displayfd 3 3>"$work/display" 2>/dev/null & pids+=($!)
   wait_for "$work/display"
   export DISPLAY=:$(cat "$work/display")
-  "$work/dest/Desk.app/Contents/MacOS/launcher" --window >"$work/window.log" 2>&1 & pids+=($!)
+  "$dest/Desk.app/Contents/MacOS/launcher" --window >"$work/window.log" 2>&1 & pids+=($!)
   window=
   for _ in $(seq 600); do window=$(xdotool search --name 'BundleTestApp window' 2>/dev/null | head -n 1) && [ -n "$window" ] && break; sleep 0.1; done
   [ -n "$window" ] || fail "no window: $(cat "$work/window.log")"
   class=$(xprop -id "$window" WM_CLASS | sed 's/.*, "\(.*\)"/\1/')
   grep -qx "StartupWMClass=$class" "$entry" || fail "WM_CLASS $class, entry: $(grep StartupWMClass "$entry")"
-  "$tool" uninstall --user "$work/dest/Desk.app"
+  "$tool" uninstall --user "$dest/Desk.app"
   [ "$(snapshot)" = "$before" ] || fail "uninstall left: $(diff <(echo "$before") <(snapshot))"
   ;;
 
 deb)
   create_app Packed --main-class "$main" --icon "$work/icon.svg" --file-type 'application/x-kestrane-bundletest:*.kbt'
-  deb=$(cd "$work" && "$tool" deb "$work/dest/Packed.app")
+  deb=$(cd "$work" && "$tool" deb "$dest/Packed.app")
   [ "$deb" = "$work/${id}_1.2~rc1_$(dpkg --print-architecture).deb" ] && [ -f "$deb" ] || fail "deb printed $deb"
   depends=$(dpkg-deb --field "$deb" Depends)
   grep -q 'libc6' <<<"$depends" && grep -q '| java[0-9]*-runtime$' <<<"$depends" || fail "Depends: $depends"
