@@ -70,8 +70,10 @@ JarSet readJars(const fs::path& input) {
 }
 
 void checkName(const CreateOptions& o) {
-    if (o.name.empty() || o.name.front() == '.' || o.name.find_first_of("/:") != std::string::npos)
-        throw ToolError("--name '" + o.name + "' cannot name a bundle folder (empty, a leading dot, / or :)");
+    // A colon stops the launcher and a % a desktop entry (see install).
+    const bool control = std::any_of(o.name.begin(), o.name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+    if (o.name.empty() || o.name.front() == '.' || o.name.find_first_of("/:%") != std::string::npos || control)
+        throw ToolError("--name '" + o.name + "' cannot name a bundle folder (empty, a leading dot, /, :, % or a control character)");
     const bool identifierOk =
         !o.identifier.empty() && o.identifier.front() != '.' && o.identifier.back() != '.' &&
         std::all_of(o.identifier.begin(), o.identifier.end(), [](char c) { return g_ascii_isalnum(c) || c == '.' || c == '-' || c == '_'; });

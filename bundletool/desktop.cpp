@@ -102,6 +102,16 @@ bool holdsOnly(const fs::path& dir, const std::set<std::string>& names) {
     return !error;
 }
 
+// The launcher refuses a bundle path with a colon; GIO looks for the program of an Exec line
+// before it expands %% to %, so it ignores an entry whose program's path holds a % (which the
+// entry must write %%); a line break cannot be written in Exec at all.
+void checkLaunchable(const fs::path& bundle) {
+    const std::string path = bundle.string();
+    if (path.find_first_of(":%\n") != std::string::npos)
+        throw ToolError("a desktop entry cannot start a bundle whose path holds a colon, % or a line break: " + path +
+                        ": move it elsewhere");
+}
+
 }  // namespace
 
 DesktopApp readDesktopApp(const fs::path& bundlePath) {
@@ -178,8 +188,7 @@ std::vector<fs::path> writeDesktopFiles(const DesktopApp& app, const fs::path& d
 
 void install(const fs::path& bundle, bool system) {
     const DesktopApp app = readDesktopApp(bundle);
-    if (app.bundle.string().find(':') != std::string::npos)
-        throw ToolError("the launcher does not start from a path with a colon: " + app.bundle.string());
+    checkLaunchable(app.bundle);
     const fs::path dataDir = dataDirFor(system);
     if (fs::exists(manifestPath(dataDir, app.identifier))) uninstall(app.identifier, system);
 

@@ -16,7 +16,9 @@ cleanup() {
 trap cleanup EXIT
 export HOME=$work/home XDG_DATA_HOME=$work/home/.local/share XDG_CONFIG_HOME=$work/home/.config \
        XDG_CACHE_HOME=$work/home/.cache XDG_DATA_DIRS=/usr/share DBUS_SESSION_BUS_ADDRESS=disabled:
-dest="$work/dest dir"  # a space, for the desktop entry's quoting
+# Characters that a desktop entry's Exec must quote or escape: a space, $, " and \.
+dest=$work/'dest $HOME "q" \b'
+
 mkdir -p "$HOME" "$work/input" "$dest"
 cp "$BUNDLE_TEST_JAR" "$work/input/app.jar"
 tool=$KESTRANE_BUNDLE
@@ -144,6 +146,12 @@ install)
   [ -n "$window" ] || fail "no window: $(cat "$work/window.log")"
   class=$(xprop -id "$window" WM_CLASS | sed 's/.*, "\(.*\)"/\1/')
   grep -qx "StartupWMClass=$class" "$entry" || fail "WM_CLASS $class, entry: $(grep StartupWMClass "$entry")"
+  # A path that no desktop entry can start from is refused, and nothing is written.
+  mkdir "$work/100%"
+  mv "$dest/Desk.app" "$work/100%/"
+  err=$("$tool" install --user "$work/100%/Desk.app" 2>&1) && fail "installed from $work/100%"
+  [[ $err == *"holds a colon, %"* ]] || fail "install from a path with %: $err"
+  mv "$work/100%/Desk.app" "$dest/"
   "$tool" uninstall --user "$dest/Desk.app"
   [ "$(snapshot)" = "$before" ] || fail "uninstall left: $(diff <(echo "$before") <(snapshot))"
   ;;
