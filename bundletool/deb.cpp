@@ -190,7 +190,8 @@ fs::path makeDeb(const fs::path& bundlePath, const fs::path& destGiven) {
     const fs::path share = root / "usr/share";
     std::vector<fs::path> systemDirs;
     for (const gchar* const* dir = g_get_system_data_dirs(); *dir != nullptr; ++dir) systemDirs.emplace_back(*dir);
-    writeDesktopFiles(app, share, installedBundle / "Contents/MacOS/launcher", systemDirs);
+    std::vector<fs::path> written;
+    writeDesktopFiles(app, share, installedBundle / "Contents/MacOS/launcher", systemDirs, written);
 
     const fs::path doc = share / "doc" / package;
     fs::create_directories(doc);

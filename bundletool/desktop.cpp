@@ -148,28 +148,22 @@ DesktopApp readDesktopApp(const fs::path& bundlePath) {
     return app;
 }
 
-std::vector<fs::path> writeDesktopFiles(const DesktopApp& app, const fs::path& dataDir, const fs::path& launcher,
-                                        const std::vector<fs::path>& mimeDataDirs) {
-    std::vector<fs::path> written;
-    const fs::path entry = dataDir / "applications" / (app.identifier + ".desktop");
-    fs::create_directories(entry.parent_path());
-    writeFile(entry, desktopEntry(app, launcher));
-    written.push_back(entry);
-
+void writeDesktopFiles(const DesktopApp& app, const fs::path& dataDir, const fs::path& launcher,
+                       const std::vector<fs::path>& mimeDataDirs, std::vector<fs::path>& written) {
     if (app.icon) {
         const bool svg = app.icon->extension() == ".svg";
         for (int size : kIconSizes) {
             const std::string folder = std::to_string(size) + "x" + std::to_string(size);
             const fs::path to = dataDir / "icons/hicolor" / folder / "apps" / (app.identifier + ".png");
             fs::create_directories(to.parent_path());
-            scaleIcon(*app.icon, size, to);
             written.push_back(to);
+            scaleIcon(*app.icon, size, to);
         }
         if (svg) {
             const fs::path to = dataDir / "icons/hicolor/scalable/apps" / (app.identifier + ".svg");
             fs::create_directories(to.parent_path());
-            writeFile(to, readFile(*app.icon, 16 << 20));
             written.push_back(to);
+            writeFile(to, readFile(*app.icon, 16 << 20));
         }
     }
 
@@ -180,10 +174,15 @@ std::vector<fs::path> writeDesktopFiles(const DesktopApp& app, const fs::path& d
     if (!unknown.empty()) {
         const fs::path package = dataDir / "mime/packages" / (app.identifier + ".xml");
         fs::create_directories(package.parent_path());
-        writeFile(package, mimePackage(app, unknown));
         written.push_back(package);
+        writeFile(package, mimePackage(app, unknown));
     }
-    return written;
+
+    // The entry last: the desktop shows nothing of a half-written installation.
+    const fs::path entry = dataDir / "applications" / (app.identifier + ".desktop");
+    fs::create_directories(entry.parent_path());
+    written.push_back(entry);
+    writeFile(entry, desktopEntry(app, launcher));
 }
 
 void install(const fs::path& bundle, bool system) {
@@ -206,18 +205,32 @@ void install(const fs::path& bundle, bool system) {
         if (app.icon->extension() == ".svg")
             for (auto& f : makeFolders(dataDir / "icons/hicolor/scalable/apps")) folders.push_back(std::move(f));
     }
-    std::ostringstream manifest;
-    for (const auto& f : folders) manifest << "d " << f.lexically_relative(dataDir).string() << "\n";
-
     std::vector<fs::path> mimeDirs;
     if (!system) mimeDirs.emplace_back(g_get_user_data_dir());
     for (const gchar* const* dir = g_get_system_data_dirs(); *dir != nullptr; ++dir) mimeDirs.emplace_back(*dir);
-    for (const auto& file : writeDesktopFiles(app, dataDir, launcherOf(app.bundle), mimeDirs))
-        manifest << "f " << file.lexically_relative(dataDir).string() << "\n";
+    std::vector<fs::path> files;
+    std::error_code ignored;
+    try {
+        writeDesktopFiles(app, dataDir, launcherOf(app.bundle), mimeDirs, files);
+    } catch (...) {
+        for (const auto& file : files) fs::remove(file, ignored);
+        for (auto it = folders.rbegin(); it != folders.rend(); ++it) fs::remove(*it, ignored);
+        throw;
+    }
+    // Folders made for nothing (no MIME package, say) go at once.
+    std::ostringstream manifest;
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
+        if (*it != dataDir / "kestrane-bundle" && fs::is_empty(*it, ignored)) fs::remove(*it, ignored);
+    }
+    for (const auto& f : folders) {
+        if (fs::exists(f)) manifest << "d " << f.lexically_relative(dataDir).string() << "\n";
+    }
+    for (const auto& file : files) manifest << "f " << file.lexically_relative(dataDir).string() << "\n";
     writeFile(manifestPath(dataDir, app.identifier), manifest.str());
 
     runIfPresent({"update-desktop-database", "-q", (dataDir / "applications").string()});
-    runIfPresent({"update-mime-database", (dataDir / "mime").string()});
+    if (fs::exists(dataDir / "mime/packages" / (app.identifier + ".xml")))
+        runIfPresent({"update-mime-database", (dataDir / "mime").string()});
     if (fs::exists(dataDir / "icons/hicolor/index.theme"))
         runIfPresent({"gtk-update-icon-cache", "-q", (dataDir / "icons/hicolor").string()});
     std::printf("%s\n", (dataDir / "applications" / (app.identifier + ".desktop")).c_str());
@@ -238,7 +251,7 @@ void uninstall(const std::string& bundleOrIdentifier, bool system) {
         const fs::path relative = fs::path(line.substr(2)).lexically_normal();
         // The manifest is ours, but a path that climbs out of the data folder is never removed.
         if (relative.is_absolute() || relative.empty() || *relative.begin() == "..") continue;
-        (line[0] == 'd' ? folders : files).push_back(dataDir / relative);
+        (line[0] == 'd' ? folders : files).push_back(relative == "." ? dataDir : dataDir / relative);
     }
     std::error_code ignored;
     for (const auto& file : files) fs::remove(file, ignored);

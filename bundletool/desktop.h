@@ -27,12 +27,12 @@ DesktopApp readDesktopApp(const std::filesystem::path& bundle);
 // The sizes the icon is scaled to in the hicolor theme.
 inline constexpr int kIconSizes[] = {16, 32, 48, 64, 128, 256};
 
-// Writes the entry, icons and MIME package under dataDir (a share folder), the entry naming
-// launcher; mimeDataDirs are the share folders whose MIME database counts as the system's.
-// Returns the files written.
-std::vector<std::filesystem::path> writeDesktopFiles(const DesktopApp& app, const std::filesystem::path& dataDir,
-                                                     const std::filesystem::path& launcher,
-                                                     const std::vector<std::filesystem::path>& mimeDataDirs);
+// Writes the icons, the MIME package and the entry under dataDir (a share folder), the entry
+// naming launcher; mimeDataDirs are the share folders whose MIME database counts as the
+// system's. Each file goes into written as soon as it is there, so that a failure half way
+// can be undone.
+void writeDesktopFiles(const DesktopApp& app, const std::filesystem::path& dataDir, const std::filesystem::path& launcher,
+                       const std::vector<std::filesystem::path>& mimeDataDirs, std::vector<std::filesystem::path>& written);
 
 // install and uninstall: the user's data folder ($XDG_DATA_HOME) or /usr/local/share.
 // uninstall takes the bundle or its identifier.

@@ -112,6 +112,11 @@ install)
   echo other > "$XDG_DATA_HOME/icons/hicolor/48x48/apps/other.png"
   snapshot() { (cd "$XDG_DATA_HOME" && find . -printf '%p %s\n' | sort); }
   before=$(snapshot)
+  # A failure half way (the bundle's icon gone) takes back what it wrote.
+  mv "$dest/Desk.app/Contents/Resources/$id.svg" "$work/away.svg"
+  "$tool" install --user "$dest/Desk.app" 2>/dev/null && fail "installed without its icon"
+  [ "$(snapshot)" = "$before" ] || fail "a failed install left: $(diff <(echo "$before") <(snapshot))"
+  mv "$work/away.svg" "$dest/Desk.app/Contents/Resources/$id.svg"
   "$tool" install --user "$dest/Desk.app" >/dev/null
   entry=$XDG_DATA_HOME/applications/$id.desktop
   desktop-file-validate "$entry" || fail "desktop-file-validate"
