@@ -27,6 +27,14 @@ struct FreeBinary {
 // The bytes of plist_to_bin.
 using PlistBytesPtr = std::unique_ptr<char, FreeBinary>;
 
+struct FreeXml {
+    void operator()(char* text) const {
+        if (text != nullptr) plist_to_xml_free(text);
+    }
+};
+// The text of plist_to_xml.
+using PlistXmlPtr = std::unique_ptr<char, FreeXml>;
+
 // Frees a tree of depth levels. plist_free recurses once per level, so a tree deeper than the
 // caller's stack allows (a hostile file nests hundreds of thousands of levels in a megabyte) is
 // freed on a thread of its own with a stack that fits it; its pages are touched only as used.
