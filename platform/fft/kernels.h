@@ -3,7 +3,8 @@
 // anonymous namespace so that the copies compiled with different instruction sets never
 // meet at link time.
 //
-// Complex FFT: Stockham autosort, radix 4 (one radix-2 pass last when log2 h is odd), on
+// Complex FFT: Stockham autosort, radix 4 (one radix-8 pass last when log2 h is odd, see
+// plan()), on
 // split real/imaginary arrays, ping-ponging between the data and a work buffer. Stockham
 // needs no bit-reversal pass; every pass streams through memory in order. Pass with current
 // length n and stride s (n*s = h), m = n/4:
@@ -118,7 +119,8 @@ struct Transform {
         }
     }
 
-    // The closing radix-2 pass when log2 h is odd: n = 2, s = h/2, no twiddles.
+    // The radix-2 pass when one bit is left after the leading passes: n = 2, s = h/2, no
+    // twiddles.
     static void passRadix2(std::size_t s, const float* xr, const float* xi, float* yr, float* yi) {
         for (std::size_t q = 0; q < s; q += L) {
             const Cx a = load(xr, xi, q), b = load(xr, xi, q + s);
@@ -127,30 +129,91 @@ struct Transform {
         }
     }
 
-    static std::size_t passCount(std::size_t h) {
-        std::size_t count = 0;
-        for (std::size_t n = h; n >= 4; n /= 4) ++count;
-        if (((std::size_t{63} - static_cast<std::size_t>(__builtin_clzll(h))) & 1) != 0) ++count;
-        return count;
+    // The 8-point DFT of a0..a7: two 4-point DFTs (even and odd inputs) joined by the eighth
+    // roots of unity, y[r] = E[r] + W8^r O[r] and y[r+4] = E[r] - W8^r O[r].
+    [[gnu::always_inline]] static void butterfly8(const Cx* a, Cx* y) {
+        const T r = V::set1(0.70710678118654752f);  // 1/sqrt(2)
+        Cx e0, e1, e2, e3, o0, o1, o2, o3;
+        butterfly<false>(a[0], a[2], a[4], a[6], nullptr, e0, e1, e2, e3);
+        butterfly<false>(a[1], a[3], a[5], a[7], nullptr, o0, o1, o2, o3);
+        // W8 o1 = r((re + im) + i(im - re)); W8^3 o3 = r((im - re) - i(re + im)); W8^2 = -i.
+        const Cx t1{V::mul(V::add(o1.re, o1.im), r), V::mul(V::sub(o1.im, o1.re), r)};
+        const Cx t3{V::mul(V::sub(o3.im, o3.re), r), V::mul(V::add(o3.re, o3.im), r)};
+        y[0] = {V::add(e0.re, o0.re), V::add(e0.im, o0.im)};
+        y[1] = {V::add(e1.re, t1.re), V::add(e1.im, t1.im)};
+        y[2] = {V::add(e2.re, o2.im), V::sub(e2.im, o2.re)};
+        y[3] = {V::add(e3.re, t3.re), V::sub(e3.im, t3.im)};
+        y[4] = {V::sub(e0.re, o0.re), V::sub(e0.im, o0.im)};
+        y[5] = {V::sub(e1.re, t1.re), V::sub(e1.im, t1.im)};
+        y[6] = {V::sub(e2.re, o2.im), V::add(e2.im, o2.re)};
+        y[7] = {V::sub(e3.re, t3.re), V::add(e3.im, t3.im)};
     }
+
+    // The closing radix-8 pass when log2 h is odd: n = 8, s = h/8, no twiddles. It does the
+    // work of a last radix-4 pass and a radix-2 pass in one trip through memory.
+    static void passClosing8(std::size_t s, const float* xr, const float* xi, float* yr, float* yi) {
+        for (std::size_t q = 0; q < s; q += L) {
+            const Cx a[8] = {load(xr, xi, q), load(xr, xi, q + s), load(xr, xi, q + 2 * s), load(xr, xi, q + 3 * s),
+                             load(xr, xi, q + 4 * s), load(xr, xi, q + 5 * s), load(xr, xi, q + 6 * s), load(xr, xi, q + 7 * s)};
+            Cx y[8];
+            butterfly8(a, y);
+            store(yr, yi, q, y[0]); store(yr, yi, q + s, y[1]); store(yr, yi, q + 2 * s, y[2]); store(yr, yi, q + 3 * s, y[3]);
+            store(yr, yi, q + 4 * s, y[4]); store(yr, yi, q + 5 * s, y[5]); store(yr, yi, q + 6 * s, y[6]); store(yr, yi, q + 7 * s, y[7]);
+        }
+    }
+
+    // The passes of the complex FFT of length h = 2^b: radix 4 while the stride s is below
+    // the vector width (the first pass runs over p, the s = 4 one may be V's own), strided
+    // radix-4 passes for the rest, and when an odd number of bits is left, a closing radix-8
+    // pass in place of the last radix-4 pass and a radix-2 pass while the data are small
+    // (kClosing8MaxH), else the radix-2 pass. Radix-8 passes with twiddles were tried in the middle too: with 16 vector
+    // registers they spill, and were slower than the radix-4 passes they saved.
+    struct Plan {
+        int leading4 = 0;  // radix-4 passes while s < L
+        int fours = 0;     // strided radix-4 passes
+        bool closing8 = false;
+        bool radix2 = false;
+        int count() const { return leading4 + fours + (closing8 ? 1 : 0) + (radix2 ? 1 : 0); }
+    };
+    // Above this h the closing pass's eight input and eight output streams per array, all
+    // the same distance apart (a multiple of 4 KiB), compete for one set of the first-level
+    // cache, and the radix-4 and radix-2 passes it replaces are faster.
+    static constexpr std::size_t kClosing8MaxH = 4096;
+    static Plan plan(std::size_t h) {
+        Plan plan;
+        int bits = 63 - __builtin_clzll(h);
+        for (std::size_t s = 1; bits >= 2 && s < L; s *= 4, bits -= 2) ++plan.leading4;
+        plan.closing8 = bits >= 3 && bits % 2 == 1 && h <= kClosing8MaxH;
+        plan.radix2 = bits % 2 == 1 && !plan.closing8;
+        plan.fours = (bits - (plan.closing8 ? 3 : 0)) / 2;
+        return plan;
+    }
+
+    // The passes complexForward makes, which says in which buffer its result ends.
+    static std::size_t passCount(std::size_t h) { return static_cast<std::size_t>(plan(h).count()); }
 
     // Forward complex FFT of length h from (xr, xi), ping-ponging with (yr, yi); the result
     // ends in (xr, xi) when passCount(h) is even, else in (yr, yi).
     static void complexForward(const Setup& setup, std::size_t h, float* xr, float* xi, float* yr, float* yi) {
+        const Plan passes = plan(h);
         std::size_t n = h, s = 1;
         int log2n = 63 - __builtin_clzll(h);
-        while (n >= 4) {
-            const Radix4Twiddles& tw = setup.radix4[static_cast<std::size_t>(log2n)];
-            if (s == 1 && L > 1) passFirst(tw, n, xr, xi, yr, yi);
-            else if (s < L) V::passStride4(tw, n, xr, xi, yr, yi);
-            else passStrided(tw, n, s, xr, xi, yr, yi);
+        auto next = [&](int bits) {
             std::swap(xr, yr);
             std::swap(xi, yi);
-            n /= 4;
-            s *= 4;
-            log2n -= 2;
+            n >>= bits;
+            s <<= bits;
+            log2n -= bits;
+        };
+        for (int i = 0; i < passes.leading4; ++i, next(2)) {
+            const Radix4Twiddles& tw = setup.radix4[static_cast<std::size_t>(log2n)];
+            if (s == 1) passFirst(tw, n, xr, xi, yr, yi);
+            else V::passStride4(tw, n, xr, xi, yr, yi);
         }
-        if (n == 2) passRadix2(s, xr, xi, yr, yi);
+        for (int i = 0; i < passes.fours; ++i, next(2))
+            passStrided(setup.radix4[static_cast<std::size_t>(log2n)], n, s, xr, xi, yr, yi);
+        if (passes.closing8) passClosing8(s, xr, xi, yr, yi);
+        if (passes.radix2) passRadix2(s, xr, xi, yr, yi);
     }
 
     // Forward: split of x in data -> packed 2X in data.
