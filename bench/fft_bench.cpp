@@ -3,8 +3,10 @@
 // references are linked into this benchmark only, never into the product.
 //
 // What is timed, per transform:
-//   ours     forward: split the real samples into even/odd halves + packed forward transform
-//            inverse: copy the packed spectrum in + inverse transform + merge into samples
+//   ours     forward: packed forward transform from the real samples (the split into even/odd
+//            halves folded into its first pass)
+//            inverse: copy the packed spectrum in + inverse transform into the samples (the
+//            merge folded into its last pass)
 //   fftw     forward: fftwf_execute of an r2c plan; inverse: copy the spectrum in + c2r
 //   kissfft  forward: kiss_fftr;                    inverse: copy the spectrum in + kiss_fftri
 // (c2r destroys its input, so each inverse starts from a fresh copy for all three.)
@@ -42,8 +44,7 @@ void oursForward(benchmark::State& state) {
     const std::vector<float> x = randomSignal(n);
     std::vector<float> re(n / 2), im(n / 2), work(n);
     for (auto _ : state) {
-        fft::splitEvenOdd(x.data(), {re.data(), im.data()}, n / 2);
-        fft::realTransform(*setup, {re.data(), im.data()}, log2n, fft::Direction::forward, work.data());
+        fft::realTransformFromSamples(*setup, x.data(), {re.data(), im.data()}, log2n, work.data());
         benchmark::DoNotOptimize(re.data());
         benchmark::ClobberMemory();
     }
@@ -58,8 +59,7 @@ void oursInverse(benchmark::State& state) {
     for (auto _ : state) {
         std::memcpy(re.data(), specRe.data(), n / 2 * sizeof(float));
         std::memcpy(im.data(), specIm.data(), n / 2 * sizeof(float));
-        fft::realTransform(*setup, {re.data(), im.data()}, log2n, fft::Direction::inverse, work.data());
-        fft::mergeEvenOdd({re.data(), im.data()}, out.data(), n / 2);
+        fft::realTransformToSamples(*setup, {re.data(), im.data()}, out.data(), log2n, work.data());
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
