@@ -68,20 +68,30 @@ void solveTriangular(const Matrix& A, float* zz, const int* index, int nsetp) {
 // instruction set, and few enough for their pointers to live on the stack.
 constexpr int kChunk = 16;
 
-// w(j) = sum over l = npp1..m of A(l, j) * b(l), for j = index(iz1..n).
-void dualVector(const Matrix& A, const float* b, float* w, const int* index, int iz1, int n, int npp1, int m) {
+// For the columns index(first..n), chunk by chunk: the sum start(column) + the dot product of
+// rows from..to-1 (0-based) with u, handed to finish(column, sum).
+template <class Start, class Finish>
+void dotEachColumn(const Matrix& A, const int* index, int first, int n, const float* u, long from, long to,
+                   Start start, Finish finish) {
     const internal::ColumnKernels& kernels = internal::columnKernels();
-    for (int iz = iz1; iz <= n; iz += kChunk) {
-        const int count = std::min(kChunk, n - iz + 1);
+    for (int jz = first; jz <= n; jz += kChunk) {
+        const int count = std::min(kChunk, n - jz + 1);
         float* col[kChunk];
         float sm[kChunk];
         for (int c = 0; c < count; ++c) {
-            col[c] = &A(1, index[iz + c - 1]);
-            sm[c] = 0;
+            col[c] = &A(1, index[jz + c - 1]);
+            sm[c] = start(col[c]);
         }
-        kernels.dot(col, count, b, npp1 - 1, m, sm);
-        for (int c = 0; c < count; ++c) w[index[iz + c - 1] - 1] = sm[c];
+        kernels.dot(col, count, u, from, to, sm);
+        for (int c = 0; c < count; ++c) finish(index[jz + c - 1], col[c], sm[c]);
     }
+}
+
+// w(j) = sum over l = npp1..m of A(l, j) * b(l), for j = index(iz1..n).
+void dualVector(const Matrix& A, const float* b, float* w, const int* index, int iz1, int n, int npp1, int m) {
+    dotEachColumn(
+        A, index, iz1, n, b, npp1 - 1, m, [](const float*) { return 0.0f; },
+        [&](int j, float*, float sm) { w[j - 1] = sm; });
 }
 
 // The same as h12(2, p, l1, m, u, 1, &up, &A(1, col), 1, mda, 1) for col = index(first..n).
@@ -92,22 +102,14 @@ void applyToColumns(const Matrix& A, const float* u, float up, int p, int l1, in
     if (beta >= 0) return;
     beta = 1.0f / beta;
     const internal::ColumnKernels& kernels = internal::columnKernels();
-    for (int jz = first; jz <= n; jz += kChunk) {
-        const int count = std::min(kChunk, n - jz + 1);
-        float* col[kChunk];
-        float sm[kChunk];
-        for (int c = 0; c < count; ++c) {
-            col[c] = &A(1, index[jz + c - 1]);
-            sm[c] = col[c][p - 1] * up;
-        }
-        kernels.dot(col, count, u, l1 - 1, m, sm);
-        for (int c = 0; c < count; ++c) {
-            if (sm[c] == 0) continue;
-            const float s = sm[c] * beta;
-            col[c][p - 1] = col[c][p - 1] + s * up;
-            kernels.update(col[c], u, s, l1 - 1, m);
-        }
-    }
+    dotEachColumn(
+        A, index, first, n, u, l1 - 1, m, [&](const float* v) { return v[p - 1] * up; },
+        [&](int, float* v, float sm) {
+            if (sm == 0) return;
+            const float s = sm * beta;
+            v[p - 1] = v[p - 1] + s * up;
+            kernels.update(v, u, s, l1 - 1, m);
+        });
 }
 
 }  // namespace
