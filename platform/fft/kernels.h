@@ -3,11 +3,10 @@
 // anonymous namespace so that the copies compiled with different instruction sets never
 // meet at link time.
 //
-// Complex FFT: Stockham autosort, radix 4 (one radix-8 pass last when log2 h is odd, see
-// plan()), on
-// split real/imaginary arrays, ping-ponging between the data and a work buffer. Stockham
-// needs no bit-reversal pass; every pass streams through memory in order. Pass with current
-// length n and stride s (n*s = h), m = n/4:
+// Complex FFT: Stockham autosort, radix 4 (a radix-8 or radix-2 pass last when log2 h is
+// odd, see plan()), on split real/imaginary arrays, ping-ponging between the data and a work
+// buffer. Stockham needs no bit-reversal pass; every pass streams through memory in order.
+// Pass with current length n and stride s (n*s = h), m = n/4:
 //   a,b,c,d = x[q + s(p + k m)]  for k = 0..3
 //   y[q + s(4p + 0)] = (a + c) + (b + d)
 //   y[q + s(4p + 1)] = w^p  ((a - c) - i(b - d))
@@ -19,7 +18,8 @@
 // Real transform of N = 2h points: the h-point complex FFT of z[m] = x[2m] + i x[2m+1],
 // followed by a pass that pairs bins k and h-k (the real pass); the inverse runs the mirror
 // pass first and then the complex FFT with real and imaginary arrays swapped, which computes
-// the unnormalised inverse.
+// the unnormalised inverse. The entry points with interleaved samples read them in the first
+// pass and write them in the last, sparing the separate split and merge.
 #pragma once
 
 #include <cstddef>
@@ -159,7 +159,8 @@ struct Transform {
     }
 
     // The 8-point DFT of a0..a7: two 4-point DFTs (even and odd inputs) joined by the eighth
-    // roots of unity, y[r] = E[r] + W8^r O[r] and y[r+4] = E[r] - W8^r O[r].
+    // roots of unity, y[r] = E[r] + W8^r O[r] and y[r+4] = E[r] - W8^r O[r]. Always inlined,
+    // so that a and y stay in registers.
     [[gnu::always_inline]] static void butterfly8(const Cx* a, Cx* y) {
         const T r = V::set1(0.70710678118654752f);  // 1/sqrt(2)
         Cx e0, e1, e2, e3, o0, o1, o2, o3;
@@ -196,8 +197,9 @@ struct Transform {
     // the vector width (the first pass runs over p, the s = 4 one may be V's own), strided
     // radix-4 passes for the rest, and when an odd number of bits is left, a closing radix-8
     // pass in place of the last radix-4 pass and a radix-2 pass while the data are small
-    // (kClosing8MaxH), else the radix-2 pass. Radix-8 passes with twiddles were tried in the middle too: with 16 vector
-    // registers they spill, and were slower than the radix-4 passes they saved.
+    // (kClosing8MaxH), else the radix-2 pass. Radix-8 passes with twiddles were tried in the
+    // middle too: with 16 vector registers they spill, and were slower than the radix-4
+    // passes they saved.
     struct Plan {
         int leading4 = 0;  // radix-4 passes while s < L
         int fours = 0;     // strided radix-4 passes

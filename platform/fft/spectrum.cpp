@@ -118,7 +118,7 @@ Expected<void> inverseSpectrum(const Setup& setup, int log2n, const float* re, c
         packedIm[0] = re[h];  // the Nyquist term to its packed place
         std::memcpy(packedIm + 1, im + 1, (h - 1) * sizeof(float));
         realTransformToSamples(setup, {packedRe, packedIm}, samples, log2n, work);
-        // Scaled by 1/N in place: exact, N being a power of two.
+        // Scaled by 1/N in place.
         const __m128 factor = _mm_set1_ps(static_cast<float>(1.0 / static_cast<double>(n)));
         std::size_t m = 0;
         for (; m + 4 <= n; m += 4) _mm_storeu_ps(samples + m, _mm_mul_ps(_mm_loadu_ps(samples + m), factor));
