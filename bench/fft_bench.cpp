@@ -3,11 +3,15 @@
 // references are linked into this benchmark only, never into the product.
 //
 // What is timed, per transform:
-//   ours     forward: split the real samples into even/odd halves + packed forward transform
-//            inverse: copy the packed spectrum in + inverse transform + merge into samples
+//   ours     forward: packed forward transform from the real samples (the split into even/odd
+//            halves folded into its first pass)
+//            inverse: copy the packed spectrum in + inverse transform into the samples (the
+//            merge folded into its last pass)
 //   fftw     forward: fftwf_execute of an r2c plan; inverse: copy the spectrum in + c2r
 //   kissfft  forward: kiss_fftr;                    inverse: copy the spectrum in + kiss_fftri
 // (c2r destroys its input, so each inverse starts from a fresh copy for all three.)
+// Each benchmark runs in repetitions interleaved at random with the others'; the table takes
+// each one's least thread CPU time (see TableReporter). --short: fewer, shorter repetitions.
 #include <benchmark/benchmark.h>
 #include <fftw3.h>
 #include <kiss_fftr.h>
@@ -40,8 +44,7 @@ void oursForward(benchmark::State& state) {
     const std::vector<float> x = randomSignal(n);
     std::vector<float> re(n / 2), im(n / 2), work(n);
     for (auto _ : state) {
-        fft::splitEvenOdd(x.data(), {re.data(), im.data()}, n / 2);
-        fft::realTransform(*setup, {re.data(), im.data()}, log2n, fft::Direction::forward, work.data());
+        fft::realTransformFromSamples(*setup, x.data(), {re.data(), im.data()}, log2n, work.data());
         benchmark::DoNotOptimize(re.data());
         benchmark::ClobberMemory();
     }
@@ -56,8 +59,7 @@ void oursInverse(benchmark::State& state) {
     for (auto _ : state) {
         std::memcpy(re.data(), specRe.data(), n / 2 * sizeof(float));
         std::memcpy(im.data(), specIm.data(), n / 2 * sizeof(float));
-        fft::realTransform(*setup, {re.data(), im.data()}, log2n, fft::Direction::inverse, work.data());
-        fft::mergeEvenOdd({re.data(), im.data()}, out.data(), n / 2);
+        fft::realTransformToSamples(*setup, {re.data(), im.data()}, out.data(), log2n, work.data());
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
@@ -125,55 +127,95 @@ void kissInverse(benchmark::State& state) {
     kiss_fftr_free(cfg);
 }
 
-// Collects the results to print the ratio table after the run.
+// Collects the results to print the ratio table after the run: per benchmark, the best
+// (least) CPU time of the benchmark's thread over its repetitions. On a shared machine the
+// wall clock counts the time other processes hold the core, and other load only ever adds.
 class TableReporter : public benchmark::ConsoleReporter {
 public:
     TableReporter() : ConsoleReporter(OO_Tabular) {}  // no colour codes in logs
-    std::map<std::string, double> nanos;  // "oursForward/1024" -> ns per transform
+    std::map<std::string, double> nanos;      // "oursForward/1024" -> CPU ns per transform
+    std::map<std::string, double> wallNanos;  // the same in wall-clock time, for ENGINE_NS
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& r : runs) {
+            if (r.run_type != Run::RT_Iteration) continue;
             std::string name = r.benchmark_name();
             name = name.substr(0, name.find("/min_time"));
-            nanos[name] = r.GetAdjustedRealTime();
+            name = name.substr(0, name.find("/repeats"));
+            keepLeast(nanos, name, r.GetAdjustedCPUTime());
+            keepLeast(wallNanos, name, r.GetAdjustedRealTime());
         }
+    }
+
+private:
+    static void keepLeast(std::map<std::string, double>& into, const std::string& name, double ns) {
+        auto [it, fresh] = into.emplace(name, ns);
+        if (!fresh && ns < it->second) it->second = ns;
     }
 };
 
+// The bar this benchmark holds our engine to: no slower than FFTW at any size, either way.
+constexpr double kBarOverFftw = 1.0;
+
 }  // namespace
 
-#define KESTRANE_SIZES ->RangeMultiplier(4)->Range(256, 65536)->MinTime(0.2)
-BENCHMARK(oursForward) KESTRANE_SIZES;
-BENCHMARK(fftwForward) KESTRANE_SIZES;
-BENCHMARK(kissForward) KESTRANE_SIZES;
-BENCHMARK(oursInverse) KESTRANE_SIZES;
-BENCHMARK(fftwInverse) KESTRANE_SIZES;
-BENCHMARK(kissInverse) KESTRANE_SIZES;
-
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
+    // --short: fewer, shorter repetitions, for the benchmark table (scripts/bench).
+    bool shortRun = false;
+    std::vector<char*> args;
+    for (int i = 0; i < argc; ++i) {
+        if (std::string(argv[i]) == "--short") shortRun = true;
+        else args.push_back(argv[i]);
+    }
+    // Repetitions of all benchmarks interleaved at random, so that a burst of other load on a
+    // shared machine hits ours and the references alike; the table takes each one's best.
+    std::string interleave = "--benchmark_enable_random_interleaving=true";
+    args.insert(args.begin() + 1, interleave.data());
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
+
+    const double minTime = shortRun ? 0.02 : 0.05;
+    const int repetitions = shortRun ? 8 : 20;
+    using Fn = void (*)(benchmark::State&);
+    const std::pair<const char*, Fn> all[] = {{"oursForward", oursForward}, {"fftwForward", fftwForward},
+                                              {"kissForward", kissForward}, {"oursInverse", oursInverse},
+                                              {"fftwInverse", fftwInverse}, {"kissInverse", kissInverse}};
+    for (const auto& [name, fn] : all) {
+        benchmark::RegisterBenchmark(name, fn)->RangeMultiplier(4)->Range(256, 65536)->MinTime(minTime)->Repetitions(
+            repetitions);
+    }
+
     TableReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    std::printf("\nFFT engine (%s) against FFTW and KissFFT, ns per transform\n", fft::instructionSet());
+    std::printf("\nFFT engine (%s) against FFTW and KissFFT, ns per transform (thread CPU time, best of %d)\n", fft::instructionSet(),
+                repetitions);
     std::printf("%-8s %6s %10s %10s %10s %10s %10s\n", "dir", "N", "ours", "fftw", "kissfft", "ours/fftw", "ours/kiss");
     bool barsHold = true;
+    std::vector<std::string> rows;
     for (const char* dir : {"Forward", "Inverse"}) {
         for (long n = 256; n <= 65536; n *= 4) {
             const std::string suffix = std::string(dir) + "/" + std::to_string(n);
             const double ours = reporter.nanos["ours" + suffix], fftw = reporter.nanos["fftw" + suffix],
                          kiss = reporter.nanos["kiss" + suffix];
-            if (ours == 0 || fftw == 0 || kiss == 0) {
-                barsHold = false;  // a size that did not run cannot count as holding the bar
-                continue;
-            }
+            const bool ran = ours > 0 && fftw > 0 && kiss > 0;  // a size that did not run cannot hold a bar
+            const bool holds = ran && ours / fftw <= kBarOverFftw;
+            barsHold = barsHold && holds && ours < kiss;
+            char row[200];
+            std::snprintf(row, sizeof row, "BENCH|FFT %s %ld ours/FFTW|%.1f ns|%.1f ns|%.2f|<= %.1f|%s",
+                          dir[0] == 'F' ? "forward" : "inverse", n, ours, fftw, ran ? ours / fftw : 0.0, kBarOverFftw,
+                          holds ? "holds" : "SHORT");
+            rows.push_back(row);
+            if (!ran) continue;
             std::printf("%-8s %6ld %10.1f %10.1f %10.1f %10.2f %10.2f\n", dir, n, ours, fftw, kiss, ours / fftw, ours / kiss);
-            barsHold = barsHold && ours / fftw <= 2.0 && ours < kiss;
         }
     }
-    // Machine-readable engine times, for comparisons made by other benchmark programs.
+    // Machine-readable engine times for comparisons made by other benchmark programs, which
+    // time the wall clock (best of their rounds): the best wall-clock time here too.
     for (const char* dir : {"Forward", "Inverse"})
         for (long n = 256; n <= 65536; n *= 4)
-            std::printf("ENGINE_NS %s %ld %.3f\n", dir, n, reporter.nanos["ours" + std::string(dir) + "/" + std::to_string(n)]);
-    std::printf("bars (ours <= 2.0 x fftw and faster than kissfft at every size): %s\n", barsHold ? "hold" : "FAIL");
+            std::printf("ENGINE_NS %s %ld %.3f\n", dir, n, reporter.wallNanos["ours" + std::string(dir) + "/" + std::to_string(n)]);
+    std::printf("bars (ours <= %.1f x fftw and faster than kissfft at every size): %s\n", kBarOverFftw,
+                barsHold ? "hold" : "FAIL");
+    for (const std::string& row : rows) std::printf("%s\n", row.c_str());
     return 0;
 }

@@ -48,6 +48,16 @@ int maxLog2n(const Setup& setup);
 // 2 <= log2n <= maxLog2n(setup).
 void realTransform(const Setup& setup, SplitComplex data, int log2n, Direction direction, float* work);
 
+// The forward transform straight from the N = 2^log2n interleaved real samples, bit for bit
+// what splitEvenOdd then realTransform forward give, with the split folded into the first
+// pass: the packed spectrum into out (h elements in each part). work as for realTransform.
+void realTransformFromSamples(const Setup& setup, const float* samples, SplitComplex out, int log2n, float* work);
+
+// The inverse transform of the packed spectrum in data (overwritten) into N interleaved
+// samples, bit for bit what realTransform inverse then mergeEvenOdd give, with the merge
+// folded into the last pass.
+void realTransformToSamples(const Setup& setup, SplitComplex data, float* samples, int log2n, float* work);
+
 // Vector helpers of the same layout.
 void splitEvenOdd(const float* interleaved, SplitComplex out, std::size_t h);  // out[m] = x[2m], x[2m+1]
 void mergeEvenOdd(SplitComplex in, float* interleaved, std::size_t h);        // x[2m], x[2m+1] = in[m]

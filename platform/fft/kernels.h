@@ -3,10 +3,10 @@
 // anonymous namespace so that the copies compiled with different instruction sets never
 // meet at link time.
 //
-// Complex FFT: Stockham autosort, radix 4 (one radix-2 pass last when log2 h is odd), on
-// split real/imaginary arrays, ping-ponging between the data and a work buffer. Stockham
-// needs no bit-reversal pass; every pass streams through memory in order. Pass with current
-// length n and stride s (n*s = h), m = n/4:
+// Complex FFT: Stockham autosort, radix 4 (a radix-8 or radix-2 pass last when log2 h is
+// odd, see plan()), on split real/imaginary arrays, ping-ponging between the data and a work
+// buffer. Stockham needs no bit-reversal pass; every pass streams through memory in order.
+// Pass with current length n and stride s (n*s = h), m = n/4:
 //   a,b,c,d = x[q + s(p + k m)]  for k = 0..3
 //   y[q + s(4p + 0)] = (a + c) + (b + d)
 //   y[q + s(4p + 1)] = w^p  ((a - c) - i(b - d))
@@ -18,7 +18,8 @@
 // Real transform of N = 2h points: the h-point complex FFT of z[m] = x[2m] + i x[2m+1],
 // followed by a pass that pairs bins k and h-k (the real pass); the inverse runs the mirror
 // pass first and then the complex FFT with real and imaginary arrays swapped, which computes
-// the unnormalised inverse.
+// the unnormalised inverse. The entry points with interleaved samples read them in the first
+// pass and write them in the last, sparing the separate split and merge.
 #pragma once
 
 #include <cstddef>
@@ -73,14 +74,42 @@ struct Transform {
         V::store(re + i, v.re);
         V::store(im + i, v.im);
     }
+    static Cx loadSamples(const float* x, std::size_t i) {
+        Cx c;
+        V::loadDeinterleaved(x + 2 * i, c.re, c.im);
+        return c;
+    }
 
-    // First pass (s = 1): vectors over p, outputs transposed into y[4p + r].
-    static void passFirst(const Radix4Twiddles& tw, std::size_t n, const float* xr, const float* xi, float* yr,
-                          float* yi) {
+    // Where a pass writes: split arrays, or (the fused inverse's last pass) interleaved
+    // samples. The inverse runs the forward FFT with real and imaginary parts swapped, so a
+    // sample pair is (im, re) of what the pass computes.
+    struct SplitOut {
+        float* re;
+        float* im;
+        void put(std::size_t i, Cx v) const { store(re, im, i, v); }
+        SplitOut at(std::size_t offset) const { return {re + offset, im + offset}; }
+    };
+    struct SamplesOut {
+        float* x;
+        void put(std::size_t i, Cx v) const { V::storeInterleaved(x + 2 * i, v.im, v.re); }
+        SamplesOut at(std::size_t offset) const { return {x + 2 * offset}; }
+    };
+    struct ToBuffer {};  // the last pass writes to the ping-pong buffer, as every other
+    static SplitOut finalOut(ToBuffer, float* yr, float* yi) { return {yr, yi}; }
+    static SamplesOut finalOut(SamplesOut out, float*, float*) { return out; }
+
+    // First pass (s = 1): vectors over p, outputs transposed into y[4p + r]. FromSamples:
+    // the input is read from the interleaved samples (x[2m], x[2m+1]) in place of their split.
+    template <bool FromSamples>
+    static void passFirst(const Radix4Twiddles& tw, std::size_t n, const float* xr, const float* xi,
+                          const float* samples, float* yr, float* yi) {
         const std::size_t m = n / 4;
+        auto in = [&](std::size_t i) {
+            if constexpr (FromSamples) return loadSamples(samples, i);
+            else return load(xr, xi, i);
+        };
         for (std::size_t p = 0; p < m; p += L) {
-            const Cx a = load(xr, xi, p), b = load(xr, xi, p + m), c = load(xr, xi, p + 2 * m),
-                     d = load(xr, xi, p + 3 * m);
+            const Cx a = in(p), b = in(p + m), c = in(p + 2 * m), d = in(p + 3 * m);
             const T w[6] = {V::load(tw.w1r + p), V::load(tw.w1i + p), V::load(tw.w2r + p),
                             V::load(tw.w2i + p), V::load(tw.w3r + p), V::load(tw.w3i + p)};
             Cx y0, y1, y2, y3;
@@ -92,74 +121,162 @@ struct Transform {
 
     // One group p of a strided pass: the s butterflies that share the twiddles w (unused
     // when Twiddle is false, for p = 0 where they are all 1).
-    template <bool Twiddle>
-    static void stridedGroup(const float* ar, const float* ai, std::size_t sm, std::size_t s, const T* w, float* outr,
-                             float* outi) {
+    template <bool Twiddle, class Out>
+    static void stridedGroup(const float* ar, const float* ai, std::size_t sm, std::size_t s, const T* w, Out out) {
         for (std::size_t q = 0; q < s; q += L) {
             Cx y0, y1, y2, y3;
             butterfly<Twiddle>(load(ar, ai, q), load(ar, ai, q + sm), load(ar, ai, q + 2 * sm),
                                load(ar, ai, q + 3 * sm), w, y0, y1, y2, y3);
-            store(outr, outi, q, y0);
-            store(outr, outi, q + s, y1);
-            store(outr, outi, q + 2 * s, y2);
-            store(outr, outi, q + 3 * s, y3);
+            out.put(q, y0);
+            out.put(q + s, y1);
+            out.put(q + 2 * s, y2);
+            out.put(q + 3 * s, y3);
         }
     }
 
     // A pass with s >= L: vectors over q, twiddles broadcast per p.
+    template <class Out>
     static void passStrided(const Radix4Twiddles& tw, std::size_t n, std::size_t s, const float* xr,
-                            const float* xi, float* yr, float* yi) {
+                            const float* xi, Out out) {
         const std::size_t m = n / 4, sm = s * m;
-        stridedGroup<false>(xr, xi, sm, s, nullptr, yr, yi);
+        stridedGroup<false>(xr, xi, sm, s, nullptr, out);
         for (std::size_t p = 1; p < m; ++p) {
             const T w[6] = {V::set1(tw.w1r[p]), V::set1(tw.w1i[p]), V::set1(tw.w2r[p]),
                             V::set1(tw.w2i[p]), V::set1(tw.w3r[p]), V::set1(tw.w3i[p])};
-            stridedGroup<true>(xr + s * p, xi + s * p, sm, s, w, yr + s * 4 * p, yi + s * 4 * p);
+            stridedGroup<true>(xr + s * p, xi + s * p, sm, s, w, out.at(s * 4 * p));
         }
     }
 
-    // The closing radix-2 pass when log2 h is odd: n = 2, s = h/2, no twiddles.
-    static void passRadix2(std::size_t s, const float* xr, const float* xi, float* yr, float* yi) {
+    // The radix-2 pass when one bit is left after the leading passes: n = 2, s = h/2, no
+    // twiddles.
+    template <class Out>
+    static void passRadix2(std::size_t s, const float* xr, const float* xi, Out out) {
         for (std::size_t q = 0; q < s; q += L) {
             const Cx a = load(xr, xi, q), b = load(xr, xi, q + s);
-            store(yr, yi, q, {V::add(a.re, b.re), V::add(a.im, b.im)});
-            store(yr, yi, q + s, {V::sub(a.re, b.re), V::sub(a.im, b.im)});
+            out.put(q, {V::add(a.re, b.re), V::add(a.im, b.im)});
+            out.put(q + s, {V::sub(a.re, b.re), V::sub(a.im, b.im)});
         }
     }
 
-    static std::size_t passCount(std::size_t h) {
-        std::size_t count = 0;
-        for (std::size_t n = h; n >= 4; n /= 4) ++count;
-        if (((std::size_t{63} - static_cast<std::size_t>(__builtin_clzll(h))) & 1) != 0) ++count;
-        return count;
+    // The 8-point DFT of a0..a7: two 4-point DFTs (even and odd inputs) joined by the eighth
+    // roots of unity, y[r] = E[r] + W8^r O[r] and y[r+4] = E[r] - W8^r O[r]. Always inlined,
+    // so that a and y stay in registers.
+    [[gnu::always_inline]] static void butterfly8(const Cx* a, Cx* y) {
+        const T r = V::set1(0.70710678118654752f);  // 1/sqrt(2)
+        Cx e0, e1, e2, e3, o0, o1, o2, o3;
+        butterfly<false>(a[0], a[2], a[4], a[6], nullptr, e0, e1, e2, e3);
+        butterfly<false>(a[1], a[3], a[5], a[7], nullptr, o0, o1, o2, o3);
+        // W8 o1 = r((re + im) + i(im - re)); W8^3 o3 = r((im - re) - i(re + im)); W8^2 = -i.
+        const Cx t1{V::mul(V::add(o1.re, o1.im), r), V::mul(V::sub(o1.im, o1.re), r)};
+        const Cx t3{V::mul(V::sub(o3.im, o3.re), r), V::mul(V::add(o3.re, o3.im), r)};
+        y[0] = {V::add(e0.re, o0.re), V::add(e0.im, o0.im)};
+        y[1] = {V::add(e1.re, t1.re), V::add(e1.im, t1.im)};
+        y[2] = {V::add(e2.re, o2.im), V::sub(e2.im, o2.re)};
+        y[3] = {V::add(e3.re, t3.re), V::sub(e3.im, t3.im)};
+        y[4] = {V::sub(e0.re, o0.re), V::sub(e0.im, o0.im)};
+        y[5] = {V::sub(e1.re, t1.re), V::sub(e1.im, t1.im)};
+        y[6] = {V::sub(e2.re, o2.im), V::add(e2.im, o2.re)};
+        y[7] = {V::sub(e3.re, t3.re), V::add(e3.im, t3.im)};
     }
+
+    // The closing radix-8 pass when log2 h is odd: n = 8, s = h/8, no twiddles. It does the
+    // work of a last radix-4 pass and a radix-2 pass in one trip through memory.
+    template <class Out>
+    static void passClosing8(std::size_t s, const float* xr, const float* xi, Out out) {
+        for (std::size_t q = 0; q < s; q += L) {
+            const Cx a[8] = {load(xr, xi, q),         load(xr, xi, q + s),     load(xr, xi, q + 2 * s),
+                             load(xr, xi, q + 3 * s), load(xr, xi, q + 4 * s), load(xr, xi, q + 5 * s),
+                             load(xr, xi, q + 6 * s), load(xr, xi, q + 7 * s)};
+            Cx y[8];
+            butterfly8(a, y);
+            for (std::size_t r = 0; r < 8; ++r) out.put(q + r * s, y[r]);
+        }
+    }
+
+    // The passes of the complex FFT of length h = 2^b: radix 4 while the stride s is below
+    // the vector width (the first pass runs over p, the s = 4 one may be V's own), strided
+    // radix-4 passes for the rest, and when an odd number of bits is left, a closing radix-8
+    // pass in place of the last radix-4 pass and a radix-2 pass while the data are small
+    // (kClosing8MaxH), else the radix-2 pass. Radix-8 passes with twiddles were tried in the
+    // middle too: with 16 vector registers they spill, and were slower than the radix-4
+    // passes they saved.
+    struct Plan {
+        int leading4 = 0;  // radix-4 passes while s < L
+        int fours = 0;     // strided radix-4 passes
+        bool closing8 = false;
+        bool radix2 = false;
+        int count() const { return leading4 + fours + (closing8 ? 1 : 0) + (radix2 ? 1 : 0); }
+    };
+    // Above this h the closing pass's eight input and eight output streams per array, all
+    // the same distance apart (a multiple of 4 KiB), compete for one set of the first-level
+    // cache, and the radix-4 and radix-2 passes it replaces are faster.
+    static constexpr std::size_t kClosing8MaxH = 4096;
+    static Plan plan(std::size_t h) {
+        Plan plan;
+        int bits = 63 - __builtin_clzll(h);
+        for (std::size_t s = 1; bits >= 2 && s < L; s *= 4, bits -= 2) ++plan.leading4;
+        plan.closing8 = bits >= 3 && bits % 2 == 1 && h <= kClosing8MaxH;
+        plan.radix2 = bits % 2 == 1 && !plan.closing8;
+        plan.fours = (bits - (plan.closing8 ? 3 : 0)) / 2;
+        return plan;
+    }
+
+    // The passes complexForward makes, which says in which buffer its result ends.
+    static std::size_t passCount(std::size_t h) { return static_cast<std::size_t>(plan(h).count()); }
 
     // Forward complex FFT of length h from (xr, xi), ping-ponging with (yr, yi); the result
-    // ends in (xr, xi) when passCount(h) is even, else in (yr, yi).
-    static void complexForward(const Setup& setup, std::size_t h, float* xr, float* xi, float* yr, float* yi) {
+    // ends in (xr, xi) when passCount(h) is even, else in (yr, yi). With samples, the first
+    // pass (which must be passFirst) reads them in place of (xr, xi). With last a SamplesOut,
+    // the last pass (which must be a strided, closing or radix-2 one) writes there instead.
+    template <class Last = ToBuffer>
+    static void complexForward(const Setup& setup, std::size_t h, float* xr, float* xi, float* yr, float* yi,
+                               const float* samples = nullptr, Last last = {}) {
+        const Plan passes = plan(h);
         std::size_t n = h, s = 1;
         int log2n = 63 - __builtin_clzll(h);
-        while (n >= 4) {
-            const Radix4Twiddles& tw = setup.radix4[static_cast<std::size_t>(log2n)];
-            if (s == 1 && L > 1) passFirst(tw, n, xr, xi, yr, yi);
-            else if (s < L) V::passStride4(tw, n, xr, xi, yr, yi);
-            else passStrided(tw, n, s, xr, xi, yr, yi);
+        auto next = [&](int bits) {
             std::swap(xr, yr);
             std::swap(xi, yi);
-            n /= 4;
-            s *= 4;
-            log2n -= 2;
+            n >>= bits;
+            s <<= bits;
+            log2n -= bits;
+        };
+        for (int i = 0; i < passes.leading4; ++i, next(2)) {
+            const Radix4Twiddles& tw = setup.radix4[static_cast<std::size_t>(log2n)];
+            if (s == 1 && samples != nullptr) passFirst<true>(tw, n, xr, xi, samples, yr, yi);
+            else if (s == 1) passFirst<false>(tw, n, xr, xi, nullptr, yr, yi);
+            else V::passStride4(tw, n, xr, xi, yr, yi);
         }
-        if (n == 2) passRadix2(s, xr, xi, yr, yi);
+        const bool tail = passes.closing8 || passes.radix2;
+        for (int i = 0; i < passes.fours; ++i, next(2)) {
+            const Radix4Twiddles& tw = setup.radix4[static_cast<std::size_t>(log2n)];
+            if (!tail && i + 1 == passes.fours) passStrided(tw, n, s, xr, xi, finalOut(last, yr, yi));
+            else passStrided(tw, n, s, xr, xi, SplitOut{yr, yi});
+        }
+        if (passes.closing8) passClosing8(s, xr, xi, finalOut(last, yr, yi));
+        if (passes.radix2) passRadix2(s, xr, xi, finalOut(last, yr, yi));
     }
 
-    // Forward: split of x in data -> packed 2X in data.
-    static void forward(const Setup& setup, SplitComplex data, std::size_t h, float* work) {
+    // Forward: split of x in data -> packed 2X in data. With samples, x is read from them
+    // and data is only written.
+    static void forward(const Setup& setup, SplitComplex data, std::size_t h, float* work,
+                        const float* samples = nullptr) {
         float* wr = work;
         float* wi = work + h;
-        complexForward(setup, h, data.realp, data.imagp, wr, wi);
+        complexForward(setup, h, data.realp, data.imagp, wr, wi, samples);
         const bool inWork = passCount(h) % 2 == 1;
         realPass<true>(setup, h, inWork ? wr : data.realp, inWork ? wi : data.imagp, data.realp, data.imagp);
+    }
+
+    // The same from the interleaved samples, the split folded into the first pass.
+    static void forwardSamples(const Setup& setup, const float* samples, SplitComplex data, std::size_t h,
+                               float* work) {
+        if (L == 1 || plan(h).leading4 == 0) {
+            kestrane::fft::splitEvenOdd(samples, data, h);
+            forward(setup, data, h, work);
+            return;
+        }
+        forward(setup, data, h, work, samples);
     }
 
     // Inverse: packed Y in data -> split of the unnormalised inverse sum in data.
@@ -173,6 +290,21 @@ struct Transform {
         // Swapping real and imaginary parts turns the forward FFT into the inverse one.
         if (startInWork) complexForward(setup, h, si, sr, data.imagp, data.realp);
         else complexForward(setup, h, si, sr, wi, wr);
+    }
+
+    // The same into interleaved samples, the merge folded into the last pass; data is
+    // overwritten.
+    static void inverseSamples(const Setup& setup, SplitComplex data, float* samples, std::size_t h, float* work) {
+        const Plan passes = plan(h);
+        if (passes.fours == 0 && !passes.closing8 && !passes.radix2) {
+            inverse(setup, data, h, work);
+            kestrane::fft::mergeEvenOdd(data, samples, h);
+            return;
+        }
+        float* wr = work;
+        float* wi = work + h;
+        realPass<false>(setup, h, data.realp, data.imagp, wr, wi);
+        complexForward(setup, h, wi, wr, data.imagp, data.realp, nullptr, SamplesOut{samples});
     }
 
     // The pass between the h-point complex FFT and the N-point real spectrum, pairing bins k
@@ -254,6 +386,14 @@ struct Scalar {
     static T mulAdd(T a, T b, T c) { return a * b + c; }
     static T mulSub(T a, T b, T c) { return a * b - c; }
     static T reverse(T v) { return v; }
+    static void loadDeinterleaved(const float* p, T& even, T& odd) {
+        even = p[0];
+        odd = p[1];
+    }
+    static void storeInterleaved(float* p, T even, T odd) {
+        p[0] = even;
+        p[1] = odd;
+    }
     static void storeTransposed4(float* y, T y0, T y1, T y2, T y3) {
         y[0] = y0;
         y[1] = y1;
@@ -265,7 +405,10 @@ struct Scalar {
 
 template <class V>
 constexpr kestrane::fft::internal::Kernels makeKernels(const char* name, std::size_t minHalfLength) {
-    return {name, minHalfLength, &Transform<V>::forward, &Transform<V>::inverse};
+    return {name, minHalfLength, [](const Setup& setup, SplitComplex data, std::size_t h, float* work) {
+                Transform<V>::forward(setup, data, h, work);
+            },
+            &Transform<V>::inverse, &Transform<V>::forwardSamples, &Transform<V>::inverseSamples};
 }
 
 }  // namespace

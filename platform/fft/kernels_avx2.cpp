@@ -19,6 +19,21 @@ struct Avx2 {
     static T mulAdd(T a, T b, T c) { return _mm256_fmadd_ps(a, b, c); }
     static T mulSub(T a, T b, T c) { return _mm256_fmsub_ps(a, b, c); }
     static T reverse(T v) { return _mm256_permutevar8x32_ps(v, _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0)); }
+    // x[0..16) to its even and odd elements (in-lane shuffles, then the 64-bit quarters put
+    // in order), and back.
+    static void loadDeinterleaved(const float* p, T& even, T& odd) {
+        const T a = _mm256_loadu_ps(p), b = _mm256_loadu_ps(p + 8);
+        const auto inOrder = [](T v) {
+            return _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(v), _MM_SHUFFLE(3, 1, 2, 0)));
+        };
+        even = inOrder(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+        odd = inOrder(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+    }
+    static void storeInterleaved(float* p, T even, T odd) {
+        const T lo = _mm256_unpacklo_ps(even, odd), hi = _mm256_unpackhi_ps(even, odd);
+        _mm256_storeu_ps(p, _mm256_permute2f128_ps(lo, hi, 0x20));
+        _mm256_storeu_ps(p + 8, _mm256_permute2f128_ps(lo, hi, 0x31));
+    }
 
     // Rows y0..y3 (lane = p, 8 of them) to memory as y[4p + r]: a 4x8 transpose.
     static void storeTransposed4(float* y, T y0, T y1, T y2, T y3) {
@@ -39,9 +54,13 @@ struct Avx2 {
         return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_set1_ps(w[p])), _mm_set1_ps(w[p + 1]), 1);
     }
 
-    static void storeHalves(float* y, std::size_t p, std::size_t r, T v) {
-        _mm_storeu_ps(y + 16 * p + 4 * r, _mm256_castps256_ps128(v));
-        _mm_storeu_ps(y + 16 * (p + 1) + 4 * r, _mm256_extractf128_ps(v, 1));
+    // Rows y0..y3 of two groups (p in the low four lanes, p + 1 in the high four) to memory as
+    // y[16p + 4r + q]: each group's 16 outputs are contiguous, two full stores each.
+    static void storeGroups(float* y, std::size_t p, T y0, T y1, T y2, T y3) {
+        _mm256_storeu_ps(y + 16 * p, _mm256_permute2f128_ps(y0, y1, 0x20));
+        _mm256_storeu_ps(y + 16 * p + 8, _mm256_permute2f128_ps(y2, y3, 0x20));
+        _mm256_storeu_ps(y + 16 * p + 16, _mm256_permute2f128_ps(y0, y1, 0x31));
+        _mm256_storeu_ps(y + 16 * p + 24, _mm256_permute2f128_ps(y2, y3, 0x31));
     }
 
     // The pass with s = 4: each vector holds q = 0..3 of two consecutive p.
@@ -56,10 +75,8 @@ struct Avx2 {
                             pairOf(tw.w2i, p), pairOf(tw.w3r, p), pairOf(tw.w3i, p)};
             X::Cx y[4];
             X::butterfly<true>(a, b, c, d, w, y[0], y[1], y[2], y[3]);
-            for (std::size_t r = 0; r < 4; ++r) {
-                storeHalves(yr, p, r, y[r].re);
-                storeHalves(yi, p, r, y[r].im);
-            }
+            storeGroups(yr, p, y[0].re, y[1].re, y[2].re, y[3].re);
+            storeGroups(yi, p, y[0].im, y[1].im, y[2].im, y[3].im);
         }
     }
 };

@@ -77,12 +77,29 @@ int maxLog2n(const Setup& setup) {
     return setup.maxLog2n;
 }
 
+namespace {
+
+const internal::Kernels& kernelsFor(std::size_t h) {
+    const internal::Kernels& best = bestKernels();
+    return h >= best.minHalfLength ? best : internal::scalarKernels;
+}
+
+}  // namespace
+
 void realTransform(const Setup& setup, SplitComplex data, int log2n, Direction direction, float* work) {
     const std::size_t h = std::size_t{1} << (log2n - 1);
-    const internal::Kernels& best = bestKernels();
-    const internal::Kernels& kernels = h >= best.minHalfLength ? best : internal::scalarKernels;
-    if (direction == Direction::forward) kernels.forward(setup, data, h, work);
-    else kernels.inverse(setup, data, h, work);
+    if (direction == Direction::forward) kernelsFor(h).forward(setup, data, h, work);
+    else kernelsFor(h).inverse(setup, data, h, work);
+}
+
+void realTransformFromSamples(const Setup& setup, const float* samples, SplitComplex out, int log2n, float* work) {
+    const std::size_t h = std::size_t{1} << (log2n - 1);
+    kernelsFor(h).forwardSamples(setup, samples, out, h, work);
+}
+
+void realTransformToSamples(const Setup& setup, SplitComplex data, float* samples, int log2n, float* work) {
+    const std::size_t h = std::size_t{1} << (log2n - 1);
+    kernelsFor(h).inverseSamples(setup, data, samples, h, work);
 }
 
 const char* instructionSet() {

@@ -48,6 +48,10 @@ struct Kernels {
     std::size_t minHalfLength;  // smallest h it handles; smaller sizes go to the scalar kernels
     void (*forward)(const Setup&, SplitComplex, std::size_t h, float* work);
     void (*inverse)(const Setup&, SplitComplex, std::size_t h, float* work);
+    // The same with the samples interleaved: forward reads them (realTransformFromSamples),
+    // inverse writes them (realTransformToSamples).
+    void (*forwardSamples)(const Setup&, const float* samples, SplitComplex, std::size_t h, float* work);
+    void (*inverseSamples)(const Setup&, SplitComplex, float* samples, std::size_t h, float* work);
 };
 
 extern const Kernels scalarKernels;

@@ -95,8 +95,7 @@ Expected<void> forwardSpectrum(const Setup& setup, int log2n, const float* sampl
         float* packedRe = scratch.data();
         float* packedIm = packedRe + h;
         float* work = packedRe + n;
-        splitEvenOdd(samples, {packedRe, packedIm}, h);
-        realTransform(setup, {packedRe, packedIm}, log2n, Direction::forward, work);
+        realTransformFromSamples(setup, samples, {packedRe, packedIm}, log2n, work);
         re[0] = 0.5f * packedRe[0];
         im[0] = 0.0f;
         re[h] = 0.5f * packedIm[0];  // the Nyquist term
@@ -118,20 +117,13 @@ Expected<void> inverseSpectrum(const Setup& setup, int log2n, const float* re, c
         std::memcpy(packedRe, re, h * sizeof(float));
         packedIm[0] = re[h];  // the Nyquist term to its packed place
         std::memcpy(packedIm + 1, im + 1, (h - 1) * sizeof(float));
-        realTransform(setup, {packedRe, packedIm}, log2n, Direction::inverse, work);
-        // Scaled by 1/N in place, then interleaved into the samples.
+        realTransformToSamples(setup, {packedRe, packedIm}, samples, log2n, work);
+        // Scaled by 1/N in place.
         const __m128 factor = _mm_set1_ps(static_cast<float>(1.0 / static_cast<double>(n)));
         std::size_t m = 0;
-        for (; m + 4 <= h; m += 4) {
-            _mm_storeu_ps(packedRe + m, _mm_mul_ps(_mm_loadu_ps(packedRe + m), factor));
-            _mm_storeu_ps(packedIm + m, _mm_mul_ps(_mm_loadu_ps(packedIm + m), factor));
-        }
+        for (; m + 4 <= n; m += 4) _mm_storeu_ps(samples + m, _mm_mul_ps(_mm_loadu_ps(samples + m), factor));
         const float scale = static_cast<float>(1.0 / static_cast<double>(n));
-        for (; m < h; ++m) {
-            packedRe[m] *= scale;
-            packedIm[m] *= scale;
-        }
-        mergeEvenOdd({packedRe, packedIm}, samples, h);
+        for (; m < n; ++m) samples[m] *= scale;
     } catch (const std::bad_alloc&) {
         return outOfMemory();
     }

@@ -4,12 +4,43 @@
 // never with -ffast-math. Comments give the 1-based names of the algorithm.
 #include "nnls.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <new>
 
+#include "columns.h"
 #include "scratch.h"
 
 namespace kestrane::nnls {
+
+namespace internal {
+
+namespace {
+
+const ColumnKernels* bestColumnKernels() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") ? &avx2Columns : &sse2Columns;
+}
+
+std::atomic<const ColumnKernels*>& chosenColumnKernels() {
+    static std::atomic<const ColumnKernels*> chosen{bestColumnKernels()};
+    return chosen;
+}
+
+}  // namespace
+
+const ColumnKernels& columnKernels() {
+    return *chosenColumnKernels().load(std::memory_order_relaxed);
+}
+
+bool useColumnKernels(const ColumnKernels& kernels) {
+    if (&kernels == &avx2Columns && !__builtin_cpu_supports("avx2")) return false;
+    chosenColumnKernels().store(&kernels, std::memory_order_relaxed);
+    return true;
+}
+
+}  // namespace internal
 
 namespace {
 
@@ -33,69 +64,52 @@ void solveTriangular(const Matrix& A, float* zz, const int* index, int nsetp) {
     }
 }
 
-// Columns processed side by side in the two loops that dominate a solve. Each column keeps
-// its own running sum in the order the algorithm gives; working on several at once only
-// breaks the chain of dependent additions that makes one column's sum slow.
-constexpr int kBatch = 8;
+// Columns handed to the column kernels at a time: a whole number of blocks for either
+// instruction set, and few enough for their pointers to live on the stack.
+constexpr int kChunk = 16;
 
-// w(j) = sum over l = npp1..m of A(l, j) * b(l), for j = index(iz1..n).
-void dualVector(const Matrix& A, const float* b, float* w, const int* index, int iz1, int n, int npp1, int m) {
-    int iz = iz1;
-    for (; iz + kBatch - 1 <= n; iz += kBatch) {
-        const float* col[kBatch];
-        float sm[kBatch];
-        for (int c = 0; c < kBatch; ++c) {
-            col[c] = &A(1, index[iz + c - 1]);
-            sm[c] = 0;
+// For the columns index(first..n), chunk by chunk: the sum start(column) + the dot product of
+// rows from..to-1 (0-based) with u, handed to finish(column, sum).
+template <class Start, class Finish>
+void dotEachColumn(const Matrix& A, const int* index, int first, int n, const float* u, long from, long to,
+                   Start start, Finish finish) {
+    const internal::ColumnKernels& kernels = internal::columnKernels();
+    for (int jz = first; jz <= n; jz += kChunk) {
+        const int count = std::min(kChunk, n - jz + 1);
+        float* col[kChunk];
+        float sm[kChunk];
+        for (int c = 0; c < count; ++c) {
+            col[c] = &A(1, index[jz + c - 1]);
+            sm[c] = start(col[c]);
         }
-        for (int l = npp1; l <= m; ++l) {
-            const float bl = b[l - 1];
-            for (int c = 0; c < kBatch; ++c) sm[c] = sm[c] + col[c][l - 1] * bl;
-        }
-        for (int c = 0; c < kBatch; ++c) w[index[iz + c - 1] - 1] = sm[c];
-    }
-    for (; iz <= n; ++iz) {
-        const int j = index[iz - 1];
-        float sm = 0;
-        for (int l = npp1; l <= m; ++l) sm = sm + A(l, j) * b[l - 1];
-        w[j - 1] = sm;
+        kernels.dot(col, count, u, from, to, sm);
+        for (int c = 0; c < count; ++c) finish(index[jz + c - 1], col[c], sm[c]);
     }
 }
 
-// The same as h12(2, p, l1, m, u, 1, &up, &A(1, col), 1, mda, 1) for col = index(first..n),
-// with the columns' dot products computed side by side.
-void applyToColumns(const Matrix& A, float* u, float up, int p, int l1, int m, const int* index, int first, int n) {
+// w(j) = sum over l = npp1..m of A(l, j) * b(l), for j = index(iz1..n).
+void dualVector(const Matrix& A, const float* b, float* w, const int* index, int iz1, int n, int npp1, int m) {
+    dotEachColumn(
+        A, index, iz1, n, b, npp1 - 1, m, [](const float*) { return 0.0f; },
+        [&](int j, float*, float sm) { w[j - 1] = sm; });
+}
+
+// The same as h12(2, p, l1, m, u, 1, &up, &A(1, col), 1, mda, 1) for col = index(first..n).
+void applyToColumns(const Matrix& A, const float* u, float up, int p, int l1, int m, const int* index, int first, int n) {
     if (p <= 0 || p >= l1 || l1 > m) return;
     if (!(std::fabs(u[p - 1]) > 0)) return;
     float beta = up * u[p - 1];
     if (beta >= 0) return;
     beta = 1.0f / beta;
-    auto update = [&](float* v, float sm) {
-        if (sm == 0) return;
-        sm = sm * beta;
-        v[p - 1] = v[p - 1] + sm * up;
-        for (int i = l1; i <= m; ++i) v[i - 1] = v[i - 1] + sm * u[i - 1];
-    };
-    int jz = first;
-    for (; jz + kBatch - 1 <= n; jz += kBatch) {
-        float* col[kBatch];
-        float sm[kBatch];
-        for (int c = 0; c < kBatch; ++c) {
-            col[c] = &A(1, index[jz + c - 1]);
-            sm[c] = col[c][p - 1] * up;
-        }
-        for (int i = l1; i <= m; ++i) {
-            const float ui = u[i - 1];
-            for (int c = 0; c < kBatch; ++c) sm[c] = sm[c] + col[c][i - 1] * ui;
-        }
-        for (int c = 0; c < kBatch; ++c) update(col[c], sm[c]);
-    }
-    for (; jz <= n; ++jz) {
-        float* v = &A(1, index[jz - 1]);
-        float sm = v[p - 1] * up;
-        for (int i = l1; i <= m; ++i) sm = sm + v[i - 1] * u[i - 1];
-        update(v, sm);
-    }
+    const internal::ColumnKernels& kernels = internal::columnKernels();
+    dotEachColumn(
+        A, index, first, n, u, l1 - 1, m, [&](const float* v) { return v[p - 1] * up; },
+        [&](int, float* v, float sm) {
+            if (sm == 0) return;
+            const float s = sm * beta;
+            v[p - 1] = v[p - 1] + s * up;
+            kernels.update(v, u, s, l1 - 1, m);
+        });
 }
 
 }  // namespace
@@ -134,8 +148,12 @@ void h12(int mode, int lpivot, int l1, int m, float* u, int iue, float* up, floa
         if (cl <= 0) return;
     } else {
         // Construct the transformation.
-        for (int i = l1; i <= m; ++i) {
-            if (std::fabs(U(i)) >= cl) cl = std::fabs(U(i));
+        if (iue == 1) {
+            cl = internal::columnKernels().maxAbs(u, l1 - 1, m, cl);
+        } else {
+            for (int i = l1; i <= m; ++i) {
+                if (std::fabs(U(i)) >= cl) cl = std::fabs(U(i));
+            }
         }
         if (cl <= 0) return;
         const float clinv = 1.0f / cl;
