@@ -18,16 +18,19 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bench_row.h"
 #include "fft.h"
 
 namespace {
 
 namespace fft = kestrane::fft;
+namespace bench = kestrane::bench;
 
 std::vector<float> randomSignal(std::size_t n) {
     std::mt19937 rng(12345);
@@ -191,7 +194,7 @@ int main(int argc, char** argv) {
                 repetitions);
     std::printf("%-8s %6s %10s %10s %10s %10s %10s\n", "dir", "N", "ours", "fftw", "kissfft", "ours/fftw", "ours/kiss");
     bool barsHold = true;
-    std::vector<std::string> rows;
+    std::vector<std::function<void()>> rows;  // printed after the table
     for (const char* dir : {"Forward", "Inverse"}) {
         for (long n = 256; n <= 65536; n *= 4) {
             const std::string suffix = std::string(dir) + "/" + std::to_string(n);
@@ -200,11 +203,11 @@ int main(int argc, char** argv) {
             const bool ran = ours > 0 && fftw > 0 && kiss > 0;  // a size that did not run cannot hold a bar
             const bool holds = ran && ours / fftw <= kBarOverFftw;
             barsHold = barsHold && holds && ours < kiss;
-            char row[200];
-            std::snprintf(row, sizeof row, "BENCH|FFT %s %ld ours/FFTW|%.1f ns|%.1f ns|%.2f|<= %.1f|%s",
-                          dir[0] == 'F' ? "forward" : "inverse", n, ours, fftw, ran ? ours / fftw : 0.0, kBarOverFftw,
-                          holds ? "holds" : "SHORT");
-            rows.push_back(row);
+            rows.push_back([=] {
+                bench::row(bench::format("FFT %s %ld ours/FFTW", dir[0] == 'F' ? "forward" : "inverse", n), bench::format("%.1f ns", ours),
+                           bench::format("%.1f ns", fftw), bench::format("%.2f", ran ? ours / fftw : 0.0),
+                           bench::format("<= %.1f", kBarOverFftw), holds);
+            });
             if (!ran) continue;
             std::printf("%-8s %6ld %10.1f %10.1f %10.1f %10.2f %10.2f\n", dir, n, ours, fftw, kiss, ours / fftw, ours / kiss);
         }
@@ -216,6 +219,6 @@ int main(int argc, char** argv) {
             std::printf("ENGINE_NS %s %ld %.3f\n", dir, n, reporter.wallNanos["ours" + std::string(dir) + "/" + std::to_string(n)]);
     std::printf("bars (ours <= %.1f x fftw and faster than kissfft at every size): %s\n", kBarOverFftw,
                 barsHold ? "hold" : "FAIL");
-    for (const std::string& row : rows) std::printf("%s\n", row.c_str());
+    for (const auto& row : rows) row();
     return 0;
 }
