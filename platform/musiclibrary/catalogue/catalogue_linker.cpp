@@ -1,5 +1,6 @@
 #include "catalogue_linker.h"
 
+#include <map>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -15,6 +16,7 @@ public:
     explicit CatalogueLinker(BuiltCatalogue built) : b_(std::move(built)) {}
 
     SnapshotRef link() {
+        indexTrackKeys();
         listItems();
         shareArtists();
         shareAlbums();
@@ -24,6 +26,19 @@ public:
     }
 
 private:
+    // Each track's ID to its item, the last track with an ID winning over earlier ones (which
+    // are left out).
+    void indexTrackKeys() {
+        trackByKey_.reserve(b_.trackKeys.size());
+        for (const auto& [id, index] : b_.trackKeys) {
+            const auto [it, fresh] = trackByKey_.try_emplace(id, index);
+            if (fresh) continue;
+            b_.droppedItems[it->second] = true;
+            it->second = index;
+            ++repeatedTrackKeys_[id];
+        }
+    }
+
     // Every track in file order that was not left out forms the list of all media items.
     void listItems() {
         Snapshot& s = *b_.snapshot;
@@ -31,7 +46,7 @@ private:
         for (std::size_t i = 0; i < s.items.size(); ++i) {
             if (!b_.droppedItems[i]) s.allItems.list.push_back(&s.items[i]);
         }
-        for (const auto& [key, repeats] : b_.repeatedTrackKeys) {
+        for (const auto& [key, repeats] : repeatedTrackKeys_) {
             logFormat("%s: the track key %lld appears %zu times in \"Tracks\"; the last one is kept.", b_.source.c_str(),
                       static_cast<long long>(key), repeats + 1);
         }
@@ -130,7 +145,7 @@ private:
         std::unordered_map<std::int64_t, MediaItem*> byInnerId;
         bool innerIndexed = false;
         auto trackNamed = [&](std::int64_t id) -> MediaItem* {
-            if (const auto it = b_.trackByKey.find(id); it != b_.trackByKey.end()) return &s.items[it->second];
+            if (const auto it = trackByKey_.find(id); it != trackByKey_.end()) return &s.items[it->second];
             if (!innerIndexed) {
                 innerIndexed = true;
                 byInnerId.reserve(b_.innerTrackIds.size());
@@ -160,6 +175,8 @@ private:
     }
 
     BuiltCatalogue b_;
+    std::unordered_map<std::int64_t, std::size_t> trackByKey_;  // track ID -> item index
+    std::map<std::int64_t, std::size_t> repeatedTrackKeys_;     // ID -> times repeated
 };
 
 SnapshotRef linkCatalogue(BuiltCatalogue built) {

@@ -93,6 +93,26 @@ public:
         ++size_;
         return *new (slot) T(value);
     }
+    // Moves other's values after these, from a chunk of their own (the rest of the last chunk
+    // here stays unused, and is never read): returns the index other's first value now has.
+    std::size_t append(ChunkedStore&& other) {
+        const std::size_t base = chunks_.size() * kChunkSize;
+        for (LargeBlock& chunk : other.chunks_) chunks_.push_back(std::move(chunk));
+        size_ = base + other.size_;
+        other.chunks_.clear();
+        other.size_ = 0;
+        return base;
+    }
+    // Calls f with each value from index first on, a chunk at a time.
+    template <class F>
+    void forEachFrom(std::size_t first, F f) {
+        for (std::size_t c = first / kChunkSize; c < chunks_.size(); ++c) {
+            T* chunk = chunkAt(c);
+            const std::size_t from = c == first / kChunkSize ? first % kChunkSize : 0;
+            const std::size_t to = std::min(kChunkSize, size_ - c * kChunkSize);
+            for (std::size_t i = from; i < to; ++i) f(chunk[i]);
+        }
+    }
     T& operator[](std::size_t i) { return chunkAt(i / kChunkSize)[i % kChunkSize]; }
     const T& operator[](std::size_t i) const { return chunkAt(i / kChunkSize)[i % kChunkSize]; }
 
@@ -128,6 +148,16 @@ public:
         chunk.block.data()[chunk.used + bytes.size()] = '\0';
         chunk.used += need;
         return ref;
+    }
+    // Whether other's text fits after this pool's (append).
+    bool canAppend(const StringPool& other) const { return chunks_.size() + other.chunks_.size() <= kMaxChunks; }
+    // Moves other's chunks after these (canAppend must hold): returns what other's places now
+    // need added to their position (shifted()).
+    std::uint32_t append(StringPool&& other) {
+        const auto base = static_cast<std::uint32_t>(chunks_.size() << kOffsetBits);
+        for (Chunk& chunk : other.chunks_) chunks_.push_back(std::move(chunk));
+        other.chunks_.clear();
+        return base;
     }
     std::string_view view(PoolRef ref) const {
         return std::string_view(chunks_[ref.position >> kOffsetBits].block.data() + (ref.position & (kChunk - 1)), ref.length);
