@@ -156,14 +156,11 @@ public:
             if (f.type == FieldType::string || f.type == FieldType::data) f.words[0] += poolBase;
         });
         const std::size_t itemBase = to.items.size();
-        for (const MediaItem& item : from.items) {
-            MediaItem& copy = to.items.emplace_back();
-            copy.snapshot_ = &to;
-            copy.firstField_ = fieldBase + item.firstField_;
-            copy.fieldCount_ = item.fieldCount_;
-            copy.persistentId_ = item.persistentId_;
-            copy.slots_ = item.slots_;
+        for (MediaItem& item : from.items) {
+            item.snapshot_ = &to;
+            item.firstField_ += fieldBase;
         }
+        to.items.append(std::move(from.items));
         droppedItems_.insert(droppedItems_.end(), t.droppedItems_.begin(), t.droppedItems_.end());
         for (const auto& [id, index] : t.trackKeys_) trackKeys_.emplace_back(id, itemBase + index);
         for (const auto& [id, index] : t.innerTrackIds_) innerTrackIds_.emplace_back(id, itemBase + index);

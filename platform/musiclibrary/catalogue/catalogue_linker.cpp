@@ -18,10 +18,15 @@ public:
     SnapshotRef link() {
         indexTrackKeys();
         listItems();
+        resolvePlaylists();
+        // What only the reading needed goes before the rest is made, which reuses its memory.
+        trackByKey_ = {};
+        b_.trackKeys = {};
+        b_.innerTrackIds = {};
+        b_.pendingItems = {};
         shareArtists();
         shareAlbums();
         indexPersistentIds();
-        resolvePlaylists();
         return SnapshotRef(b_.snapshot.release());
     }
 

@@ -101,7 +101,7 @@ public:
     // The first media item in list order whose persistent ID is one of ids; null when none.
     MediaItem* firstItemWithPersistentId(std::initializer_list<std::uint64_t> ids) const;
 
-    std::deque<MediaItem> items;
+    StableList<MediaItem> items;
     std::deque<Playlist> playlists;
     std::deque<Album> albums;
     std::deque<Artist> artists;

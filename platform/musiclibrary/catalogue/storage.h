@@ -8,11 +8,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <deque>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <optional>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "large_block.h"
@@ -120,6 +123,82 @@ private:
     T* chunkAt(std::size_t c) const { return reinterpret_cast<T*>(chunks_[c].data()); }
 
     std::vector<LargeBlock> chunks_;
+    std::size_t size_ = 0;
+};
+
+// A list of objects that never move, as in a std::deque, which can take another list's objects
+// without moving them either (a load read by two threads joins what each one made this way):
+// the objects stay in the deques they were made in, one after the other.
+template <class T>
+class StableList {
+public:
+    StableList() { parts_.push_back(std::make_unique<std::deque<T>>()); }
+
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    T& emplace_back() {
+        ++size_;
+        return parts_.back()->emplace_back();
+    }
+    T& back() { return parts_.back()->back(); }
+    T& operator[](std::size_t i) {
+        for (const auto& part : parts_) {
+            if (i < part->size()) return (*part)[i];
+            i -= part->size();
+        }
+        return parts_.back()->at(i);  // out of range: throws
+    }
+    const T& operator[](std::size_t i) const { return const_cast<StableList&>(*this)[i]; }
+
+    // Other's objects after these (other is left empty).
+    void append(StableList&& other) {
+        if (other.size_ == 0) return;
+        parts_.insert(parts_.end() - (parts_.back()->empty() ? 1 : 0), std::make_move_iterator(other.parts_.begin()),
+                      std::make_move_iterator(other.parts_.end()));
+        if (!parts_.back()->empty()) parts_.push_back(std::make_unique<std::deque<T>>());
+        size_ += std::exchange(other.size_, 0);
+        other.parts_.clear();
+        other.parts_.push_back(std::make_unique<std::deque<T>>());
+    }
+
+    template <class Value, class Part>
+    class Iterator {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = T;
+        using difference_type = std::ptrdiff_t;
+        using pointer = Value*;
+        using reference = Value&;
+        Iterator(Part part, Part partsEnd) : part_(part), end_(partsEnd) { settle(); }
+        Value& operator*() const { return (**part_)[at_]; }
+        Value* operator->() const { return &**this; }
+        Iterator& operator++() {
+            ++at_;
+            settle();
+            return *this;
+        }
+        bool operator==(const Iterator& other) const { return part_ == other.part_ && at_ == other.at_; }
+
+    private:
+        void settle() {
+            while (part_ != end_ && at_ == (*part_)->size()) {
+                ++part_;
+                at_ = 0;
+            }
+        }
+        Part part_, end_;
+        std::size_t at_ = 0;
+    };
+    using Parts = std::vector<std::unique_ptr<std::deque<T>>>;
+    using iterator = Iterator<T, typename Parts::const_iterator>;
+    using const_iterator = Iterator<const T, typename Parts::const_iterator>;
+    iterator begin() { return iterator(parts_.cbegin(), parts_.cend()); }
+    iterator end() { return iterator(parts_.cend(), parts_.cend()); }
+    const_iterator begin() const { return const_iterator(parts_.cbegin(), parts_.cend()); }
+    const_iterator end() const { return const_iterator(parts_.cend(), parts_.cend()); }
+
+private:
+    Parts parts_;  // never empty; objects are added to the last part
     std::size_t size_ = 0;
 };
 
