@@ -1,7 +1,10 @@
 #include "catalogue_linker.h"
 
 #include <map>
+#include <exception>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <string_view>
 #include <unordered_map>
 
@@ -24,13 +27,34 @@ public:
         b_.trackKeys = {};
         b_.innerTrackIds = {};
         b_.pendingItems = {};
-        shareArtists();
-        shareAlbums();
+        // Albums and artists (with the ID index) are made from the same items but write
+        // different parts of them: a large catalogue makes them on two threads at once, for
+        // their lookups wait on memory for most of their time.
+        std::thread albums;
+        std::exception_ptr albumsFailed;
+        if (b_.snapshot->allItems.list.size() >= kItemsForTwoThreads) {
+            try {
+                albums = std::thread([this, &albumsFailed] {
+                    try {
+                        shareAlbums();
+                    } catch (...) {
+                        albumsFailed = std::current_exception();
+                    }
+                });
+            } catch (const std::system_error&) {
+            }
+        }
         indexPersistentIds();
+        shareArtists();
+        if (albums.joinable()) albums.join();
+        else shareAlbums();
+        if (albumsFailed) std::rethrow_exception(albumsFailed);
         return SnapshotRef(b_.snapshot.release());
     }
 
 private:
+    static constexpr std::size_t kItemsForTwoThreads = 20000;
+
     // Each track's ID to its item, the last track with an ID winning over earlier ones (which
     // are left out).
     void indexTrackKeys() {
@@ -130,13 +154,9 @@ private:
     // ID needs no search, and the IDs in list order.
     void indexPersistentIds() {
         Snapshot& s = *b_.snapshot;
-        s.itemPositionById.reserve(s.allItems.list.size());
         s.itemIds.reserve(s.allItems.list.size());
-        for (std::uint32_t i = 0; i < s.allItems.list.size(); ++i) {
-            const std::uint64_t id = static_cast<MediaItem*>(s.allItems.list[i])->persistentId_;
-            s.itemPositionById.try_emplace(id, i);
-            s.itemIds.push_back(id);
-        }
+        for (const Object* item : s.allItems.list) s.itemIds.push_back(static_cast<const MediaItem*>(item)->persistentId_);
+        s.positionsById.index(s.itemIds);
     }
 
     // Every playlist in file order forms the list of all playlists; its members are the tracks

@@ -107,7 +107,7 @@ public:
     std::deque<Artist> artists;
     SnapshotArray allItems, allPlaylists;
     // Position in allItems of the first item with each persistent ID.
-    std::unordered_map<std::uint64_t, std::uint32_t> itemPositionById;
+    PositionIndex positionsById;
     // The persistent ID of each item of allItems, in its order: change tracking reads them all
     // at once, and a compact copy streams through the cache where the items would not.
     std::vector<std::uint64_t> itemIds;
