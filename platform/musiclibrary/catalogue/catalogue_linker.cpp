@@ -1,6 +1,9 @@
 #include "catalogue_linker.h"
 
+#include <algorithm>
+#include <deque>
 #include <map>
+#include <optional>
 #include <exception>
 #include <string>
 #include <system_error>
@@ -13,6 +16,60 @@
 #include "values.h"
 
 namespace kestrane::musiclibrary {
+
+namespace {
+
+// Texts to the first value given to each. A library's albums and artists are looked up once per
+// track: a hash map of strings costs three cache misses a lookup (bucket, node, text) and an
+// allocation per new text; this open table with the hashes in it costs one entry and the text
+// it names, and growing never hashes a text again.
+class TextIndex {
+public:
+    static std::uint64_t hashOf(std::string_view text) { return std::hash<std::string_view>()(text); }
+
+    // The value of text (whose hash is hash), if it has one.
+    std::optional<std::uint32_t> find(std::string_view text, std::uint64_t hash) const {
+        if (table_.empty()) return std::nullopt;
+        for (std::size_t at = hash & (table_.size() - 1);; at = (at + 1) & (table_.size() - 1)) {
+            const Entry& e = table_[at];
+            if (e.data == nullptr) return std::nullopt;
+            if (e.hash == hash && std::string_view(e.data, e.length) == text) return e.value;
+        }
+    }
+
+    // Gives text, which has no value yet and stays where it is while the index lives, value.
+    void add(std::string_view text, std::uint64_t hash, std::uint32_t value) {
+        if ((count_ + 1) * 2 > table_.size()) grow();
+        std::size_t at = hash & (table_.size() - 1);
+        while (table_[at].data != nullptr) at = (at + 1) & (table_.size() - 1);
+        table_[at] = Entry{hash, text.data() != nullptr ? text.data() : "", text.size(), value};
+        ++count_;
+    }
+
+private:
+    struct Entry {
+        std::uint64_t hash = 0;
+        const char* data = nullptr;  // null: an empty entry
+        std::size_t length = 0;
+        std::uint32_t value = 0;
+    };
+
+    void grow() {
+        std::vector<Entry> old(std::max<std::size_t>(table_.size() * 2, 1024));
+        old.swap(table_);
+        for (const Entry& e : old) {
+            if (e.data == nullptr) continue;
+            std::size_t at = e.hash & (table_.size() - 1);
+            while (table_[at].data != nullptr) at = (at + 1) & (table_.size() - 1);
+            table_[at] = e;
+        }
+    }
+
+    std::vector<Entry> table_;
+    std::size_t count_ = 0;
+};
+
+}  // namespace
 
 class CatalogueLinker {
 public:
@@ -84,21 +141,25 @@ private:
     // One artist per name, shared by its tracks; the first track gives its sort name.
     void shareArtists() {
         Snapshot& s = *b_.snapshot;
-        std::unordered_map<std::string_view, Artist*> byName;
+        TextIndex byName;
+        std::vector<Artist*> artists;
         for (Object* object : s.allItems.list) {
             auto& item = *static_cast<MediaItem*>(object);
             const Text name = item.readText(TrackKey::artist);
             if (!name) continue;
-            auto [it, fresh] = byName.try_emplace(*name, nullptr);
-            if (fresh) {
+            const std::uint64_t hash = TextIndex::hashOf(*name);
+            std::optional<std::uint32_t> index = byName.find(*name, hash);
+            if (!index) {
+                index = static_cast<std::uint32_t>(artists.size());
+                byName.add(*name, hash, *index);
                 Artist& a = s.artists.emplace_back();
                 a.snapshot_ = &s;
                 a.name_ = std::string(*name);
                 if (const Text sort = item.readText(TrackKey::sortArtist)) a.sortName_ = std::string(*sort);
                 a.id_ = stableId("artist", {text::utf16FromUtf8(*name)});
-                it->second = &a;
+                artists.push_back(&a);
             }
-            item.artist_ = it->second;
+            item.artist_ = artists[*index];
         }
     }
 
@@ -106,7 +167,9 @@ private:
     // its tracks; the first track gives the album's other values.
     void shareAlbums() {
         Snapshot& s = *b_.snapshot;
-        std::unordered_map<std::string, Album*> byIdentity;
+        TextIndex byIdentity;
+        std::vector<Album*> albums;
+        std::deque<std::string> identities;  // of each album, for the index
         std::string identity;  // one buffer for every track: only a new album's is copied
         for (Object* object : s.allItems.list) {
             auto& item = *static_cast<MediaItem*>(object);
@@ -124,8 +187,11 @@ private:
             identity.push_back(compilation ? '1' : '0');
             identity.push_back('\0');
             identity += discText;
-            auto [it, fresh] = byIdentity.try_emplace(identity, nullptr);
-            if (fresh) {
+            const std::uint64_t hash = TextIndex::hashOf(identity);
+            std::optional<std::uint32_t> index = byIdentity.find(identity, hash);
+            if (!index) {
+                index = static_cast<std::uint32_t>(albums.size());
+                byIdentity.add(identities.emplace_back(identity), hash, *index);
                 Album& a = s.albums.emplace_back();
                 a.snapshot_ = &s;
                 auto copy = [](Text t) { return t ? std::optional<std::string>(*t) : std::nullopt; };
@@ -144,9 +210,9 @@ private:
                 const std::u16string discUnits(discText.begin(), discText.end());
                 a.id_ = stableId("album", {text::utf16FromUtf8(*title), text::utf16FromUtf8(who), compilation ? u"1" : u"0",
                                            discUnits});
-                it->second = &a;
+                albums.push_back(&a);
             }
-            item.album_ = it->second;
+            item.album_ = albums[*index];
         }
     }
 
