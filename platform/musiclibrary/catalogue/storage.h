@@ -162,7 +162,9 @@ public:
         other.parts_.push_back(std::make_unique<std::deque<T>>());
     }
 
-    template <class Value, class Part>
+    // Walks each part with the deque's own iterator, so that a walk costs what one over a
+    // deque does.
+    template <class Value, class Inner>
     class Iterator {
     public:
         using iterator_category = std::forward_iterator_tag;
@@ -170,29 +172,34 @@ public:
         using difference_type = std::ptrdiff_t;
         using pointer = Value*;
         using reference = Value&;
-        Iterator(Part part, Part partsEnd) : part_(part), end_(partsEnd) { settle(); }
-        Value& operator*() const { return (**part_)[at_]; }
-        Value* operator->() const { return &**this; }
+        using Part = typename std::vector<std::unique_ptr<std::deque<T>>>::const_iterator;
+        Iterator(Part part, Part partsEnd) : part_(part), end_(partsEnd) {
+            if (part_ != end_) inner_ = (*part_)->begin();
+            settle();
+        }
+        Value& operator*() const { return *inner_; }
+        Value* operator->() const { return &*inner_; }
         Iterator& operator++() {
-            ++at_;
+            ++inner_;
             settle();
             return *this;
         }
-        bool operator==(const Iterator& other) const { return part_ == other.part_ && at_ == other.at_; }
+        bool operator==(const Iterator& other) const {
+            return part_ == other.part_ && (part_ == end_ || inner_ == other.inner_);
+        }
 
     private:
         void settle() {
-            while (part_ != end_ && at_ == (*part_)->size()) {
-                ++part_;
-                at_ = 0;
+            while (part_ != end_ && inner_ == (*part_)->end()) {
+                if (++part_ != end_) inner_ = (*part_)->begin();
             }
         }
         Part part_, end_;
-        std::size_t at_ = 0;
+        Inner inner_{};
     };
     using Parts = std::vector<std::unique_ptr<std::deque<T>>>;
-    using iterator = Iterator<T, typename Parts::const_iterator>;
-    using const_iterator = Iterator<const T, typename Parts::const_iterator>;
+    using iterator = Iterator<T, typename std::deque<T>::iterator>;
+    using const_iterator = Iterator<const T, typename std::deque<T>::iterator>;
     iterator begin() { return iterator(parts_.cbegin(), parts_.cend()); }
     iterator end() { return iterator(parts_.cend(), parts_.cend()); }
     const_iterator begin() const { return const_iterator(parts_.cbegin(), parts_.cend()); }
