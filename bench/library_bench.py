@@ -7,10 +7,11 @@ with character entities, and the Java side reading media-item properties (nanose
 native call: an integer property, a short string property, and ten mixed properties of every
 item).
 
-Usage: bench/library_bench.py [BUILD] [--before OTHER_BUILD] [--short]   (default BUILD: build)
+Usage: bench/library_bench.py [BUILD] [--before OTHER_BUILD] [--short] [--million]   (default BUILD: build)
 With --before, the Java side also runs against the libraries of OTHER_BUILD (an older build of
 the project) in the same run, for a before/after table. --short runs each measurement fewer
-times (well under a minute), for the benchmark table.
+times (well under a minute), for the benchmark table. --million runs the 1,000,000-track
+library's benchmark instead (bench/library_bench_1m.py, with the same options).
 
 Besides the tables, one line per bar for the benchmark table:
 BENCH|<figure>|<value>|<reference>|<ratio>|<bar>|holds or SHORT
@@ -27,7 +28,12 @@ parser = argparse.ArgumentParser()
 parser.add_argument("build", nargs="?", default="build")
 parser.add_argument("--before")
 parser.add_argument("--short", action="store_true")
+parser.add_argument("--million", action="store_true")
 args = parser.parse_args()
+if args.million:
+    here = os.path.dirname(os.path.abspath(__file__))
+    os.execv(sys.executable, [sys.executable, os.path.join(here, "library_bench_1m.py"), args.build]
+             + (["--before", args.before] if args.before else []) + (["--short"] if args.short else []))
 runs_plistlib, runs_load, runs_java = (1, 2, 3) if args.short else (2, 3, 3)
 build = os.path.abspath(args.build)
 here = os.path.dirname(os.path.abspath(__file__))
