@@ -7,9 +7,14 @@ with character entities, and the Java side reading media-item properties (nanose
 native call: an integer property, a short string property, and ten mixed properties of every
 item).
 
-Usage: bench/library_bench.py [BUILD] [--before OTHER_BUILD]   (default BUILD: build)
+Usage: bench/library_bench.py [BUILD] [--before OTHER_BUILD] [--short] [--million]   (default BUILD: build)
 With --before, the Java side also runs against the libraries of OTHER_BUILD (an older build of
-the project) in the same run, for a before/after table.
+the project) in the same run, for a before/after table. --short runs each measurement fewer
+times (well under a minute), for the benchmark table. --million runs the 1,000,000-track
+library's benchmark instead (bench/library_bench_1m.py, with the same options).
+
+Besides the tables, one line per bar for the benchmark table:
+BENCH|<figure>|<value>|<reference>|<ratio>|<bar>|holds or SHORT
 """
 import argparse
 import os
@@ -22,7 +27,14 @@ import time
 parser = argparse.ArgumentParser()
 parser.add_argument("build", nargs="?", default="build")
 parser.add_argument("--before")
+parser.add_argument("--short", action="store_true")
+parser.add_argument("--million", action="store_true")
 args = parser.parse_args()
+if args.million:
+    here = os.path.dirname(os.path.abspath(__file__))
+    os.execv(sys.executable, [sys.executable, os.path.join(here, "library_bench_1m.py"), args.build]
+             + (["--before", args.before] if args.before else []) + (["--short"] if args.short else []))
+runs_plistlib, runs_load, runs_java = (1, 2, 3) if args.short else (2, 3, 3)
 build = os.path.abspath(args.build)
 here = os.path.dirname(os.path.abspath(__file__))
 path = os.path.join(tempfile.gettempdir(), "kestrane-library-100k.xml")
@@ -67,12 +79,16 @@ def java_side(native_build, *extra):
 
 
 def java_load(native_build):
-    """Opening the library from Java: best of three fresh JVMs."""
-    return min(float(java_side(native_build, "load")["LOAD_SECONDS"]) for _ in range(3))
+    """Opening the library from Java: best of fresh JVMs."""
+    return min(float(java_side(native_build, "load")["LOAD_SECONDS"]) for _ in range(runs_java))
 
 
-t_plistlib = time_plistlib(path, 2)
-values = load(path, 3)
+def bench_line(figure, value, reference, ratio, bar, holds):
+    print(f"BENCH|{figure}|{value}|{reference}|{ratio:.3g}x|{bar}|{'holds' if holds else 'SHORT'}")
+
+
+t_plistlib = time_plistlib(path, runs_plistlib)
+values = load(path, runs_load)
 t_ours = float(values["LOAD_SECONDS"])
 t_scan = float(values["SCAN_SECONDS"])
 peak = int(values["PEAK_ADDED_BYTES"])
@@ -109,3 +125,12 @@ print(f"bars (integer <= 60 ns, short string <= 150 ns): "
 bars = t_plistlib / t_java >= 20 and peak <= 0.6 * size and e_ours <= 0.020
 print("bars (from Java at least 20x plistlib, peak added memory at most 0.6x the file, entity string at most 20 ms):",
       "hold" if bars else "FAIL")
+
+print()
+bench_line("catalogue from Java, 100k tracks", f"{t_java:.3f} s", f"plistlib {t_plistlib:.2f} s", t_plistlib / t_java, ">= 30x",
+           t_plistlib / t_java >= 30)
+bench_line("catalogue peak added memory, 100k tracks", f"{peak / 1e6:.1f} MB", f"file {size / 1e6:.1f} MB", peak / size,
+           "<= 0.6x", peak <= 0.6 * size)
+string_ns, int_ns = float(after["STRING_NS"]), float(after["INT_NS"])
+bench_line("media-item string property from Java", f"{string_ns:.1f} ns", "60 ns", string_ns / 60, "<= 60 ns", string_ns <= 60)
+bench_line("media-item integer property from Java", f"{int_ns:.1f} ns", "15 ns", int_ns / 15, "< 15 ns", int_ns < 15)

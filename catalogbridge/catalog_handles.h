@@ -15,6 +15,7 @@
 #include "errors.h"
 #include "handles.h"
 #include "jni_classes.h"
+#include "java_string_cache.h"
 #include "jni_scoped.h"
 #include "library.h"
 #include "platform_string.h"
@@ -110,7 +111,7 @@ inline constinit const jni::JavaClass kITLibException("com/kestrane/itlibrary/IT
 // flags, dates in milliseconds (0 when absent).
 template <class R>
 R toJava(JNIEnv* env, ml::Text value) {
-    return jni::javaStringFromUtf8(env, value);
+    return javaStringOfText(env, value);
 }
 // A whole number beyond the range of the Java result is held to its nearest end.
 template <class R>

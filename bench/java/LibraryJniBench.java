@@ -14,6 +14,8 @@ import java.util.function.ToLongFunction;
  *                            fetching each item's data from memory dominates
  *   JNI_NS_PER_CALL          ten mixed properties of every item (the application's pattern)
  *   LOAD_SECONDS             opening the library (the file read into the catalogue), once
+ *   PEAK_ADDED_BYTES         the process's peak resident memory during that, above what it
+ *                            held before
  * With the argument "load" only the library is opened and LOAD_SECONDS printed.
  */
 public final class LibraryJniBench {
@@ -33,11 +35,32 @@ public final class LibraryJniBench {
         return best;
     }
 
+    /** A field of /proc/self/status in kilobytes, 0 when it cannot be read. */
+    static long statusKilobytes(String field) {
+        try {
+            for (String line : java.nio.file.Files.readAllLines(java.nio.file.Path.of("/proc/self/status"))) {
+                if (line.startsWith(field)) return Long.parseLong(line.substring(field.length()).replace("kB", "").trim());
+            }
+        } catch (java.io.IOException | NumberFormatException e) {
+            // no figure
+        }
+        return 0;
+    }
+
     public static void main(String[] args) throws Exception {
         Class.forName("com.kestrane.itlibrary.ITLibrary");  // the native library loads outside the timing
+        // The peak from here on: writing 5 to clear_refs starts the process's peak resident
+        // size again from what it holds now.
+        try (java.io.FileWriter reset = new java.io.FileWriter("/proc/self/clear_refs")) {
+            reset.write("5");
+        } catch (java.io.IOException e) {
+            // an older kernel: the peak then counts from the process's start
+        }
+        long residentBefore = statusKilobytes("VmRSS:");
         long loadStart = System.nanoTime();
         ITLibrary library = new ITLibrary("1.1");
         System.out.printf("LOAD_SECONDS %.4f%n", (System.nanoTime() - loadStart) / 1e9);
+        System.out.printf("PEAK_ADDED_BYTES %d%n", (statusKilobytes("VmHWM:") - residentBefore) * 1024);
         if (args.length > 0 && args[0].equals("load")) return;
         try (ITLibArray all = library.getAllMediaItems()) {
             int n = all._size();

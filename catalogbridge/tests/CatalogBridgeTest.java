@@ -20,6 +20,7 @@ import java.util.List;
 import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicLong;
 import java.util.concurrent.atomic.AtomicReference;
+import java.util.concurrent.atomic.AtomicReference;
 import org.junit.jupiter.api.Test;
 
 /** The music library through the Java peers; CTest names the library file (KESTRANE_MUSIC_LIBRARY). */
@@ -140,6 +141,40 @@ class CatalogBridgeTest {
             assertNotEquals(0, album.handle());
             assertEquals(album.handle(), album._retain());
             album._release();
+        }
+    }
+
+    // Short texts read again and again come back whole, whichever thread reads them and however
+    // often threads come and go: the empty text, a prefix of another, non-ASCII, the longest
+    // text that is kept per thread and one byte more.
+    @Test
+    void repeatedTextsReadTheSameFromThreadsThatComeAndGo() throws Exception {
+        String[] genres = {"", "Pop", "Pops", "\u00e9t\u00e9 \uD83C\uDFB5", "x".repeat(32), "y".repeat(33), "Pop"};
+        StringBuilder tracks = new StringBuilder();
+        for (int i = 0; i < 60; i++) {
+            tracks.append(track(i + 1, String.format("%016X", i + 1),
+                    "<key>Genre</key><string>" + genres[i % genres.length] + "</string>"));
+        }
+        ITLibrary lib = open(library(tracks.toString(), ""));
+        for (int round = 0; round < 6; round++) {
+            AtomicReference<Throwable> failure = new AtomicReference<>();
+            Thread[] readers = new Thread[2];
+            for (int t = 0; t < readers.length; t++) {
+                readers[t] = new Thread(() -> {
+                    try (ITLibArray all = lib.getAllMediaItems()) {
+                        for (int pass = 0; pass < 3; pass++) {
+                            for (int i = 0; i < all._size(); i++) {
+                                assertEquals(genres[i % genres.length], all.getMediaItem(i).getGenre(), "item " + i);
+                            }
+                        }
+                    } catch (Throwable e) {
+                        failure.set(e);
+                    }
+                });
+                readers[t].start();
+            }
+            for (Thread reader : readers) reader.join();
+            if (failure.get() != null) throw new AssertionError(failure.get());
         }
     }
 

@@ -1,6 +1,7 @@
 #include "catalogue_builder.h"
 
 #include <cstring>
+#include <map>
 
 #include "log.h"
 #include "utf.h"
@@ -72,6 +73,12 @@ public:
     // source names the file in messages ("The music library file '...'").
     explicit CatalogueBuilder(std::string source) : source_(std::move(source)), snapshot_(std::make_unique<Snapshot>()) {}
 
+    // The builder of a tail (CatalogueTail): its events begin inside "Tracks".
+    explicit CatalogueBuilder(const std::atomic<bool>& cancelled) : CatalogueBuilder(std::string()) {
+        cancelled_ = &cancelled;
+        stack_ = {Ctx::topDict, Ctx::tracks};
+    }
+
     bool beginDict() override { return container(true); }
     bool beginArray() override { return container(false); }
     bool endDict() override { return end(); }
@@ -123,6 +130,66 @@ public:
         return true;
     }
 
+    bool joinTail(CatalogueTail& tail, const std::function<bool()>& finished) override {
+        const bool betweenTracks = stack_.size() == 2 && stack_[0] == Ctx::topDict && stack_[1] == Ctx::tracks && !inTrack_;
+        if (!betweenTracks || !snapshot_->playlists.empty() || !finished()) return false;
+        CatalogueBuilder& t = *tail.builder_;
+        if (t.unfit_) return false;
+        Snapshot& to = *snapshot_;
+        Snapshot& from = *t.snapshot_;
+        // The tail numbered the keys it did not know on its own: in the order it met them, each
+        // gets this builder's number for its text (one it has, or the next one).
+        std::vector<std::string_view> textOf(from.unknownKeys.size());
+        for (const auto& [text, n] : from.unknownKeys) textOf[n - kKnownKeyCount] = text;
+        std::size_t fresh = 0;
+        for (const std::string_view text : textOf) fresh += to.unknownKeys.find(text) == to.unknownKeys.end();
+        if (kKnownKeyCount + to.unknownKeys.size() + fresh > kMaxKeyNumbers || !to.pool.canAppend(from.pool)) return false;
+        std::vector<std::uint16_t> keyOf(textOf.size());
+        for (std::size_t i = 0; i < textOf.size(); ++i) keyOf[i] = *lookUpKeyNumber(std::string(textOf[i]));
+
+        // Its values follow these, its text follows this pool's: each field's key and place
+        // are made this snapshot's.
+        const std::size_t fieldBase = to.fields.append(std::move(from.fields));
+        const std::uint32_t poolBase = to.pool.append(std::move(from.pool));
+        to.fields.forEachFrom(fieldBase, [&](Field& f) {
+            if (f.key >= kKnownKeyCount) f.key = keyOf[f.key - kKnownKeyCount];
+            if (f.type == FieldType::string || f.type == FieldType::data) f.words[0] += poolBase;
+        });
+        const std::size_t itemBase = to.items.size();
+        for (MediaItem& item : from.items) {
+            item.snapshot_ = &to;
+            item.firstField_ += fieldBase;
+        }
+        to.items.append(std::move(from.items));
+        droppedItems_.insert(droppedItems_.end(), t.droppedItems_.begin(), t.droppedItems_.end());
+        for (const auto& [id, index] : t.trackKeys_) trackKeys_.emplace_back(id, itemBase + index);
+        for (const auto& [id, index] : t.innerTrackIds_) innerTrackIds_.emplace_back(id, itemBase + index);
+
+        // No playlist came before the tail's.
+        for (const Playlist& playlist : from.playlists) {
+            Playlist& copy = to.playlists.emplace_back();
+            copy.snapshot_ = &to;
+            copy.persistentId_ = playlist.persistentId_;
+            copy.parentId_ = playlist.parentId_;
+            copy.visible_ = playlist.visible_;
+            copy.master_ = playlist.master_;
+            copy.hasItems_ = playlist.hasItems_;
+            copy.name_ = playlist.name_;
+            copy.distinguishedKind_ = playlist.distinguishedKind_;
+            copy.kind_ = playlist.kind_;
+            copy.itemsIndex_ = playlist.itemsIndex_;
+        }
+        for (std::size_t i = 0; i < from.playlistItems.size(); ++i) to.playlistItems.emplace_back().snapshot = &to;
+        droppedPlaylists_ = std::move(t.droppedPlaylists_);
+        pendingItems_ = std::move(t.pendingItems_);
+
+        // The library's settings: the last value read wins.
+        if (from.applicationVersion) to.applicationVersion = std::move(from.applicationVersion);
+        if (from.musicFolder) to.musicFolder = std::move(from.musicFolder);
+        if (t.readShowContentRating_) to.showContentRating = from.showContentRating;
+        return true;
+    }
+
     std::string reason() const override { return reason_; }
 
     // Where the reader was, for a message about a failed load: " (in track 7, at key "Name")".
@@ -139,7 +206,7 @@ public:
     BuiltCatalogue take() {
         reportLeftOut();
         return BuiltCatalogue{source_, std::move(snapshot_), std::move(droppedItems_), std::move(droppedPlaylists_),
-                              std::move(trackByKey_), std::move(innerTrackIds_), std::move(repeatedTrackKeys_),
+                              std::move(trackKeys_), std::move(innerTrackIds_),
                               std::move(pendingItems_)};
     }
 
@@ -168,8 +235,10 @@ private:
                 return true;
             case Ctx::topDict:
                 if (dict && key_ == "Tracks") {
+                    // A second "Tracks" in a tail would replace what the first reader read too.
+                    if (cancelled_ != nullptr) return unfit();
                     dropAll(droppedItems_, snapshot_->items.size());  // a second "Tracks" replaces the first
-                    trackByKey_.clear();
+                    trackKeys_.clear();
                     stack_.push_back(Ctx::tracks);
                 } else if (!dict && key_ == "Playlists") {
                     dropAll(droppedPlaylists_, snapshot_->playlists.size());
@@ -220,12 +289,19 @@ private:
     }
 
     bool end() {
+        if (cancelled_ != nullptr && (unfit_ || cancelled_->load(std::memory_order_relaxed))) return unfit();
         if (stack_.empty()) return fail("unbalanced container");
         const Ctx ctx = stack_.back();
         stack_.pop_back();
         if (ctx == Ctx::track) finishTrack();
         if (ctx == Ctx::playlist) inPlaylist_ = false;
         return true;
+    }
+
+    // A tail's events that a single reader would have logged or read differently.
+    bool unfit() {
+        unfit_ = true;
+        return fail("the tail cannot stand for the rest of the file");
     }
 
     static void dropAll(std::vector<bool>& dropped, std::size_t count) {
@@ -251,7 +327,7 @@ private:
         if (persistentId) {
             item.persistentId_ = *persistentId;
         } else if (const Text id = item.readText(TrackKey::persistentId)) {
-            item.persistentId_ = parseHexId(text::utf16FromUtf8(*id)).value_or(0);
+            item.persistentId_ = parseHexId(*id).value_or(0);
         }
         // The track's ID: its key in "Tracks", else its inner "Track ID".
         std::optional<std::int64_t> id;
@@ -262,18 +338,14 @@ private:
             if (!id) id = inner->integer();
         }
         if (!id) {
+            if (cancelled_ != nullptr) return static_cast<void>(unfit_ = true);
             droppedItems_[index] = true;
             logFormat("%s: the track with the key \"%s\" (%s) has no usable Track ID; it is left out.", source_.c_str(),
                       trackKey_.c_str(), position().c_str());
             return;
         }
-        const auto [it, fresh] = trackByKey_.try_emplace(*id, index);
-        if (!fresh) {
-            // The last track with a key wins.
-            droppedItems_[it->second] = true;
-            it->second = index;
-            ++repeatedTrackKeys_[*id];
-        }
+        // The linking passes index them, the last track with a key winning.
+        trackKeys_.emplace_back(*id, index);
     }
 
     // The number of a key's text: a known key's, or one given to the key when first met; none
@@ -372,15 +444,18 @@ private:
         Snapshot& s = *snapshot_;
         if (key_ == "Application Version" && kind == ValueKind::string) s.applicationVersion = std::string(text);
         else if (key_ == "Music Folder" && kind == ValueKind::string) s.musicFolder = std::string(text);
-        else if (key_ == "Show Content Ratings" && kind == ValueKind::boolean) s.showContentRating = text == "true";
+        else if (key_ == "Show Content Ratings" && kind == ValueKind::boolean) {
+            s.showContentRating = text == "true";
+            readShowContentRating_ = true;
+        }
         return true;
     }
 
     bool playlistValue(ValueKind kind, std::string_view text) {
         Playlist& p = snapshot_->playlists.back();
         if (key_ == "Name" && kind == ValueKind::string) p.name_ = std::string(text);
-        else if (key_ == "Playlist Persistent ID" && kind == ValueKind::string) p.persistentId_ = parseHexId(text::utf16FromUtf8(text)).value_or(0);
-        else if (key_ == "Parent Persistent ID" && kind == ValueKind::string) p.parentId_ = parseHexId(text::utf16FromUtf8(text));
+        else if (key_ == "Playlist Persistent ID" && kind == ValueKind::string) p.persistentId_ = parseHexId(text).value_or(0);
+        else if (key_ == "Parent Persistent ID" && kind == ValueKind::string) p.parentId_ = parseHexId(text);
         else if (key_ == "Visible" && kind == ValueKind::boolean) p.visible_ = text == "true";
         else if (key_ == "Master" && kind == ValueKind::boolean) p.master_ = text == "true";
         else if (key_ == "Folder" && kind == ValueKind::boolean && text == "true") p.kind_ = codes::folder;
@@ -425,6 +500,7 @@ private:
     };
 
     void leaveOut(const std::string& key) {
+        if (cancelled_ != nullptr) return static_cast<void>(unfit_ = true);
         LeftOut& entry = leftOut_[key];
         if (entry.count++ == 0) {
             entry.firstWhere = inTrack_ ? "track " + trackKey_
@@ -455,9 +531,8 @@ private:
     std::string trackKey_;
     bool inTrack_ = false, inPlaylist_ = false;
     std::vector<bool> droppedItems_, droppedPlaylists_;
-    std::unordered_map<std::int64_t, std::size_t> trackByKey_;        // track key -> item index
+    std::vector<std::pair<std::int64_t, std::size_t>> trackKeys_;      // track ID -> item index, in file order
     std::vector<std::pair<std::int64_t, std::size_t>> innerTrackIds_;  // inner "Track ID" -> item index
-    std::map<std::int64_t, std::size_t> repeatedTrackKeys_;             // key -> times repeated
     std::map<std::string, LeftOut> leftOut_;                            // by key, in key order
     std::deque<std::vector<std::int64_t>> pendingItems_;
     static constexpr std::size_t kRecentKeyPlaces = 128;
@@ -465,7 +540,17 @@ private:
     const SnapshotStore* unknownKeysOf_ = nullptr;
     std::vector<std::string_view> unknownKeyTexts_;  // by number less the known ones
     std::string reason_;
+    bool readShowContentRating_ = false;
+    // A tail's builder: cancelled by the first reader, and whether its events are unfit.
+    const std::atomic<bool>* cancelled_ = nullptr;
+    bool unfit_ = false;
 };
+
+CatalogueTail::CatalogueTail(const std::atomic<bool>& cancelled) : builder_(std::make_unique<CatalogueBuilder>(cancelled)) {}
+CatalogueTail::~CatalogueTail() = default;
+PlistSink& CatalogueTail::sink() {
+    return *builder_;
+}
 
 BuildResult buildCatalogue(std::string source, std::string path, const std::optional<FileIdentity>& identity,
                            const std::function<bool(CatalogueSink&)>& feed) {

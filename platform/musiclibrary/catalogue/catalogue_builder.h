@@ -3,11 +3,11 @@
 // linking passes (catalogue_linker.h) then tie them together.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,11 +21,37 @@
 
 namespace kestrane::musiclibrary {
 
+class CatalogueBuilder;
+
+// The builder of the tail of a library file, from a key of its "Tracks" on, that a second
+// reader reads while the first reads up to it, so that a large file loads on two processors at
+// once (CatalogueSink::joinTail). Whatever would give its events another meaning than they
+// have for a single reader (a value left out, a track without an ID, a second "Tracks") makes
+// it refuse them, and the first reader then reads the tail itself; so does cancelled.
+class CatalogueTail {
+public:
+    explicit CatalogueTail(const std::atomic<bool>& cancelled);
+    ~CatalogueTail();
+    CatalogueTail(const CatalogueTail&) = delete;
+    CatalogueTail& operator=(const CatalogueTail&) = delete;
+    PlistSink& sink();
+
+private:
+    friend class CatalogueBuilder;
+    std::unique_ptr<CatalogueBuilder> builder_;
+};
+
 // The builder's side that a library's producer talks to: the reader's events, and a track
 // taken whole from an earlier snapshot. A rescan of a folder hands on the tracks whose files
 // did not change this way, so that it costs what changed rather than the whole library.
 class CatalogueSink : public PlistSink {
 public:
+    // Takes tail's tracks and playlists as the rest of the file, when the events so far end
+    // between two tracks of the first "Tracks" with no playlist read yet: finished is called
+    // then, waits for the tail's reader and says whether it read to the document's end. False
+    // (nothing taken, the build goes on with the events that follow) otherwise.
+    virtual bool joinTail(CatalogueTail& tail, const std::function<bool()>& finished) = 0;
+
     // Adds, where a track's dictionary may begin and under key, a track whose values are those
     // that item (of another snapshot, alive for the call) was built with: the same snapshot
     // as sending its events again would give. False (the build fails) out of place, or when
@@ -38,9 +64,8 @@ struct BuiltCatalogue {
     std::string source;                  // names the file in messages
     std::unique_ptr<Snapshot> snapshot;  // its tracks and playlists in file order
     std::vector<bool> droppedItems, droppedPlaylists;  // by index: left out (replaced, or no usable ID)
-    std::unordered_map<std::int64_t, std::size_t> trackByKey;        // track key -> item index
+    std::vector<std::pair<std::int64_t, std::size_t>> trackKeys;      // each track's ID -> item index, in file order
     std::vector<std::pair<std::int64_t, std::size_t>> innerTrackIds;  // inner "Track ID" -> item index
-    std::map<std::int64_t, std::size_t> repeatedTrackKeys;             // key -> times repeated
     std::deque<std::vector<std::int64_t>> pendingItems;                // each item list's track IDs
 };
 

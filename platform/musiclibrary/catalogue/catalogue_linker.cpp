@@ -1,6 +1,13 @@
 #include "catalogue_linker.h"
 
+#include <algorithm>
+#include <deque>
+#include <map>
+#include <optional>
+#include <exception>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <string_view>
 #include <unordered_map>
 
@@ -10,20 +17,114 @@
 
 namespace kestrane::musiclibrary {
 
+namespace {
+
+// Texts to the first value given to each. A library's albums and artists are looked up once per
+// track: a hash map of strings costs three cache misses a lookup (bucket, node, text) and an
+// allocation per new text; this open table with the hashes in it costs one entry and the text
+// it names, and growing never hashes a text again.
+class TextIndex {
+public:
+    static std::uint64_t hashOf(std::string_view text) { return std::hash<std::string_view>()(text); }
+
+    // The value of text (whose hash is hash), if it has one.
+    std::optional<std::uint32_t> find(std::string_view text, std::uint64_t hash) const {
+        if (table_.empty()) return std::nullopt;
+        for (std::size_t at = hash & (table_.size() - 1);; at = (at + 1) & (table_.size() - 1)) {
+            const Entry& e = table_[at];
+            if (e.data == nullptr) return std::nullopt;
+            if (e.hash == hash && std::string_view(e.data, e.length) == text) return e.value;
+        }
+    }
+
+    // Gives text, which has no value yet and stays where it is while the index lives, value.
+    void add(std::string_view text, std::uint64_t hash, std::uint32_t value) {
+        if ((count_ + 1) * 2 > table_.size()) grow();
+        std::size_t at = hash & (table_.size() - 1);
+        while (table_[at].data != nullptr) at = (at + 1) & (table_.size() - 1);
+        table_[at] = Entry{hash, text.data() != nullptr ? text.data() : "", text.size(), value};
+        ++count_;
+    }
+
+private:
+    struct Entry {
+        std::uint64_t hash = 0;
+        const char* data = nullptr;  // null: an empty entry
+        std::size_t length = 0;
+        std::uint32_t value = 0;
+    };
+
+    void grow() {
+        std::vector<Entry> old(std::max<std::size_t>(table_.size() * 2, 1024));
+        old.swap(table_);
+        for (const Entry& e : old) {
+            if (e.data == nullptr) continue;
+            std::size_t at = e.hash & (table_.size() - 1);
+            while (table_[at].data != nullptr) at = (at + 1) & (table_.size() - 1);
+            table_[at] = e;
+        }
+    }
+
+    std::vector<Entry> table_;
+    std::size_t count_ = 0;
+};
+
+}  // namespace
+
 class CatalogueLinker {
 public:
     explicit CatalogueLinker(BuiltCatalogue built) : b_(std::move(built)) {}
 
     SnapshotRef link() {
+        indexTrackKeys();
         listItems();
-        shareArtists();
-        shareAlbums();
-        indexPersistentIds();
         resolvePlaylists();
+        // What only the reading needed goes before the rest is made, which reuses its memory.
+        trackByKey_ = {};
+        b_.trackKeys = {};
+        b_.innerTrackIds = {};
+        b_.pendingItems = {};
+        // Albums and artists (with the ID index) are made from the same items but write
+        // different parts of them: a large catalogue makes them on two threads at once, for
+        // their lookups wait on memory for most of their time.
+        std::thread albums;
+        std::exception_ptr albumsFailed;
+        if (b_.snapshot->allItems.list.size() >= kItemsForTwoThreads) {
+            try {
+                albums = std::thread([this, &albumsFailed] {
+                    try {
+                        shareAlbums();
+                    } catch (...) {
+                        albumsFailed = std::current_exception();
+                    }
+                });
+            } catch (const std::system_error&) {
+            }
+        }
+        indexPersistentIds();
+        shareArtists();
+        if (albums.joinable()) albums.join();
+        else shareAlbums();
+        if (albumsFailed) std::rethrow_exception(albumsFailed);
         return SnapshotRef(b_.snapshot.release());
     }
 
 private:
+    static constexpr std::size_t kItemsForTwoThreads = 20000;
+
+    // Each track's ID to its item, the last track with an ID winning over earlier ones (which
+    // are left out).
+    void indexTrackKeys() {
+        trackByKey_.reserve(b_.trackKeys.size());
+        for (const auto& [id, index] : b_.trackKeys) {
+            const auto [it, fresh] = trackByKey_.try_emplace(id, index);
+            if (fresh) continue;
+            b_.droppedItems[it->second] = true;
+            it->second = index;
+            ++repeatedTrackKeys_[id];
+        }
+    }
+
     // Every track in file order that was not left out forms the list of all media items.
     void listItems() {
         Snapshot& s = *b_.snapshot;
@@ -31,7 +132,7 @@ private:
         for (std::size_t i = 0; i < s.items.size(); ++i) {
             if (!b_.droppedItems[i]) s.allItems.list.push_back(&s.items[i]);
         }
-        for (const auto& [key, repeats] : b_.repeatedTrackKeys) {
+        for (const auto& [key, repeats] : repeatedTrackKeys_) {
             logFormat("%s: the track key %lld appears %zu times in \"Tracks\"; the last one is kept.", b_.source.c_str(),
                       static_cast<long long>(key), repeats + 1);
         }
@@ -40,21 +141,25 @@ private:
     // One artist per name, shared by its tracks; the first track gives its sort name.
     void shareArtists() {
         Snapshot& s = *b_.snapshot;
-        std::unordered_map<std::string_view, Artist*> byName;
+        TextIndex byName;
+        std::vector<Artist*> artists;
         for (Object* object : s.allItems.list) {
             auto& item = *static_cast<MediaItem*>(object);
             const Text name = item.readText(TrackKey::artist);
             if (!name) continue;
-            auto [it, fresh] = byName.try_emplace(*name, nullptr);
-            if (fresh) {
+            const std::uint64_t hash = TextIndex::hashOf(*name);
+            std::optional<std::uint32_t> index = byName.find(*name, hash);
+            if (!index) {
+                index = static_cast<std::uint32_t>(artists.size());
+                byName.add(*name, hash, *index);
                 Artist& a = s.artists.emplace_back();
                 a.snapshot_ = &s;
                 a.name_ = std::string(*name);
                 if (const Text sort = item.readText(TrackKey::sortArtist)) a.sortName_ = std::string(*sort);
                 a.id_ = stableId("artist", {text::utf16FromUtf8(*name)});
-                it->second = &a;
+                artists.push_back(&a);
             }
-            item.artist_ = it->second;
+            item.artist_ = artists[*index];
         }
     }
 
@@ -62,7 +167,9 @@ private:
     // its tracks; the first track gives the album's other values.
     void shareAlbums() {
         Snapshot& s = *b_.snapshot;
-        std::unordered_map<std::string, Album*> byIdentity;
+        TextIndex byIdentity;
+        std::vector<Album*> albums;
+        std::deque<std::string> identities;  // of each album, for the index
         std::string identity;  // one buffer for every track: only a new album's is copied
         for (Object* object : s.allItems.list) {
             auto& item = *static_cast<MediaItem*>(object);
@@ -80,8 +187,11 @@ private:
             identity.push_back(compilation ? '1' : '0');
             identity.push_back('\0');
             identity += discText;
-            auto [it, fresh] = byIdentity.try_emplace(identity, nullptr);
-            if (fresh) {
+            const std::uint64_t hash = TextIndex::hashOf(identity);
+            std::optional<std::uint32_t> index = byIdentity.find(identity, hash);
+            if (!index) {
+                index = static_cast<std::uint32_t>(albums.size());
+                byIdentity.add(identities.emplace_back(identity), hash, *index);
                 Album& a = s.albums.emplace_back();
                 a.snapshot_ = &s;
                 auto copy = [](Text t) { return t ? std::optional<std::string>(*t) : std::nullopt; };
@@ -100,9 +210,9 @@ private:
                 const std::u16string discUnits(discText.begin(), discText.end());
                 a.id_ = stableId("album", {text::utf16FromUtf8(*title), text::utf16FromUtf8(who), compilation ? u"1" : u"0",
                                            discUnits});
-                it->second = &a;
+                albums.push_back(&a);
             }
-            item.album_ = it->second;
+            item.album_ = albums[*index];
         }
     }
 
@@ -110,13 +220,9 @@ private:
     // ID needs no search, and the IDs in list order.
     void indexPersistentIds() {
         Snapshot& s = *b_.snapshot;
-        s.itemPositionById.reserve(s.allItems.list.size());
         s.itemIds.reserve(s.allItems.list.size());
-        for (std::uint32_t i = 0; i < s.allItems.list.size(); ++i) {
-            const std::uint64_t id = static_cast<MediaItem*>(s.allItems.list[i])->persistentId_;
-            s.itemPositionById.try_emplace(id, i);
-            s.itemIds.push_back(id);
-        }
+        for (const Object* item : s.allItems.list) s.itemIds.push_back(static_cast<const MediaItem*>(item)->persistentId_);
+        s.positionsById.index(s.itemIds);
     }
 
     // Every playlist in file order forms the list of all playlists; its members are the tracks
@@ -130,7 +236,7 @@ private:
         std::unordered_map<std::int64_t, MediaItem*> byInnerId;
         bool innerIndexed = false;
         auto trackNamed = [&](std::int64_t id) -> MediaItem* {
-            if (const auto it = b_.trackByKey.find(id); it != b_.trackByKey.end()) return &s.items[it->second];
+            if (const auto it = trackByKey_.find(id); it != trackByKey_.end()) return &s.items[it->second];
             if (!innerIndexed) {
                 innerIndexed = true;
                 byInnerId.reserve(b_.innerTrackIds.size());
@@ -160,6 +266,8 @@ private:
     }
 
     BuiltCatalogue b_;
+    std::unordered_map<std::int64_t, std::size_t> trackByKey_;  // track ID -> item index
+    std::map<std::int64_t, std::size_t> repeatedTrackKeys_;     // ID -> times repeated
 };
 
 SnapshotRef linkCatalogue(BuiltCatalogue built) {

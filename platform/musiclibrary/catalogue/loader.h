@@ -3,6 +3,8 @@
 // playlists).
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -20,8 +22,17 @@ namespace kestrane::musiclibrary {
 // locations of a library moved from another machine, say).
 using SnapshotPreparation = std::function<void(Snapshot& snapshot, const std::string& libraryFile)>;
 
-// Loads the library file at path, prepared by prepare when one is given.
-Expected<SnapshotRef> loadSnapshot(const std::string& path, const SnapshotPreparation& prepare = {});
+// Files of this size and more are read by two threads at once (below it, a thread would cost
+// more than it saves).
+inline constexpr std::int64_t kTwoReadersFrom = 8 << 20;
+
+// Loads the library file at path, prepared by prepare when one is given; a file of at least
+// twoReadersFrom bytes is read by two threads at once, with the same result.
+Expected<SnapshotRef> loadSnapshot(const std::string& path, const SnapshotPreparation& prepare = {},
+                                   std::int64_t twoReadersFrom = kTwoReadersFrom);
+
+// How many loads so far were read by two threads (for tests).
+std::size_t loadsReadInTwo();
 
 // Parses library-file bytes (for tests and fuzzing); errors as for loadSnapshot, without the
 // file's name.

@@ -44,8 +44,8 @@ void Snapshot::revokeHandles() const {
 MediaItem* Snapshot::firstItemWithPersistentId(std::initializer_list<std::uint64_t> ids) const {
     std::optional<std::uint32_t> first;
     for (std::uint64_t id : ids) {
-        const auto it = itemPositionById.find(id);
-        if (it != itemPositionById.end() && (!first || it->second < *first)) first = it->second;
+        const std::optional<std::uint32_t> at = positionsById.find(id);
+        if (at && (!first || *at < *first)) first = at;
     }
     return first ? static_cast<MediaItem*>(allItems.list[*first]) : nullptr;
 }

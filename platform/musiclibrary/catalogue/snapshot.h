@@ -101,13 +101,13 @@ public:
     // The first media item in list order whose persistent ID is one of ids; null when none.
     MediaItem* firstItemWithPersistentId(std::initializer_list<std::uint64_t> ids) const;
 
-    std::deque<MediaItem> items;
+    StableList<MediaItem> items;
     std::deque<Playlist> playlists;
     std::deque<Album> albums;
     std::deque<Artist> artists;
     SnapshotArray allItems, allPlaylists;
     // Position in allItems of the first item with each persistent ID.
-    std::unordered_map<std::uint64_t, std::uint32_t> itemPositionById;
+    PositionIndex positionsById;
     // The persistent ID of each item of allItems, in its order: change tracking reads them all
     // at once, and a compact copy streams through the cache where the items would not.
     std::vector<std::uint64_t> itemIds;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "binary_plist.h"
 #include "utf.h"
@@ -108,11 +109,23 @@ bool readRest(const ByteSource& source, std::string& bytes) {
 }  // namespace
 
 Expected<void> scanPlist(const ByteSource& source, PlistSink& sink) {
+    return scanPlist(source, sink, nullptr);
+}
+
+Expected<void> scanPlist(const ByteSource& source, PlistSink& sink, XmlSplit* split) {
+    // Only a UTF-8 document's offsets are those of the source's bytes.
+    auto abandonSplit = [&split] {
+        if (split != nullptr) std::exchange(split, nullptr)->abandon();
+    };
     // The first bytes tell the form: binary, UTF-16 (by its byte-order mark, or by the "<?"
     // of a declaration), or else UTF-8.
     std::string head;
-    if (!readUpTo(source, head, 8)) return Error(PlistError::malformed, "line 1, column 1: the file could not be read");
+    if (!readUpTo(source, head, 8)) {
+        abandonSplit();
+        return Error(PlistError::malformed, "line 1, column 1: the file could not be read");
+    }
     if (isBinaryPlist(head)) {
+        abandonSplit();
         if (!readRest(source, head)) return Error(PlistError::malformed, "the file could not be read");
         return scanBinaryPlist(head, sink);
     }
@@ -120,12 +133,13 @@ Expected<void> scanPlist(const ByteSource& source, PlistSink& sink) {
     const bool le = h.starts_with("\xFF\xFE") || h.starts_with(std::string_view("<\0?\0", 4));
     const bool be = h.starts_with("\xFE\xFF") || h.starts_with(std::string_view("\0<\0?", 4));
     if (le || be) {
+        abandonSplit();
         Utf16Source utf16(source, std::move(head), be);
         const ByteSource transcoded = std::ref(utf16);
         return scanXmlPlist(transcoded, sink, true);
     }
     const ByteSource prefixed = PrefixedSource(source, std::move(head));
-    return scanXmlPlist(prefixed, sink, false);
+    return split != nullptr ? scanXmlPlist(prefixed, sink, split) : scanXmlPlist(prefixed, sink, false);
 }
 
 Expected<void> scanPlist(std::string_view document, PlistSink& sink) {

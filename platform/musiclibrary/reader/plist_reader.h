@@ -7,12 +7,17 @@
 
 #include "expected.h"
 #include "plist_sink.h"
+#include "xml_plist.h"
 
 namespace kestrane::musiclibrary {
 
 // Errors: PlistError::malformed with "line L, column C: reason" for an XML document, or
 // "object N: reason" for a binary one.
 Expected<void> scanPlist(const ByteSource& source, PlistSink& sink);
+
+// The same, offering split (xml_plist.h) to a second reader when the document is XML in UTF-8;
+// a document of another form abandons it before it is read.
+Expected<void> scanPlist(const ByteSource& source, PlistSink& sink, XmlSplit* split);
 
 // Convenience for tests and fuzzing: the whole document in memory.
 Expected<void> scanPlist(std::string_view document, PlistSink& sink);

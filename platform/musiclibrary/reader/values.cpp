@@ -29,6 +29,22 @@ std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
     return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
 }
 
+// Up to 16 hexadecimal digits of UTF-16 units or UTF-8 bytes.
+template <class View>
+std::optional<std::uint64_t> hexDigits(View text) {
+    if (text.empty() || text.size() > 16) return std::nullopt;
+    std::uint64_t v = 0;
+    for (const auto c : text) {
+        int digit;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        else return std::nullopt;
+        v = (v << 4) | static_cast<std::uint64_t>(digit);
+    }
+    return v;
+}
+
 }  // namespace
 
 std::optional<double> parseDate(std::string_view text) {
@@ -118,17 +134,11 @@ std::optional<double> parseReal(std::string_view text) {
 }
 
 std::optional<std::uint64_t> parseHexId(std::u16string_view text) {
-    if (text.empty() || text.size() > 16) return std::nullopt;
-    std::uint64_t v = 0;
-    for (char16_t c : text) {
-        int digit;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        else return std::nullopt;
-        v = (v << 4) | static_cast<std::uint64_t>(digit);
-    }
-    return v;
+    return hexDigits(text);
+}
+
+std::optional<std::uint64_t> parseHexId(std::string_view text) {
+    return hexDigits(text);
 }
 
 std::string decodeBase64(std::string_view text) {

@@ -35,6 +35,9 @@ std::optional<double> parseReal(std::string_view text);
 
 // Up to 16 hexadecimal digits (either case); none for anything else.
 std::optional<std::uint64_t> parseHexId(std::u16string_view text);
+// The same of UTF-8 text (as a file has it), without converting it first: a character
+// outside ASCII is no digit in either form.
+std::optional<std::uint64_t> parseHexId(std::string_view text);
 
 // The bytes of base64 text; characters outside the alphabet (white space, padding) are
 // passed over.

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,12 @@ public:
     int peek() { return ensure(1) ? static_cast<unsigned char>(buffer[pos]) : -1; }
     bool startsWith(std::string_view s) { return ensure(s.size()) && std::memcmp(buffer.data() + pos, s.data(), s.size()) == 0; }
     bool readFailed() const { return readError_; }
+    // The offset of pos in the source's bytes; none once line ends were rewritten, which moves
+    // what follows against the source.
+    std::optional<std::size_t> sourceOffset() const {
+        if (rewrittenLineEnds_) return std::nullopt;
+        return consumedBase_ + pos;
+    }
 
     void skipSpace() {
         for (;;) {
@@ -113,6 +120,7 @@ private:
         if (crEndedLastRead_ && n > 0 && bytes[0] == '\n') from = 1;  // that CR's LF
         if (n > 0) crEndedLastRead_ = false;
         char* first = static_cast<char*>(std::memchr(bytes + from, '\r', n - from));
+        if (first != nullptr || from != 0) rewrittenLineEnds_ = true;
         if (first == nullptr) {
             if (from == 0) return n;
             std::memmove(bytes, bytes + 1, n - 1);
@@ -172,7 +180,7 @@ private:
     }
 
     const ByteSource& source_;
-    bool eof_ = false, readError_ = false, crEndedLastRead_ = false;
+    bool eof_ = false, readError_ = false, crEndedLastRead_ = false, rewrittenLineEnds_ = false;
     // Position bookkeeping for messages.
     mutable std::size_t line_ = 1, scanned_ = 0, lineStartAbs_ = 0, continuationsInLine_ = 0;
     std::size_t consumedBase_ = 0;

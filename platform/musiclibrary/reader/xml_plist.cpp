@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "utf.h"
@@ -23,7 +24,8 @@ class Scanner final : public PlistLocator {
 public:
     // fromUtf16: the source is the UTF-8 form of a UTF-16 document, so its declaration may
     // name UTF-16.
-    Scanner(const ByteSource& source, PlistSink& sink, bool fromUtf16) : in_(source), sink_(sink), fromUtf16_(fromUtf16) {
+    Scanner(const ByteSource& source, PlistSink& sink, bool fromUtf16, XmlSplit* split = nullptr)
+        : in_(source), sink_(sink), fromUtf16_(fromUtf16), split_(split) {
         sink_.attach(this);
     }
     ~Scanner() override { sink_.attach(nullptr); }
@@ -32,13 +34,45 @@ public:
 
     std::string position() const override { return "line " + std::to_string(in_.line()); }
 
-    Expected<void> run() {
-        if (parseDocument()) return {};
+    Expected<void> run() { return result(parseDocument()); }
+
+    // The rest of a document from a key directly inside a dictionary that is the value of a
+    // key of the top-level one (XmlSplit).
+    Expected<void> runTail() {
+        if (!in_.ensure(1)) return result(fail("unexpected end of the document"));
+        return result(parseValue({'d', 'd'}, {true, true}) && parseEnd());
+    }
+
+private:
+    Expected<void> result(bool parsed) {
+        abandonSplit();  // a split not joined by now never will be
+        if (parsed) return {};
         const std::size_t col = in_.column();  // brings the line count up to date first
         return Error(PlistError::malformed, "line " + std::to_string(in_.line()) + ", column " + std::to_string(col) + ": " + error_);
     }
 
-private:
+    void abandonSplit() {
+        if (split_ == nullptr) return;
+        XmlSplit* split = std::exchange(split_, nullptr);
+        split->abandon();
+    }
+
+    // At a tag, with open and expectKey the containers around it: whether the second reader of
+    // a split took over from here. A place other than the one it began at abandons the split.
+    bool joinedSplit(const std::vector<char>& open, const std::vector<bool>& expectKey) {
+        const std::optional<std::size_t> offset = in_.sourceOffset();
+        if (offset && *offset < split_->offset) return false;
+        const bool there = offset && *offset == split_->offset && open.size() == 2 && open[0] == 'd' && open[1] == 'd' &&
+                           expectKey[0] && expectKey[1];
+        if (there && split_->join()) {
+            split_ = nullptr;
+            joined_ = true;
+            return true;
+        }
+        abandonSplit();
+        return false;
+    }
+
     bool fail(std::string reason) {
         if (error_.empty()) error_ = in_.readFailed() ? "the file could not be read" : std::move(reason);
         return false;
@@ -342,7 +376,13 @@ private:
         if (tag.closing || tag.name != "plist") return fail("expected <plist>");
         if (tag.empty) return fail("the property list is empty");
         if (!skipMisc(false)) return false;
-        if (!parseValue()) return false;
+        if (!parseValue({}, {})) return false;
+        return joined_ || parseEnd();
+    }
+
+    // What follows the top-level value: </plist>, and nothing but white space.
+    bool parseEnd() {
+        Tag tag;
         if (!skipMisc(false)) return false;
         if (!readTag(tag)) return false;
         if (!tag.closing || tag.name != "plist") return fail("expected </plist>");
@@ -378,9 +418,9 @@ private:
 
     // One value. Containers are walked with an explicit stack, so deep nesting cannot
     // exhaust the call stack.
-    bool parseValue() {
-        std::vector<char> open;  // 'd' dict, 'a' array
-        std::vector<bool> expectKey;
+    // open ('d' dict, 'a' array) and expectKey: the containers the value is inside, for a
+    // tail of a document (runTail).
+    bool parseValue(std::vector<char> open, std::vector<bool> expectKey) {
         Tag tag;
         std::string_view text;
         for (;;) {
@@ -388,6 +428,7 @@ private:
             if (in_.ensure(2) && in_.buffer[in_.pos] == '<' && (in_.buffer[in_.pos + 1] == '!' || in_.buffer[in_.pos + 1] == '?')) {
                 if (!skipMisc(false)) return false;
             }
+            if (split_ != nullptr && joinedSplit(open, expectKey)) return true;
             if (!readTag(tag)) return false;
             const Element element = tag.element;
             if (tag.closing) {
@@ -451,6 +492,8 @@ private:
     XmlInput in_;
     PlistSink& sink_;
     bool fromUtf16_;
+    XmlSplit* split_;
+    bool joined_ = false;
     std::string text_;
     Tag endTag_;
     std::string error_;
@@ -461,6 +504,26 @@ private:
 Expected<void> scanXmlPlist(const ByteSource& source, PlistSink& sink, bool fromUtf16) {
     Scanner scanner(source, sink, fromUtf16);
     return scanner.run();
+}
+
+Expected<void> scanXmlPlist(const ByteSource& source, PlistSink& sink, XmlSplit* split) {
+    Scanner scanner(source, sink, false, split);
+    return scanner.run();
+}
+
+Expected<void> scanXmlPlistTail(const ByteSource& source, PlistSink& sink) {
+    Scanner scanner(source, sink, false);
+    return scanner.runTail();
+}
+
+std::optional<std::size_t> xmlSplitCandidate(std::string_view window) {
+    constexpr std::string_view kEnd = "</dict>", kKey = "<key>";
+    for (std::size_t at = window.find(kEnd); at != std::string_view::npos; at = window.find(kEnd, at + 1)) {
+        std::size_t next = at + kEnd.size();
+        while (next < window.size() && (window[next] == ' ' || window[next] == '\t' || window[next] == '\n')) ++next;
+        if (window.substr(next).starts_with(kKey)) return next;
+    }
+    return std::nullopt;
 }
 
 }  // namespace kestrane::musiclibrary

@@ -475,3 +475,118 @@ TEST_F(SharedSnapshots, AnEmptyLibraryIsNotReadAgainWhileUnchanged) {
     EXPECT_NE(lib->allMediaItems(), recent);
     lib->unloadData();
 }
+
+// ---- a large file read by two threads at once ---------------------------------------------------
+
+namespace {
+
+// Everything a load gives: every value of every item, its artist and album, the playlists with
+// their members, the library's settings.
+std::string dump(const ml::Snapshot& s) {
+    std::string out;
+    std::vector<std::string> keys;
+    for (std::uint32_t k = 0; k < ml::kKnownKeyCount; ++k) keys.emplace_back(ml::keyText(static_cast<ml::TrackKey>(k)));
+    for (const auto& [text, number] : s.unknownKeys) keys.push_back(text);
+    std::sort(keys.begin(), keys.end());
+    for (const ml::Object* o : s.allItems.list) {
+        const auto* item = static_cast<const ml::MediaItem*>(o);
+        out += "item " + std::to_string(item->persistentId()) + " artist " + std::string(item->artist() ? item->artist()->name().value_or("") : "-") +
+               " album " + std::string(item->album() ? item->album()->title().value_or("") : "-") + "\n";
+        for (const std::string& key : keys) {
+            if (const auto value = item->valueForProperty(key)) out += " " + key + "=" + *value + "\n";
+        }
+    }
+    for (const ml::Object* o : s.allPlaylists.list) {
+        const auto* playlist = static_cast<const ml::Playlist*>(o);
+        out += "playlist " + std::string(playlist->name().value_or("-")) + " " + std::to_string(playlist->persistentId()) + " kind " +
+               std::to_string(playlist->kind()) + ":";
+        for (const std::uint64_t id : playlist->itemIds()) out += " " + std::to_string(id);
+        out += "\n";
+    }
+    return out + "settings " + s.applicationVersion.value_or("-") + " " + s.musicFolder.value_or("-") + " " +
+           std::to_string(s.showContentRating) + "\n";
+}
+
+// A library of 400 tracks with every kind of value; track i's dictionary gets what trackExtra
+// gives it, and what `after` holds follows "Tracks".
+std::string splitLibrary(const std::function<std::string(int)>& trackExtra, const std::string& after = "") {
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
+                      "\t<key>Music Folder</key><string>file:///before/</string>\n\t<key>Tracks</key>\n\t<dict>\n";
+    for (int i = 1; i <= 400; ++i) {
+        xml += "\t\t<key>" + std::to_string(i) + "</key>\n\t\t<dict>\n\t\t\t<key>Track ID</key><integer>" + std::to_string(i) +
+               "</integer>\n\t\t\t<key>Name</key><string>Song &amp; " + std::to_string(i) + " \u00e9\U0001F3B5</string>\n" +
+               "\t\t\t<key>Artist</key><string>Artist " + std::to_string(i % 7) + "</string>\n" +
+               "\t\t\t<key>Album</key><string>Album " + std::to_string(i % 11) + "</string>\n" +
+               "\t\t\t<key>Date Added</key><date>2020-01-02T03:04:05Z</date>\n\t\t\t<key>Volume</key><real>0." +
+               std::to_string(i) + "</real>\n\t\t\t<key>Compilation</key><" + (i % 2 ? "true" : "false") + "/>\n" +
+               "\t\t\t<key>Persistent ID</key><string>" + std::to_string(1000000 + i) + "ABC</string>\n" +
+               "\t\t\t<key>Key " + std::to_string(i % 5 == 0 ? i : 0) + "</key><data>AAEC</data>\n" + trackExtra(i) +
+               "\t\t</dict>\n";
+    }
+    xml += "\t</dict>\n" + after + "\t<key>Playlists</key>\n\t<array>\n";
+    for (int p = 0; p < 5; ++p) {
+        xml += "\t\t<dict><key>Name</key><string>P" + std::to_string(p) + "</string><key>Playlist Persistent ID</key><string>" +
+               std::to_string(p + 10) + "</string><key>Playlist Items</key><array>";
+        for (int i = p; i <= 400; i += 37) xml += "<dict><key>Track ID</key><integer>" + std::to_string(i) + "</integer></dict>";
+        xml += "</array></dict>\n";
+    }
+    return xml + "\t</array>\n\t<key>Show Content Ratings</key><true/>\n</dict>\n</plist>\n";
+}
+
+}  // namespace
+
+// A file read by two threads gives what one thread reading it gives: the same values, the same
+// lines logged and the same errors, whether the second thread's half is taken or the first
+// thread has to read on alone (a value left out or a track without an ID after the middle, a
+// middle that falls inside a string, line ends rewritten, playlists before the tracks).
+TEST(ReaderTwoThreads, ReadWhatOneThreadReads) {
+    const auto none = [](int) { return std::string(); };
+    // A string that looks like the end of a track every kilobyte, over the middle of the file.
+    std::string cdata = "<key>Comments</key><string><![CDATA[";
+    for (int i = 0; i < 40; ++i) cdata += "</dict>\n<key>1</key>" + std::string(1000, 'y');
+    cdata += "]]></string>\n";
+    struct Case {
+        const char* what;
+        std::string xml;
+        bool twoThreads;
+    } cases[] = {
+        {"plain", splitLibrary(none), true},
+        {"keys repeated across the middle, settings on both sides",
+         splitLibrary([](int i) { return i == 390 ? "</dict><key>3</key><dict><key>Name</key><string>again</string>"
+                                                    "<key>Late Key</key><string>z</string>\n" : ""; },
+                      "\t<key>Music Folder</key><string>file:///after/</string>\n\t<key>Application Version</key><string>9</string>\n"),
+         true},
+        {"a value left out after the middle", splitLibrary([](int i) { return i == 350 ? "<key>Year</key><integer>x</integer>\n" : ""; }), false},
+        {"a track without an ID after the middle",
+         splitLibrary([](int i) { return i == 350 ? "</dict><key>none</key><dict><key>Name</key><string>n</string>\n" : ""; }), false},
+        {"a second Tracks", splitLibrary(none, "\t<key>Tracks</key><dict><key>7</key><dict><key>Name</key><string>s</string></dict></dict>\n"), false},
+        {"the middle inside a string", splitLibrary([&](int i) { return i == 200 ? cdata : ""; }), false},
+        {"playlists first", "<plist><dict><key>Playlists</key><array><dict><key>Name</key><string>early</string></dict></array>" +
+                                splitLibrary(none).substr(splitLibrary(none).find("<key>Music Folder")), false},
+        {"line ends rewritten", [] {
+             std::string xml = splitLibrary([](int) { return std::string(); });
+             for (std::size_t at = xml.find('\n'); at != std::string::npos; at = xml.find('\n', at + 2)) xml.insert(at, "\r");
+             return xml;
+         }(), false},
+        {"cut short after the middle", splitLibrary(none).substr(0, splitLibrary(none).size() - 300), false},
+    };
+    const kestrane::test::TempFolder folder("kestrane-two-threads-");
+    for (const Case& c : cases) {
+        const fs::path file = folder.path() / "Library.xml";
+        kestrane::test::writeFile(file, c.xml);
+        std::string dumps[2], errors[2];
+        std::vector<std::string> logs[2];
+        const std::size_t before = ml::loadsReadInTwo();
+        for (int twoThreads : {0, 1}) {
+            logs[twoThreads] = loggedBy([&] {
+                const auto loaded = ml::loadSnapshot(file, {}, twoThreads ? 0 : INT64_MAX);
+                if (loaded) dumps[twoThreads] = dump(*loaded->get());
+                else errors[twoThreads] = loaded.error().message;
+            });
+        }
+        EXPECT_EQ(ml::loadsReadInTwo() - before, c.twoThreads ? 1u : 0u) << c.what;
+        EXPECT_EQ(dumps[1], dumps[0]) << c.what;
+        EXPECT_EQ(errors[1], errors[0]) << c.what;
+        EXPECT_EQ(logs[1], logs[0]) << c.what;
+    }
+}
