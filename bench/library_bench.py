@@ -24,6 +24,8 @@ import sys
 import tempfile
 import time
 
+from bench_rows import row
+
 parser = argparse.ArgumentParser()
 parser.add_argument("build", nargs="?", default="build")
 parser.add_argument("--before")
@@ -84,7 +86,7 @@ def java_load(native_build):
 
 
 def bench_line(figure, value, reference, ratio, bar, holds):
-    print(f"BENCH|{figure}|{value}|{reference}|{ratio:.3g}x|{bar}|{'holds' if holds else 'SHORT'}")
+    row(figure, value, reference, f"{ratio:.3g}x", bar, holds)
 
 
 t_plistlib = time_plistlib(path, runs_plistlib)

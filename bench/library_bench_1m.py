@@ -16,6 +16,8 @@ import subprocess
 import sys
 import tempfile
 
+from bench_rows import row
+
 parser = argparse.ArgumentParser()
 parser.add_argument("build", nargs="?", default="build")
 parser.add_argument("--before")
@@ -74,9 +76,9 @@ for name, native in builds:
 
 t_big, peak, per_mb_big, per_mb_little = results["this build"]
 print()
-print(f"BENCH|catalogue from Java, 1M tracks|{t_big:.2f} s|3 s|{t_big / 3:.3g}x|<= 3 s|{'holds' if t_big <= 3 else 'SHORT'}")
-print(f"BENCH|catalogue peak added memory, 1M tracks|{peak / 1e6:.0f} MB|file {size_large / 1e6:.0f} MB|"
-      f"{peak / size_large:.3g}x|<= 0.7x|{'holds' if peak <= 0.7 * size_large else 'SHORT'}")
+row("catalogue from Java, 1M tracks", f"{t_big:.2f} s", "3 s", f"{t_big / 3:.3g}x", "<= 3 s", t_big <= 3)
+row("catalogue peak added memory, 1M tracks", f"{peak / 1e6:.0f} MB", f"file {size_large / 1e6:.0f} MB", f"{peak / size_large:.3g}x",
+    "<= 0.7x", peak <= 0.7 * size_large)
 ratio = per_mb_big / per_mb_little
-print(f"BENCH|catalogue from Java per MB, 1M vs 100k tracks|{per_mb_big:.2f} ms/MB|100k {per_mb_little:.2f} ms/MB|"
-      f"{ratio:.3g}x|<= 1.2x|{'holds' if ratio <= 1.2 else 'SHORT'}")
+row("catalogue from Java per MB, 1M vs 100k tracks", f"{per_mb_big:.2f} ms/MB", f"100k {per_mb_little:.2f} ms/MB", f"{ratio:.3g}x",
+    "<= 1.2x", ratio <= 1.2)
