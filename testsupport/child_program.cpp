@@ -43,6 +43,14 @@ StartedProgram startReadingFirstLine(const std::vector<std::string>& argv, bool 
     return started;
 }
 
+XServer::XServer(const std::string& screen) {
+    std::vector<std::string> argv{"Xvfb", "-displayfd", "1", "-nolisten", "tcp"};
+    if (!screen.empty()) argv.insert(argv.end(), {"-screen", "0", screen});
+    const StartedProgram server = startReadingFirstLine(argv, true);
+    pid_ = server.pid;
+    if (!server.firstLine.empty()) display_ = ":" + server.firstLine;
+}
+
 void stopProgram(pid_t pid) {
     if (pid <= 0) return;
     kill(pid, SIGTERM);

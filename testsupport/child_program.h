@@ -23,6 +23,21 @@ StartedProgram startReadingFirstLine(const std::vector<std::string>& argv, bool 
 // Ends a program started above (SIGTERM) and waits for it; nothing for pid -1.
 void stopProgram(pid_t pid);
 
+// Xvfb on a display number of its own choosing (it writes the number to its output), with
+// screen ("1280x800x24"; empty: Xvfb's default). display() is empty when it did not start.
+class XServer {
+public:
+    explicit XServer(const std::string& screen = "");
+    ~XServer() { stopProgram(pid_); }
+    XServer(const XServer&) = delete;
+    XServer& operator=(const XServer&) = delete;
+    const std::string& display() const { return display_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
 }  // namespace kestrane::test
 
 namespace kestrane::test {

@@ -743,35 +743,20 @@ TEST_F(LauncherTest, RealJnlpLaunchThroughIcedTeaWeb) {
 
 namespace {
 
-// Xvfb on a display number of its own choosing.
-class XServer {
-public:
-    XServer() {
-        // Xvfb writes the number of the display it chose to the descriptor named: its output.
-        const kestrane::test::StartedProgram server =
-            kestrane::test::startReadingFirstLine({"Xvfb", "-displayfd", "1", "-nolisten", "tcp"}, true);
-        pid_ = server.pid;
-        if (!server.firstLine.empty()) display_ = ":" + server.firstLine;
-    }
-    ~XServer() { kestrane::test::stopProgram(pid_); }
-    const std::string& display() const { return display_; }
-    // Holds keys down through xdotool, whose connection stays open for as long as they are
-    // meant to be held (the server lets them go when it closes). Returns the holder's pid.
-    pid_t holdKeys(const std::string& keys) const {
-        const pid_t holder = fork();
-        if (holder == 0) {
-            setenv("DISPLAY", display_.c_str(), 1);
-            execlp("sh", "sh", "-c", ("exec xdotool keydown " + keys + " sleep 60").c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        return holder;
-    }
-    static void release(pid_t holder) { kestrane::test::stopProgram(holder); }
+using kestrane::test::XServer;
 
-private:
-    pid_t pid_ = -1;
-    std::string display_;
-};
+// Holds keys down on display through xdotool, whose connection stays open for as long as they
+// are meant to be held (the server lets them go when it closes). Returns the holder's pid; end
+// it with kestrane::test::stopProgram.
+pid_t holdKeys(const std::string& display, const std::string& keys) {
+    const pid_t holder = fork();
+    if (holder == 0) {
+        setenv("DISPLAY", display.c_str(), 1);
+        execlp("sh", "sh", "-c", ("exec xdotool keydown " + keys + " sleep 60").c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return holder;
+}
 
 bool endsWithFalse(const std::string& s) { return s.size() >= 6 && s.compare(s.size() - 6, 6, "=false") == 0; }
 
@@ -795,8 +780,8 @@ TEST_F(LauncherTest, ModifierKeysHeldOnARealXServer) {
     const std::uint64_t held = kestrane::launcher::kShiftFlag | kestrane::launcher::kOptionFlag;
     pid_t holder = -1;
     for (int attempt = 0; attempt < 5 && kestrane::launcher::currentModifierFlags().value_or(0) != held; ++attempt) {
-        if (holder > 0) XServer::release(holder);
-        holder = x.holdKeys("shift alt");
+        if (holder > 0) kestrane::test::stopProgram(holder);
+        holder = holdKeys(x.display(), "shift alt");
         for (int i = 0; i < 40 && kestrane::launcher::currentModifierFlags().value_or(0) != held; ++i) usleep(50000);
     }
     Result r = run(b, {}, vars);
@@ -807,7 +792,7 @@ TEST_F(LauncherTest, ModifierKeysHeldOnARealXServer) {
                                         "-DLaunchModifierFlagOption=true", "-DLaunchModifierFlagCommand=false",
                                         "-DLaunchModifierFlagNumericPad=false", "-DLaunchModifierFlagHelp=false",
                                         "-DLaunchModifierFlagFunction=false"}));
-    XServer::release(holder);
+    kestrane::test::stopProgram(holder);
     for (int i = 0; i < 100 && kestrane::launcher::currentModifierFlags().value_or(0) != 0; ++i) usleep(50000);
     unsetenv("DISPLAY");
     fs::remove(record);

@@ -33,25 +33,6 @@ const char* envOr(const char* name, const char* fallback) {
     return value != nullptr ? value : fallback;
 }
 
-// Xvfb at a fixed screen size, on a display number of its own choosing.
-class XServer {
-public:
-    XServer() {
-        const kestrane::test::StartedProgram server = kestrane::test::startReadingFirstLine(
-            {"Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"}, true);
-        pid_ = server.pid;
-        if (!server.firstLine.empty()) display_ = ":" + server.firstLine;
-    }
-    ~XServer() { kestrane::test::stopProgram(pid_); }
-    XServer(const XServer&) = delete;
-    XServer& operator=(const XServer&) = delete;
-    const std::string& display() const { return display_; }
-
-private:
-    pid_t pid_ = -1;
-    std::string display_;
-};
-
 struct DemoRun {
     int status = -1;  // exit status, -1 when killed (out of time)
     std::string output, errors;  // standard output, standard error
@@ -191,7 +172,7 @@ TEST_F(DemoWindowTest, WindowShowsTheLibraryAndASpectrumWhilePlaying) {
         {"dark", "Adwaita:dark", true, 0, "none"},
     };
     const fs::path shots = envOr("KESTRANE_DEMO_SCREENSHOTS", (scratch_->path() / "shots").c_str());
-    XServer x;
+    const kestrane::test::XServer x("1280x800x24");
     ASSERT_FALSE(x.display().empty()) << "Xvfb did not start";
     for (const WindowCase& c : cases) {
         SCOPED_TRACE(c.name);
